@@ -1,0 +1,47 @@
+#include "platform/webapi.h"
+
+namespace ORVA {
+
+APIResponse::APIResponse() : answers_(0), success_(false), code_(0) {}
+
+void APIResponse::SetSuccess(const Json::Value& data) {
+  if (++answers_ > 1) {
+    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetSuccess ignored)");
+    return;
+  }
+  success_ = true;
+  data_ = data;
+}
+
+void APIResponse::SetError(int code, const Json::Value& detail) {
+  if (++answers_ > 1) {
+    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetError %d ignored)", code);
+    return;
+  }
+  success_ = false;
+  code_ = code;
+  detail_ = detail;
+}
+
+bool APIResponse::IsAnswered() const { return answers_ > 0; }
+bool APIResponse::IsSuccess() const { return answers_ > 0 && success_; }
+const Json::Value& APIResponse::Data() const { return data_; }
+int APIResponse::ErrorCode() const { return code_; }
+const Json::Value& APIResponse::ErrorDetail() const { return detail_; }
+int APIResponse::AnswerCount() const { return answers_; }
+
+Json::Value APIResponse::Envelope() const {
+  Json::Value envelope(Json::objectValue);
+  envelope["success"] = IsSuccess();
+  if (IsSuccess()) {
+    envelope["data"] = data_;
+  } else {
+    Json::Value error(Json::objectValue);
+    error["code"] = code_;
+    error["detail"] = detail_;
+    envelope["error"] = error;
+  }
+  return envelope;
+}
+
+}  // namespace ORVA

@@ -1,0 +1,3 @@
+#include "module/webapi-ContactAndCalendar.h"
+
+bool ContactAndCalendarHandler::isMatch(const Json::Value&, const std::string&) { return false; }

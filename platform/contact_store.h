@@ -1,0 +1,42 @@
+// The contact store's handle (liborvatessaro.so): users' address books of
+// vCard 3.0 texts. One handle serves one request; handles are cheap to build.
+#pragma once
+
+#include <json/value.h>
+
+#include <memory>
+#include <string>
+
+class DBHandler {
+ public:
+  DBHandler();
+  ~DBHandler();
+  DBHandler(const DBHandler&) = delete;
+  DBHandler& operator=(const DBHandler&) = delete;
+
+  // The user's GUID, or "" when the store does not know the user.
+  std::string GetGUID(std::string userName);
+  // Sets the user up (an empty address book); afterwards GetGUID gives a GUID,
+  // unless the name is one the store refuses (empty, '/', NUL, leading '.',
+  // trailing '~').
+  void SetupUserBasicInfo(std::string userName);
+  // A fresh, unique resource name for a new card.
+  std::string GetUUID();
+  // Appends the user's cards to ids (resource names) and texts (vCard texts),
+  // in resource-name order; returns their count, 0 for an unknown GUID.
+  int GetCards(Json::Value& ids, Json::Value& texts, std::string guid);
+  // Stores a new card; false when the name is taken, the GUID unknown or the
+  // text not exactly one loadable vCard.
+  bool AddCard(std::string guid, std::string resourceName, std::string vcardText);
+  // Replaces an existing card; false when it does not exist or as AddCard.
+  bool UpdateCard(std::string guid, std::string resourceName, std::string vcardText);
+  // Deletes an existing card; false when it does not exist.
+  bool DelCard(std::string guid, std::string resourceName);
+  // Writes the card's text to "<resource name>.vcf" in the user's export
+  // folder; false when the card does not exist or the file cannot be written.
+  bool ExportData(std::string guid, std::string resourceName);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
