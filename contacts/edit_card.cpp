@@ -1,7 +1,46 @@
+// "edit_card": replaces one stored card of the user with the page's record.
+#include <utility>
+
+#include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 void ContactAndCalendarHandler::editCard() {
   if (!orva_params::requireParams(request, response, __LINE__, {"card", "user"})) return;
-  response->SetError(501, Json::Value("editCard is not built yet"));
+  std::string userName;
+  if (!orva_params::readStringParam(request, response, __LINE__, "user", userName)) return;
+  Json::Value record = request->GetParam("card", Json::Value());
+  if (!record.isObject()) {
+    orva_params::answerIncorrectParameter(response, __LINE__, "check type of card(object)");
+    return;
+  }
+  // Absent or null names the empty resource, which the store then refuses.
+  static constexpr char kResourceName[] = "resource_name";
+  std::string resourceName;
+  if (const Json::Value* name =
+          record.find(kResourceName, kResourceName + sizeof kResourceName - 1)) {
+    if (!name->isConvertibleTo(Json::stringValue)) {
+      orva_params::answerIncorrectParameter(response, __LINE__,
+                                            "check type of resource_name(string)");
+      return;
+    }
+    resourceName = name->asString();
+  }
+
+  const std::string guid = dbHandler.GetGUID(userName);
+  if (guid.empty()) {
+    orva_params::logUnknownUser(__LINE__, userName);
+    response->SetSuccess(Json::Value());
+    return;
+  }
+
+  // An empty "id" makes the writer open with the card's own lines ("other"),
+  // so its header, UID and unmapped properties survive the edit.
+  record["id"] = "";
+  const std::string text = setCardContent(std::move(record));
+  if (!dbHandler.UpdateCard(guid, resourceName, text)) {
+    response->SetError(orva_errors::kSetCard, Json::Value(orva_errors::kSetCardText));
+    return;
+  }
+  response->SetSuccess(Json::Value());
 }

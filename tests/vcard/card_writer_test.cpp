@@ -1,0 +1,222 @@
+// The vCard writer, byte for byte: setCardContent and formulateStr.
+#include <gtest/gtest.h>
+#include <json/value.h>
+
+#include <string>
+
+#include "module/webapi-ContactAndCalendar.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+const char kHeader[] = "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODUCTID:-//Orvanta//HOX//EN\r\n";
+
+class CardWriterTest : public ::testing::Test {
+ protected:
+  std::string write(const Json::Value& record) { return handler.setCardContent(record); }
+
+  orva_test::TempRoot root;
+  ORVA::APIRequest request;
+  ORVA::APIResponse response;
+  ContactAndCalendarHandler handler{&request, &response, "test"};
+};
+
+Json::Value entry(const std::string& data, std::initializer_list<const char*> types = {}) {
+  Json::Value value(Json::objectValue);
+  value["data"] = data;
+  for (const char* type : types) value["type"].append(type);
+  return value;
+}
+
+Json::Value fullRecord() {
+  Json::Value record(Json::objectValue);
+  record["id"] = "";
+  record["other"] = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nX-CUSTOM;x=1:kept\r\n";
+  record["name"]["family_name"] = "Doe";
+  record["name"]["given_name"] = "Jane";
+  record["name"]["additional_name"] = "Q";
+  record["company"]["org"] = "Acme";
+  record["company"]["title"] = "Boss";
+  record["mail"].append(entry("a.b", {"INTERNET", "HOME"}));
+  record["mail"].append(entry("c@d"));
+  record["tel"].append(entry("+1 555 0100"));
+  record["adr"].append(entry("  1 Main St\\Apt 2;x", {"HOME"}));
+  record["url"].append(entry("https://example.org/a:b", {"WORK", "pref"}));
+  record["note"] = "hello";
+  record["bday"] = "2000-01-01";
+  record["tel"][0]["key"] = "item1.TEL";
+  record["tel"][0]["cust_name"] = "Gym";
+  record["resource_name"] = "r1";
+  return record;
+}
+
+const char kFullText[] =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nX-CUSTOM;x=1:kept\r\n"
+    "FN:Doe Jane Q\r\n"
+    "N:Doe;Jane;Q;;\r\n"
+    "ORG:Acme\r\n"
+    "TITLE:Boss\r\n"
+    "EMAIL;type=INTERNET;type=HOME:a.b\r\n"
+    "EMAIL:c@d\r\n"
+    "TEL:+1 555 0100\r\n"
+    "ADR;type=HOME:;;1 Main St\\\\Apt 2;x;;;;\r\n"
+    "URL;type=WORK;type=pref:https://example.org/a:b\r\n"
+    "NOTE:hello\r\n"
+    "END:VCARD\r\n";
+
+TEST_F(CardWriterTest, IdOnlyGivesHeaderUidAndEmptyFields) {
+  Json::Value record(Json::objectValue);
+  record["id"] = "u1";
+  EXPECT_EQ(write(record),
+            std::string(kHeader) + "UID:u1\r\nFN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, EmptyIdWithoutOtherStartsAtFn) {
+  Json::Value record(Json::objectValue);
+  record["id"] = "";
+  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(Json::Value(Json::objectValue)), "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, FullRecordInOrderAndCallerRecordUnchanged) {
+  const Json::Value record = fullRecord();
+  const Json::Value before = record;
+  EXPECT_EQ(write(record), kFullText);
+  EXPECT_EQ(record, before);
+}
+
+TEST_F(CardWriterTest, IdReplacesOtherWithFreshHeader) {
+  Json::Value record = fullRecord();
+  record["id"] = "new-name";
+  const std::string text = write(record);
+  EXPECT_EQ(text.rfind(std::string(kHeader) + "UID:new-name\r\nFN:Doe Jane Q\r\n", 0), 0u) << text;
+  EXPECT_EQ(text.find("X-CUSTOM"), std::string::npos);
+}
+
+TEST_F(CardWriterTest, UnreadMembersDoNotReachTheText) {
+  Json::Value record = fullRecord();
+  record.removeMember("bday");
+  record.removeMember("resource_name");
+  record["tel"][0].removeMember("key");
+  record["tel"][0].removeMember("cust_name");
+  EXPECT_EQ(write(record), kFullText);
+}
+
+TEST_F(CardWriterTest, EmptyCompanyFieldsAndEmptyArraysWriteNoLines) {
+  Json::Value record = fullRecord();
+  record["company"]["org"] = "";
+  record["company"]["title"] = "";
+  record["mail"] = Json::Value(Json::arrayValue);
+  record["tel"] = Json::Value(Json::arrayValue);
+  record["adr"] = Json::Value(Json::arrayValue);
+  record.removeMember("url");
+  record["note"] = "";
+  EXPECT_EQ(write(record),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nX-CUSTOM;x=1:kept\r\n"
+            "FN:Doe Jane Q\r\nN:Doe;Jane;Q;;\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, EntryWithEmptyDataStillWritesItsLine) {
+  Json::Value record(Json::objectValue);
+  record["tel"].append(entry("", {"CELL"}));
+  record["tel"].append(Json::Value(Json::objectValue));
+  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nTEL;type=CELL:\r\nTEL:\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+// No value can start a line of its own: each CR LF, lone CR or lone LF
+// becomes the two characters "\n". "other" alone is written as it is.
+TEST_F(CardWriterTest, LineBreaksInValuesBecomeEscapes) {
+  Json::Value record(Json::objectValue);
+  record["other"] = "BEGIN:VCARD\r\nUID:x\r\n";
+  record["name"]["family_name"] = "a\r\nb";
+  record["name"]["given_name"] = "c\rd";
+  record["name"]["additional_name"] = "e\nf";
+  record["company"]["org"] = "o\r\r\n";
+  record["company"]["title"] = "\n\nt";
+  record["mail"].append(entry("m\r\nEND:VCARD", {"HO\nME"}));
+  record["tel"].append(entry("1\n2"));
+  record["adr"].append(entry("  s\\\r\nt", {"W\rK"}));
+  record["url"].append(entry("u\r"));
+  record["note"] = "line1\nline2\r\nEND:VCARD\r\nBEGIN:VCARD";
+  EXPECT_EQ(write(record),
+            "BEGIN:VCARD\r\nUID:x\r\n"
+            "FN:a\\nb c\\nd e\\nf\r\n"
+            "N:a\\nb;c\\nd;e\\nf;;\r\n"
+            "ORG:o\\n\\n\r\n"
+            "TITLE:\\n\\nt\r\n"
+            "EMAIL;type=HO\\nME:m\\nEND:VCARD\r\n"
+            "TEL:1\\n2\r\n"
+            "ADR;type=W\\nK:;;s\\\\\\nt;;;;\r\n"
+            "URL:u\\n\r\n"
+            "NOTE:line1\\nline2\\nEND:VCARD\\nBEGIN:VCARD\r\n"
+            "END:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, IdWithLineBreakCannotAddALine) {
+  Json::Value record(Json::objectValue);
+  record["id"] = "u1\r\nEND:VCARD";
+  EXPECT_EQ(write(record), std::string(kHeader) +
+                               "UID:u1\\nEND:VCARD\r\nFN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+// Members of other JSON types read as absent; the card is still written.
+TEST_F(CardWriterTest, MembersOfUnexpectedTypesReadAsAbsent) {
+  Json::Value record(Json::objectValue);
+  record["id"] = 42;
+  record["other"] = "BEGIN:VCARD\r\n";
+  record["name"]["family_name"] = 7;
+  record["name"]["given_name"] = Json::Value(Json::arrayValue);
+  record["name"]["additional_name"] = true;
+  record["company"] = "Acme";
+  record["mail"] = Json::Value(Json::objectValue);
+  record["mail"]["data"] = "x@y";
+  record["tel"].append("+1 555");
+  record["tel"].append(5);
+  record["tel"].append(Json::Value());
+  Json::Value odd(Json::objectValue);
+  odd["data"] = Json::Value(Json::objectValue);
+  odd["type"].append(1);
+  odd["type"].append(Json::Value(Json::arrayValue));
+  odd["type"].append("CELL");
+  record["tel"].append(odd);
+  Json::Value typeNotArray = entry("1 Main");
+  typeNotArray["type"] = "HOME";
+  record["adr"].append(typeNotArray);
+  record["adr"].append(entry("2 Main"));
+  record["adr"][1]["data"] = 3.5;
+  record["url"] = "https://x";
+  record["note"] = Json::Value(Json::objectValue);
+  EXPECT_EQ(write(record),
+            "BEGIN:VCARD\r\nFN:  \r\nN:;;;;\r\nTEL;type=CELL:\r\nADR:;;1 Main;;;;\r\n"
+            "ADR:;;;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, RecordThatIsNoObjectGivesTheEmptyCard) {
+  const std::string empty = "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
+  EXPECT_EQ(write(Json::Value()), empty);
+  EXPECT_EQ(write(Json::Value("text")), empty);
+  EXPECT_EQ(write(Json::Value(12)), empty);
+  Json::Value array(Json::arrayValue);
+  array.append(fullRecord());
+  EXPECT_EQ(write(array), empty);
+}
+
+TEST_F(CardWriterTest, EmbeddedNulInAddressEndsIt) {
+  Json::Value record(Json::objectValue);
+  record["adr"].append(entry(std::string("a\0b", 3)));
+  record["note"] = std::string("n\0m", 3);
+  const char expected[] = "FN:  \r\nN:;;;;\r\nADR:;;a;;;;\r\nNOTE:n\0m\r\nEND:VCARD\r\n";
+  EXPECT_EQ(write(record), std::string(expected, sizeof expected - 1));
+}
+
+TEST_F(CardWriterTest, FormulateStrDropsLeadingBlanksAndDoublesBackslashes) {
+  EXPECT_EQ(handler.formulateStr("   a b\\c\\\\"), "a b\\\\c\\\\\\\\");
+  EXPECT_EQ(handler.formulateStr("\t a"), "\t a");  // only spaces are blanks
+  EXPECT_EQ(handler.formulateStr("    "), "");
+  EXPECT_EQ(handler.formulateStr(""), "");
+  EXPECT_EQ(handler.formulateStr("\\"), "\\\\");
+  EXPECT_EQ(handler.formulateStr(" a\r\n"), "a\r\n");  // line breaks are the writer's concern
+  EXPECT_EQ(handler.formulateStr(nullptr), "");
+}
+
+}  // namespace
