@@ -1,0 +1,88 @@
+// Streaming reader of an uploaded vCard file: cuts it into lines of any
+// length (up to a limit) and rebuilds each card as the text the store keeps.
+// The file is never held whole: one line and one card are in memory.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orva_contacts {
+
+constexpr std::size_t kMaxLineBytes = std::size_t{16} << 20;
+// A card larger than this is dropped, so that one upload cannot make the
+// process hold an unbounded text.
+constexpr std::size_t kMaxCardBytes = std::size_t{64} << 20;
+
+// Lines out of an open file descriptor (not owned), split at LF. A CR before
+// the LF stays in the line. A last line without LF is still a line.
+class LineReader {
+ public:
+  enum class Status { kLine, kTooLong, kEnd };
+
+  LineReader(int fd, std::size_t maxLineBytes);
+
+  // kLine: line holds the next line. kTooLong: a line longer than the limit
+  // was skipped up to its LF (line is empty). kEnd: end of file or a read error.
+  Status next(std::string& line);
+
+ private:
+  bool fill();
+
+  int fd_;
+  std::size_t maxLineBytes_;
+  std::vector<char> buffer_;
+  std::size_t start_ = 0;
+  std::size_t end_ = 0;
+  bool finished_ = false;
+};
+
+// Builds card texts from lines, one card at a time:
+//  - a line beginning with "BEGIN:VCARD" starts a card (dropping an unfinished
+//    one) and draws its resource name;
+//  - lines outside a card are ignored;
+//  - "UID:", "VERSION:" and "REV:" lines are dropped with their continuations;
+//  - a line beginning with a space or tab continues the line before: that one
+//    blank goes, the rest joins the previous line;
+//  - other lines are kept as they are, CR LF ended, except that a line without
+//    a colon joins the line before it;
+//  - a line beginning with "END:VCARD" closes the card: an empty "FN:" line if
+//    it has none, then "VERSION:3.0", "UID:<name>" and "END:VCARD".
+// Markers are case-sensitive and matched at the start of the line.
+class CardAssembler {
+ public:
+  // Draws the resource name of a card at its begin marker.
+  using NameSource = std::function<std::string()>;
+  // Takes one finished card: its resource name and text.
+  using CardSink = std::function<void(const std::string& name, const std::string& text)>;
+
+  CardAssembler(NameSource nameSource, CardSink cardSink, std::size_t maxCardBytes = kMaxCardBytes);
+
+  // One line without its LF (a trailing CR is allowed).
+  void addLine(const std::string& line);
+  // The card in progress cannot be read whole (a line was too long): it is
+  // dropped and its remaining lines are ignored up to the next begin marker.
+  void dropCard();
+
+ private:
+  void finishCard();
+  void append(const char* data, std::size_t size);
+
+  NameSource nameSource_;
+  CardSink cardSink_;
+  std::size_t maxCardBytes_;
+  bool inCard_ = false;
+  bool lastLineDropped_ = false;
+  bool hasFullName_ = false;
+  std::string name_;
+  std::string text_;
+};
+
+// Feeds every line of the file at path to assembler. False, with nothing
+// fed, when the path cannot be opened as a regular file (a directory, FIFO or
+// device counts as unopenable and is never read, so it cannot block).
+bool readVCardFile(const std::string& path, CardAssembler& assembler,
+                   std::size_t maxLineBytes = kMaxLineBytes);
+
+}  // namespace orva_contacts
