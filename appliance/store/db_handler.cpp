@@ -1,14 +1,139 @@
+// DBHandler: the contact store's calls. Each call takes the store lock for
+// its own length; folder fsyncs of the handle's writes are gathered and done
+// when the handle is destroyed, before the request is answered.
+#include <json/value.h>
+
+#include "appliance/store/book_reader.h"
+#include "appliance/store/card_check.h"
+#include "appliance/store/store_files.h"
+#include "appliance/store/store_layout.h"
+#include "appliance/store/store_lock.h"
+#include "appliance/store/store_log.h"
+#include "appliance/store/store_uuid.h"
+#include "appliance/store/user_map.h"
 #include "platform/contact_store.h"
 
-struct DBHandler::Impl {};
+using orva_store::StoreLock;
+
+struct DBHandler::Impl {
+  orva_store::DirSync sync;
+
+  // With the lock held: the card's file path, "" when the GUID is unknown
+  // or the resource name is not one the store accepts.
+  std::string cardPath(const std::string& guid, const std::string& resourceName,
+                       std::string* user = nullptr) const {
+    if (!orva_store::isSafeName(resourceName)) return "";
+    const std::string owner = orva_store::userOfGuid(guid);
+    if (owner.empty()) return "";
+    if (user != nullptr) *user = owner;
+    return orva_store::bookDir(owner) + "/" + resourceName;
+  }
+
+  // AddCard and UpdateCard: exists tells which of the two.
+  bool storeCard(const char* operation, bool mustExist, const std::string& guid,
+                 const std::string& resourceName, const std::string& text) {
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return false;
+    std::string user;
+    const std::string path = cardPath(guid, resourceName, &user);
+    if (path.empty()) return false;
+    const std::string refusal = orva_store::cardTextRefusal(text);
+    if (!refusal.empty()) {
+      orva_store::logRefusal(operation, user, resourceName, refusal);
+      return false;
+    }
+    if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) return false;
+    return orva_store::writeFileAtomic(orva_store::bookDir(user), resourceName, text, sync);
+  }
+};
 
 DBHandler::DBHandler() : impl_(new Impl) {}
+
 DBHandler::~DBHandler() = default;
-std::string DBHandler::GetGUID(std::string) { return std::string(); }
-void DBHandler::SetupUserBasicInfo(std::string) {}
-std::string DBHandler::GetUUID() { return std::string(); }
-int DBHandler::GetCards(Json::Value&, Json::Value&, std::string) { return 0; }
-bool DBHandler::AddCard(std::string, std::string, std::string) { return false; }
-bool DBHandler::UpdateCard(std::string, std::string, std::string) { return false; }
-bool DBHandler::DelCard(std::string, std::string) { return false; }
-bool DBHandler::ExportData(std::string, std::string) { return false; }
+
+std::string DBHandler::GetGUID(std::string userName) {
+  try {
+    if (!orva_store::isSafeName(userName)) return "";
+    StoreLock lock(StoreLock::kShared);
+    return lock.held() ? orva_store::guidOfUser(userName) : "";
+  } catch (...) {
+    return "";
+  }
+}
+
+void DBHandler::SetupUserBasicInfo(std::string userName) {
+  try {
+    if (!orva_store::isSafeName(userName)) return;
+    if (!orva_store::ensureDirs(orva_store::collectionsDir(), impl_->sync)) return;
+    StoreLock lock(StoreLock::kExclusive);
+    if (lock.held()) orva_store::setupUser(userName, impl_->sync);
+  } catch (...) {
+  }
+}
+
+std::string DBHandler::GetUUID() {
+  try {
+    return orva_store::randomUuid();
+  } catch (...) {
+    return "";
+  }
+}
+
+int DBHandler::GetCards(Json::Value& ids, Json::Value& texts, std::string guid) {
+  try {
+    const auto appendable = [](const Json::Value& v) { return v.isNull() || v.isArray(); };
+    if (!appendable(ids) || !appendable(texts)) return 0;
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return 0;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty()) return 0;
+    return orva_store::readBook(orva_store::bookDir(user), ids, texts);
+  } catch (...) {
+    return 0;
+  }
+}
+
+bool DBHandler::AddCard(std::string guid, std::string resourceName, std::string vcardText) {
+  try {
+    return impl_->storeCard("AddCard", false, guid, resourceName, vcardText);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DBHandler::UpdateCard(std::string guid, std::string resourceName, std::string vcardText) {
+  try {
+    return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DBHandler::DelCard(std::string guid, std::string resourceName) {
+  try {
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return false;
+    const std::string path = impl_->cardPath(guid, resourceName);
+    return !path.empty() && orva_store::isRegularFile(path) &&
+           orva_store::removeFile(path, impl_->sync);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DBHandler::ExportData(std::string guid, std::string resourceName) {
+  try {
+    // Exclusive: the call writes, even though not into the collections.
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return false;
+    std::string user;
+    const std::string path = impl_->cardPath(guid, resourceName, &user);
+    std::string text;
+    if (path.empty() || !orva_store::readWholeFile(path, text)) return false;
+    const std::string dir = orva_store::exportDir(user);
+    return orva_store::ensureDirs(dir, impl_->sync) &&
+           orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+  } catch (...) {
+    return false;
+  }
+}

@@ -1,0 +1,190 @@
+#include "appliance/store/card_check.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace orva_store {
+
+namespace {
+
+bool isValidUtf8(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    size_t length;
+    uint32_t point;
+    uint32_t least;
+    if ((c & 0xE0) == 0xC0) {
+      length = 2, point = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      length = 3, point = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4, point = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (static_cast<size_t>(end - p) < length) return false;
+    for (size_t i = 1; i < length; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      point = (point << 6) | (p[i] & 0x3F);
+    }
+    // Overlong forms, UTF-16 surrogates and points past U+10FFFF.
+    if (point < least || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return false;
+    p += length;
+  }
+  return true;
+}
+
+bool hasLoneCrOrLf(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return true;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return true;
+  }
+  return false;
+}
+
+bool isNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// Control characters other than tab may not stand in a parameter value.
+bool isControl(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
+
+bool equalsNoCase(const std::string& text, const char* upper) {
+  size_t i = 0;
+  for (; i < text.size() && upper[i] != '\0'; ++i) {
+    char c = text[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
+  }
+  return i == text.size() && upper[i] == '\0';
+}
+
+std::string readName(const std::string& line, size_t& pos) {
+  const size_t start = pos;
+  while (pos < line.size() && isNameChar(line[pos])) ++pos;
+  return line.substr(start, pos - start);
+}
+
+struct Property {
+  std::string name;
+  std::string value;
+  bool quotedPrintable = false;
+};
+
+// Reads one parameter value at pos; false when it is malformed.
+bool readParamValue(const std::string& line, size_t& pos, std::string& value) {
+  if (pos < line.size() && line[pos] == '"') {
+    const size_t close = line.find('"', pos + 1);
+    if (close == std::string::npos) return false;
+    value = line.substr(pos + 1, close - pos - 1);
+    for (char c : value) {
+      if (isControl(c)) return false;
+    }
+    pos = close + 1;
+    return true;
+  }
+  const size_t start = pos;
+  while (pos < line.size() && line[pos] != ';' && line[pos] != ':' && line[pos] != ',') {
+    if (line[pos] == '"' || isControl(line[pos])) return false;
+    ++pos;
+  }
+  value = line.substr(start, pos - start);
+  return true;
+}
+
+// Parses one unfolded line; "" when it is a property line, else the fault.
+std::string parseProperty(const std::string& line, Property& property) {
+  size_t pos = 0;
+  property.name = readName(line, pos);
+  if (pos < line.size() && line[pos] == '.' && !property.name.empty()) {
+    ++pos;
+    property.name = readName(line, pos);
+  }
+  if (property.name.empty()) return "is not a property line";
+  while (pos < line.size() && line[pos] == ';') {
+    ++pos;
+    const std::string paramName = readName(line, pos);
+    if (paramName.empty()) return "has a malformed parameter";
+    if (pos < line.size() && line[pos] == '=') {
+      do {
+        ++pos;
+        std::string value;
+        if (!readParamValue(line, pos, value)) return "has a malformed parameter value";
+        if (equalsNoCase(paramName, "ENCODING") && equalsNoCase(value, "QUOTED-PRINTABLE")) {
+          property.quotedPrintable = true;
+        }
+      } while (pos < line.size() && line[pos] == ',');
+    }
+  }
+  if (pos >= line.size() || line[pos] != ':') return "has no ':' after its name and parameters";
+  property.value = line.substr(pos + 1);
+  return "";
+}
+
+bool isBlank(const std::string& text) { return text.find_first_not_of(" \t") == std::string::npos; }
+
+}  // namespace
+
+std::string cardTextRefusal(const std::string& text) {
+  if (text.empty()) return "empty text";
+  if (!isValidUtf8(text)) return "not valid UTF-8";
+  if (hasLoneCrOrLf(text)) return "lone CR or LF";
+  static const char kEnd[] = "END:VCARD\r\n";
+  if (text.size() < sizeof(kEnd) - 1 ||
+      text.compare(text.size() - (sizeof(kEnd) - 1), std::string::npos, kEnd) != 0) {
+    return "does not end with END:VCARD and CR LF";
+  }
+
+  // Physical lines, the final CR LF being the last line's terminator.
+  std::vector<std::string> lines;
+  const size_t bodyEnd = text.size() - 2;
+  for (size_t start = 0;;) {
+    const size_t crlf = text.find("\r\n", start);
+    if (crlf == std::string::npos || crlf >= bodyEnd) {
+      lines.push_back(text.substr(start, bodyEnd - start));
+      break;
+    }
+    lines.push_back(text.substr(start, crlf - start));
+    start = crlf + 2;
+  }
+  if (lines.front() != "BEGIN:VCARD") return "first line is not BEGIN:VCARD";
+  if (lines.size() < 2 || lines.back() != "END:VCARD") return "last line is not END:VCARD";
+
+  // Unfold: a line beginning with space or tab continues the one before.
+  // Checks run on the unfolded lines, as the server will read them.
+  bool hasUid = false;
+  for (size_t i = 1; i + 1 < lines.size();) {
+    const std::string where = "line " + std::to_string(i + 1) + " ";
+    if (lines[i].empty()) return where + "is empty";
+    if (lines[i][0] == ' ' || lines[i][0] == '\t') {
+      if (i == 1) return where + "folds the BEGIN:VCARD line";
+      return where + "is not a property line";
+    }
+    std::string logical = lines[i];
+    size_t next = i + 1;
+    for (; next + 1 < lines.size() && !lines[next].empty() &&
+           (lines[next][0] == ' ' || lines[next][0] == '\t');
+         ++next) {
+      logical.append(lines[next], 1, std::string::npos);
+    }
+    Property property;
+    const std::string fault = parseProperty(logical, property);
+    if (!fault.empty()) return where + fault;
+    if (equalsNoCase(property.name, "BEGIN") || equalsNoCase(property.name, "END")) {
+      return where + "is a BEGIN or END line inside the card";
+    }
+    if (property.quotedPrintable) return where + "uses ENCODING=QUOTED-PRINTABLE";
+    if (equalsNoCase(property.name, "UID") && !isBlank(property.value)) hasUid = true;
+    i = next;
+  }
+  if (!hasUid) return "no UID";
+  return "";
+}
+
+}  // namespace orva_store

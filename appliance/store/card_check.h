@@ -1,0 +1,19 @@
+// The store's gate for card texts. A single file that the CardDAV server
+// cannot load makes it fail the whole address book for every client, so the
+// store takes only texts that are exactly one well-formed vCard.
+#pragma once
+
+#include <string>
+
+namespace orva_store {
+
+// "" when the text is acceptable, otherwise the reason it is refused.
+// Acceptable: valid UTF-8 with lines ended by CR LF (no lone CR or LF),
+// ending "END:VCARD" CR LF, first line "BEGIN:VCARD", no other BEGIN or END
+// line, a non-empty UID, and every line a folded continuation (leading space
+// or tab) or a property line "[group.]name[;param[=value[,value]]]*:value"
+// (names of letters, digits and '-'; a quoted parameter value may hold ':',
+// ';' and ','), with no ENCODING=QUOTED-PRINTABLE parameter.
+std::string cardTextRefusal(const std::string& text);
+
+}  // namespace orva_store
