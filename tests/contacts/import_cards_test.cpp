@@ -1,0 +1,304 @@
+// import_cards against the real contact store: each stored text is read back
+// through the store and compared byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "module/webapi-ContactAndCalendar.h"
+#include "platform/contact_store.h"
+#include "tests/support/handler_call.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// One card of a file as the store keeps it: the kept lines, then the trailer
+// with the store's resource name.
+std::string storedAs(const std::string& keptLines, const std::string& name) {
+  return "BEGIN:VCARD\r\n" + keptLines + "VERSION:3.0\r\nUID:" + name + "\r\nEND:VCARD\r\n";
+}
+
+class ImportCards : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_.SetupUserBasicInfo("alice");
+    guid_ = store_.GetGUID("alice");
+    if (guid_.empty()) GTEST_SKIP() << "the contact store keeps no users yet";
+  }
+
+  std::string upload(const std::string& content) {
+    const std::string path = root_.path() + "/upload-" + std::to_string(++uploads_) + ".vcf";
+    EXPECT_TRUE(orva_test::writeFile(path, content));
+    return path;
+  }
+
+  static Json::Value params(const std::string& path, const char* user = "alice") {
+    Json::Value out(Json::objectValue);
+    out["user"] = user;
+    out["file_tmp"] = path;
+    out["file"] = "contacts.vcf";
+    return out;
+  }
+
+  ORVA::APIResponse importPath(const std::string& path) {
+    return orva_test::callHandler(&ContactAndCalendarHandler::importCards, params(path));
+  }
+  ORVA::APIResponse importText(const std::string& content) { return importPath(upload(content)); }
+
+  // Resource name → stored text.
+  std::map<std::string, std::string> cards() {
+    Json::Value ids(Json::arrayValue), texts(Json::arrayValue);
+    store_.GetCards(ids, texts, guid_);
+    std::map<std::string, std::string> out;
+    for (Json::ArrayIndex i = 0; i < ids.size(); ++i) out[ids[i].asString()] = texts[i].asString();
+    return out;
+  }
+
+  // The stored texts, each with its resource name replaced by "@", in the
+  // order of the file (names are fresh, so the order is found by content).
+  std::vector<std::string> storedTexts() {
+    std::vector<std::string> out;
+    for (const auto& [name, text] : cards()) {
+      std::string plain = text;
+      const std::string uid = "\r\nUID:" + name + "\r\n";
+      const auto at = plain.find(uid);
+      EXPECT_NE(at, std::string::npos) << text;
+      if (at != std::string::npos) plain.replace(at, uid.size(), "\r\nUID:@\r\n");
+      out.push_back(plain);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  static std::vector<std::string> sorted(std::vector<std::string> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
+  }
+
+  orva_test::TempRoot root_{true};
+  DBHandler store_;
+  std::string guid_;
+  int uploads_ = 0;
+};
+
+TEST_F(ImportCards, StoresEachCardUnderAFreshNameWrittenAsItsUid) {
+  const ORVA::APIResponse response = importText(
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:same\r\nFN:Ann\r\nREV:2024-01-01T00:00:00Z\r\n"
+      "TEL;TYPE=CELL:+1 555\r\nEND:VCARD\r\n"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:same\r\nFN:Bob\r\nEND:VCARD\r\n");
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  EXPECT_TRUE(response.Data().isNull());
+  const auto stored = cards();
+  ASSERT_EQ(stored.size(), 2u);
+  std::vector<std::string> expected;
+  for (const auto& [name, text] : stored) {
+    EXPECT_NE(name, "same");
+    expected.push_back(contains(text, "FN:Ann")
+                           ? storedAs("FN:Ann\r\nTEL;TYPE=CELL:+1 555\r\n", name)
+                           : storedAs("FN:Bob\r\n", name));
+    EXPECT_EQ(text, expected.back());
+  }
+}
+
+TEST_F(ImportCards, LineShapesAreRebuiltByteForByte) {
+  // LF ends, folded lines (one blank goes), a bare line joining the one
+  // before, backslashes as they stand, junk around cards, an unfinished card
+  // dropped by the next begin, a card without FN, a last line without LF.
+  const ORVA::APIResponse response = importText(
+      "junk before\nEND:VCARD\n"
+      "BEGIN:VCARD\nFN:Dropped\n"
+      "BEGIN:VCARD\nFN:Carol\nNOTE:long note fol\n ded here: still the note\n"
+      "URL:http://example.org/\n\tpath\nORG:Acme\\, Inc.\nTITLE:boss\nof all\nEND:VCARD\n"
+      "between\n"
+      "BEGIN:VCARD\nTEL:12345\nEND:VCARD");
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  EXPECT_EQ(storedTexts(),
+            sorted({storedAs("FN:Carol\r\nNOTE:long note folded here: still the note\r\n"
+                             "URL:http://example.org/path\r\nORG:Acme\\, Inc.\r\n"
+                             "TITLE:bossof all\r\n",
+                             "@"),
+                    storedAs("TEL:12345\r\nFN:\r\n", "@")}));
+}
+
+TEST_F(ImportCards, CardsTheStoreRefusesAreLeftOut) {
+  const ORVA::APIResponse response = importText(
+      "BEGIN:VCARD\r\nFN:Good One\r\nEND:VCARD\r\n"
+      // vCard 2.1 quoted-printable
+      "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;ENCODING=QUOTED-PRINTABLE:J=C3=B6rg\r\nEND:VCARD\r\n"
+      // Latin-1, not UTF-8
+      "BEGIN:VCARD\r\nFN:J\xf6rg\r\nEND:VCARD\r\n"
+      // a lone CR inside a value
+      "BEGIN:VCARD\r\nFN:Two\rLines\r\nEND:VCARD\r\n"
+      "BEGIN:VCARD\r\nFN:Good Two\r\nEND:VCARD\r\n");
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  EXPECT_EQ(storedTexts(),
+            sorted({storedAs("FN:Good One\r\n", "@"), storedAs("FN:Good Two\r\n", "@")}));
+  EXPECT_FALSE(contains(orva_test::readFile(root_.at("/var/log/webapi.log")), "Fail to set card"));
+}
+
+TEST_F(ImportCards, NothingStoredAnswers1011) {
+  mkdir((root_.path() + "/folder.vcf").c_str(), 0700);
+  const std::string fifo = root_.path() + "/pipe.vcf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::string> paths = {
+      upload(""),
+      upload("no cards at all\r\n"),
+      upload("BEGIN:VCARD\r\nFN:Unfinished\r\n"),
+      upload("BEGIN:VCARD\r\nFN;ENCODING=QUOTED-PRINTABLE:=41\r\nEND:VCARD\r\n"),
+      root_.path() + "/missing.vcf",
+      root_.path() + "/folder.vcf",
+      fifo,
+      "",
+  };
+  for (const std::string& path : paths) {
+    const auto start = std::chrono::steady_clock::now();
+    const ORVA::APIResponse response = importPath(path);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << path;
+    EXPECT_EQ(response.ErrorCode(), 1011) << path;
+    EXPECT_EQ(response.ErrorDetail(), Json::Value("Fail to set card"));
+  }
+  EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ImportCards, UnknownUserIsLoggedAndTheFileLeftUnread) {
+  const std::string path = upload("BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n");
+  const ORVA::APIResponse response =
+      orva_test::callHandler(&ContactAndCalendarHandler::importCards, params(path, "bob"));
+  ASSERT_TRUE(response.IsSuccess());
+  EXPECT_TRUE(response.Data().isNull());
+  const std::string messages = orva_test::readFile(root_.at("/var/log/messages"));
+  EXPECT_TRUE(contains(messages, "<3> webapi-ContactAndCalendar:")) << messages;
+  EXPECT_TRUE(contains(messages, " Can't find [bob]'s ID\n")) << messages;
+  EXPECT_TRUE(store_.GetGUID("bob").empty());
+  EXPECT_TRUE(cards().empty());
+}
+
+TEST_F(ImportCards, ParametersAreCheckedBeforeAnythingIsRead) {
+  const std::string path = upload("BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n");
+  for (const char* missing : {"user", "file_tmp", "file"}) {
+    Json::Value request = params(path);
+    request.removeMember(missing);
+    const ORVA::APIResponse response =
+        orva_test::callHandler(&ContactAndCalendarHandler::importCards, request);
+    EXPECT_EQ(response.ErrorCode(), 900) << missing;
+    EXPECT_EQ(response.ErrorDetail(), Json::Value("Request lost parameters"));
+  }
+  for (const char* wrong : {"user", "file_tmp"}) {
+    Json::Value request = params(path);
+    request[wrong] = Json::Value(Json::arrayValue);
+    const ORVA::APIResponse response =
+        orva_test::callHandler(&ContactAndCalendarHandler::importCards, request);
+    EXPECT_EQ(response.ErrorCode(), 901) << wrong;
+    EXPECT_EQ(response.ErrorDetail(), Json::Value("Incorrect parameter: Need "));
+  }
+  // "file" must be there, whatever it holds.
+  Json::Value request = params(path);
+  request["file"] = Json::Value(Json::objectValue);
+  EXPECT_TRUE(orva_test::callHandler(&ContactAndCalendarHandler::importCards, request).IsSuccess());
+  EXPECT_EQ(cards().size(), 1u);
+}
+
+// Files in the shapes that real address books export.
+TEST_F(ImportCards, ExporterShapes) {
+  const std::string photo(120 * 1024, 'Q');
+  const std::string file =
+      // An old phone: vCard 2.1, a quoted-printable note with soft breaks
+      // (refused by the store), and a plain card (kept).
+      "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;John;;;\r\nFN:John Doe\r\n"
+      "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:first line=0D=0A=\r\nsecond line=\r\n\r\n"
+      "END:VCARD\r\n"
+      "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Roe;Jane;;;\r\nFN:Jane Roe\r\nTEL;CELL:+15550001\r\n"
+      "END:VCARD\r\n"
+      // A desktop address book: 3.0, item groups with labels, a photo on one line.
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:-//Desk//Book 1.0//EN\r\nN:Ray;Max;;;\r\n"
+      "FN:Max Ray\r\nitem1.EMAIL;type=INTERNET;type=pref:max@example.org\r\n"
+      "item1.X-ABLabel:_$!<Other>!$_\r\nitem2.ADR;type=HOME:;;1 Main St;Town;;12345;\r\n"
+      "item2.X-ABADR:us\r\nPHOTO;ENCODING=b;TYPE=JPEG:" +
+      photo +
+      "\r\nUID:ABCD-1234\r\nEND:VCARD\r\n"
+      // A web address book: 4.0 folded at 75 octets.
+      "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Eve Lee\r\nN:Lee;Eve;;;\r\n"
+      "TEL;TYPE=cell;VALUE=uri:tel:+1-555-0002\r\n"
+      "NOTE:A fairly long note that an exporter folds at seventy-five octets\\, so\r\n"
+      "  it goes on here\\nand on.\r\nREV:20240101T000000Z\r\nEND:VCARD\r\n";
+  const ORVA::APIResponse response = importText(file);
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  EXPECT_EQ(
+      storedTexts(),
+      sorted({storedAs("N:Roe;Jane;;;\r\nFN:Jane Roe\r\nTEL;CELL:+15550001\r\n", "@"),
+              storedAs("PRODID:-//Desk//Book 1.0//EN\r\nN:Ray;Max;;;\r\nFN:Max Ray\r\n"
+                       "item1.EMAIL;type=INTERNET;type=pref:max@example.org\r\n"
+                       "item1.X-ABLabel:_$!<Other>!$_\r\n"
+                       "item2.ADR;type=HOME:;;1 Main St;Town;;12345;\r\nitem2.X-ABADR:us\r\n"
+                       "PHOTO;ENCODING=b;TYPE=JPEG:" +
+                           photo + "\r\n",
+                       "@"),
+              storedAs("FN:Eve Lee\r\nN:Lee;Eve;;;\r\nTEL;TYPE=cell;VALUE=uri:tel:+1-555-0002\r\n"
+                       "NOTE:A fairly long note that an exporter folds at seventy-five "
+                       "octets\\, so it goes on here\\nand on.\r\n",
+                       "@")}));
+}
+
+// A file imported, then listed back as contact records with their fields.
+TEST_F(ImportCards, ImportedCardsListBackWithTheirFields) {
+  const ORVA::APIResponse imported = importText(
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Doe;John;Q;;\r\nFN:John Doe\r\nORG:Acme\r\n"
+      "TITLE:Engineer\r\nEMAIL;type=INTERNET;type=WORK:john@example.org\r\n"
+      "TEL;type=CELL:+1 555 0100\r\nNOTE:likes tea\r\nEND:VCARD\r\n"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Roe;Jane;;;\r\nFN:Jane Roe\r\nEND:VCARD\r\n");
+  ASSERT_TRUE(imported.IsSuccess()) << orva_test::toJson(imported.Envelope());
+
+  Json::Value request(Json::objectValue);
+  request["user"] = "alice";
+  const ORVA::APIResponse listed =
+      orva_test::callHandler(&ContactAndCalendarHandler::listCards, request);
+  ASSERT_TRUE(listed.IsSuccess()) << orva_test::toJson(listed.Envelope());
+  const Json::Value& list = listed.Data()["cards"];
+  ASSERT_EQ(list.size(), 2u) << orva_test::toJson(listed.Data());
+  const auto stored = cards();
+  const Json::Value* john = nullptr;
+  for (const Json::Value& card : list) {
+    EXPECT_EQ(stored.count(card["id"].asString()), 1u) << orva_test::toJson(card);
+    if (card["name"]["given_name"].asString() == "John") john = &card;
+  }
+  ASSERT_NE(john, nullptr) << orva_test::toJson(list);
+  EXPECT_EQ((*john)["name"]["family_name"], Json::Value("Doe"));
+  EXPECT_EQ((*john)["name"]["additional_name"], Json::Value("Q"));
+  EXPECT_EQ((*john)["company"]["org"], Json::Value("Acme"));
+  EXPECT_EQ((*john)["company"]["title"], Json::Value("Engineer"));
+  EXPECT_EQ((*john)["mail"][0]["data"], Json::Value("john@example.org"));
+  EXPECT_EQ((*john)["tel"][0]["data"], Json::Value("+1 555 0100"));
+  EXPECT_EQ((*john)["note"], Json::Value("likes tea"));
+}
+
+// The host's own way in: the orva-webapi program loads the module and serves
+// one call from its command line.
+TEST_F(ImportCards, ThroughTheHostProgram) {
+  const std::string path = upload("BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n");
+  const std::string command = std::string(ORVA_BIN_DIR) + "/orva-webapi --root '" + root_.path() +
+                              "' call ORVA.ContactAndCalendar.Contacts import_cards user=alice" +
+                              " 'file_tmp=" + path + "' file=contacts.vcf";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char chunk[256];
+  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) out += chunk;
+  const int status = ::pclose(pipe);
+  const Json::Value answer = orva_test::parseJson(out);
+  EXPECT_EQ(answer["success"], Json::Value(true)) << out;
+  EXPECT_TRUE(answer.isMember("data") && answer["data"].isNull()) << out;
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(storedTexts(), std::vector<std::string>{storedAs("FN:Ann\r\n", "@")});
+}
+
+}  // namespace
