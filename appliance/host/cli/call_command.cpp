@@ -1,0 +1,39 @@
+#include "appliance/host/cli/call_command.h"
+
+#include <cstdio>
+#include <string>
+
+#include "appliance/host/cli/dispatch.h"
+#include "appliance/host/cli/json_text.h"
+
+namespace orva_host {
+
+namespace {
+
+int finishOutput() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "orva-webapi: cannot write to standard output\n");
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runMethods(const LoadedModule& module) {
+  for (const MethodRow& row : module.rows()) {
+    std::printf("%s\t%d\t%s\n", row.api.c_str(), row.version, row.method.c_str());
+  }
+  return finishOutput();
+}
+
+int runCall(const LoadedModule& module, const Options& options) {
+  const DispatchResult result =
+      dispatchRequest(module, options.api, options.version, options.method, options.params);
+  const std::string line = envelopeJson(result.envelope) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  if (finishOutput() != 0) return 2;
+  return result.success ? 0 : 1;
+}
+
+}  // namespace orva_host

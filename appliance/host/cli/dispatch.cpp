@@ -1,0 +1,71 @@
+#include "appliance/host/cli/dispatch.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "appliance/host/cli/host_codes.h"
+#include "appliance/host/cli/json_text.h"
+#include "platform/webapi.h"
+
+namespace orva_host {
+
+namespace {
+
+constexpr const char* kLogSource = "orva-webapi";
+
+DispatchResult hostError(int code, const std::string& detail) {
+  return DispatchResult{hostErrorEnvelope(code, detail), false};
+}
+
+DispatchResult raised(const std::string& api, const std::string& method, const char* what) {
+  ErrorLog(kLogSource, __LINE__, 1, "%s %s raised an exception: %s", api.c_str(), method.c_str(),
+           what);
+  return hostError(kModuleException, "Module raised an exception");
+}
+
+}  // namespace
+
+DispatchResult dispatchRequest(const LoadedModule& module, const std::string& api, int version,
+                               const std::string& method, const Json::Value& params) {
+  EntryFunction handler = nullptr;
+  switch (module.find(api, version, method, handler)) {
+    case Lookup::kUnknownApi:
+      return hostError(kUnknownApi, "Unknown API: " + api);
+    case Lookup::kUnknownVersion:
+      return hostError(kUnknownVersion,
+                       "Unknown version " + std::to_string(version) + " of API " + api);
+    case Lookup::kUnknownMethod:
+      return hostError(kUnknownMethod, "Unknown method " + method + " of API " + api + " version " +
+                                           std::to_string(version));
+    case Lookup::kFound:
+      break;
+  }
+
+  ORVA::APIRequest request(params);
+  ORVA::APIResponse response;
+  try {
+    handler(&request, &response);
+  } catch (const std::exception& e) {
+    return raised(api, method, e.what());
+  } catch (...) {
+    return raised(api, method, "not a std::exception");
+  }
+
+  if (!response.IsAnswered()) {
+    ErrorLog(kLogSource, __LINE__, 1, "%s %s returned without an answer", api.c_str(),
+             method.c_str());
+    return hostError(kNoAnswer, "Module gave no answer");
+  }
+  if (response.AnswerCount() > 1) {
+    ErrorLog(kLogSource, __LINE__, 1,
+             "programming error: %s %s answered %d times; the first answer is kept", api.c_str(),
+             method.c_str(), response.AnswerCount());
+    std::fprintf(stderr,
+                 "orva-webapi: programming error: %s %s answered %d times; the first answer is "
+                 "kept\n",
+                 api.c_str(), method.c_str(), response.AnswerCount());
+  }
+  return DispatchResult{response.Envelope(), response.IsSuccess()};
+}
+
+}  // namespace orva_host

@@ -1,0 +1,27 @@
+// JSON text in and out of the host: a strict reader for what users and
+// clients send, and the one-line writer for every envelope.
+#pragma once
+
+#include <json/value.h>
+
+#include <string>
+
+namespace orva_host {
+
+// Parses exactly one JSON value of any type (a bare number, string, ...), with
+// nothing but white space after it; no comments, no duplicate keys. False with
+// a reason in error otherwise.
+bool parseStrictJson(const std::string& text, Json::Value& value, std::string& error);
+
+// Compact one-line JSON, UTF-8 kept as it is.
+std::string compactJson(const Json::Value& value);
+
+// An envelope as one line, "success" first as clients read it:
+// {"success":true,"data":...} or {"success":false,"error":{"code":..,"detail":..}}.
+// (jsoncpp alone would sort the keys.)
+std::string envelopeJson(const Json::Value& envelope);
+
+// The envelope of a host error: {"success":false,"error":{"code":..,"detail":..}}.
+Json::Value hostErrorEnvelope(int code, const std::string& detail);
+
+}  // namespace orva_host

@@ -1,0 +1,21 @@
+// The serve command: the module's methods over HTTP (POST /webapi), for
+// clients that hold the access token.
+#pragma once
+
+#include <string>
+
+#include "appliance/host/cli/arguments.h"
+#include "appliance/host/cli/module_loader.h"
+
+namespace orva_host {
+
+// Bytes of request body the server reads; larger bodies get 413.
+constexpr size_t kMaxBodyBytes = 16u * 1024u * 1024u;
+// Threads that run requests.
+constexpr size_t kServeThreads = 8;
+
+// Serves until SIGINT or SIGTERM. Returns the exit status: 0 after a clean
+// stop, 2 when it cannot start.
+int runServe(const LoadedModule& module, const Options& options, const std::string& root);
+
+}  // namespace orva_host
