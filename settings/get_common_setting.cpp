@@ -1,6 +1,18 @@
+#include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
+#include "settings/common_settings.h"
 
 void ContactAndCalendarHandler::getCommonSetting() {
-  response->SetError(501, Json::Value("getCommonSetting is not built yet"));
+  if (!confManager.JsonConfParse()) {
+    orva_params::answerLoggedError(response, __LINE__, orva_errors::kConfParse,
+                                   orva_errors::kConfParseText);
+    return;
+  }
+  Json::Value settings = confManager.JsonGet(orva_settings::kSettingsKey);
+  // The realm name is the server's own; the page never sees it.
+  if (settings.isObject()) settings.removeMember(orva_settings::kRealmName);
+  Json::Value data(Json::objectValue);
+  data["common"] = settings;
+  response->SetSuccess(data);
 }

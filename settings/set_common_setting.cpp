@@ -1,7 +1,126 @@
+#include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
+#include "platform/system_services.h"
+#include "settings/common_settings.h"
+
+namespace {
+
+using orva_params::answerLoggedError;
+namespace names = orva_settings;
+
+// jsoncpp throws when asked for a conversion it cannot make, so each value is
+// tested first; false (after answering 901) when it cannot be read as wanted.
+bool readFlag(ORVA::APIRequest* request, ORVA::APIResponse* response, int line, const char* name,
+              Json::Value& settings) {
+  const Json::Value value = request->GetParam(name, Json::Value());
+  if (!value.isConvertibleTo(Json::booleanValue)) {
+    orva_params::answerIncorrectParameter(
+        response, line, (std::string("check type of ") + name + "(bool)").c_str());
+    return false;
+  }
+  settings[name] = value.asBool();
+  return true;
+}
+
+bool readPort(ORVA::APIRequest* request, ORVA::APIResponse* response, int line, const char* name,
+              Json::Value& settings) {
+  const Json::Value value = request->GetParam(name, Json::Value());
+  if (!value.isConvertibleTo(Json::intValue)) {
+    orva_params::answerIncorrectParameter(response, line,
+                                          (std::string("check type of ") + name + "(int)").c_str());
+    return false;
+  }
+  settings[name] = value.asInt();
+  return true;
+}
+
+bool validPort(int port) { return port >= 1 && port <= 65535; }
+
+}  // namespace
 
 void ContactAndCalendarHandler::setCommonSetting() {
-  if (!orva_params::requireParams(request, response, __LINE__, {"EnableSSL", "RedirectHTTPToHTTPS", "HTTPPort", "SSLPort"})) return;
-  response->SetError(501, Json::Value("setCommonSetting is not built yet"));
+  if (!orva_params::requireParams(
+          request, response, __LINE__,
+          {names::kEnableSsl, names::kRedirect, names::kHttpPort, names::kSslPort})) {
+    return;
+  }
+  if (!confManager.JsonConfParse()) {
+    answerLoggedError(response, __LINE__, orva_errors::kConfParse, orva_errors::kConfParseText);
+    return;
+  }
+  const Json::Value current = confManager.JsonGet(names::kSettingsKey);
+  const std::string oldHttpText = names::memberText(current, names::kHttpPort);
+  const std::string oldHttpsText = names::memberText(current, names::kSslPort);
+
+  Json::Value settings(Json::objectValue);
+  if (!readFlag(request, response, __LINE__, names::kEnableSsl, settings) ||
+      !readFlag(request, response, __LINE__, names::kRedirect, settings) ||
+      !readPort(request, response, __LINE__, names::kHttpPort, settings) ||
+      !readPort(request, response, __LINE__, names::kSslPort, settings)) {
+    return;
+  }
+  // The texts of the ports as stored, so that the services file always gets
+  // the digits of the integer that the configuration keeps.
+  const std::string httpText = names::memberText(settings, names::kHttpPort);
+  const std::string httpsText = names::memberText(settings, names::kSslPort);
+
+  // Both tests run on every request. Out-of-range or equal ports are refused
+  // here too: the server could not start on them.
+  const int httpPort = names::portNumber(httpText);
+  if (!validPort(httpPort) || WebUtils::IsPortConflict(names::kHttpSection, httpPort, httpPort)) {
+    answerLoggedError(response, __LINE__, orva_errors::kHttpPortConflict,
+                      orva_errors::kHttpPortConflictText);
+    return;
+  }
+  const int httpsPort = names::portNumber(httpsText);
+  if (!validPort(httpsPort) || httpsPort == httpPort ||
+      WebUtils::IsPortConflict(names::kHttpsSection, httpsPort, httpsPort)) {
+    answerLoggedError(response, __LINE__, orva_errors::kHttpsPortConflict,
+                      orva_errors::kHttpsPortConflictText);
+    return;
+  }
+
+  const bool httpChanged = httpText != oldHttpText;
+  const bool httpsChanged = httpsText != oldHttpsText;
+  if (httpChanged && OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpSection,
+                                              names::kPortsKey, (httpText + "/tcp").c_str()) < 0) {
+    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile,
+                      orva_errors::kUpdatePortFileText);
+    return;
+  }
+  if (httpsChanged &&
+      OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpsSection, names::kPortsKey,
+                               (httpsText + "/tcp").c_str()) < 0) {
+    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile,
+                      orva_errors::kUpdatePortFileText);
+    return;
+  }
+  if ((httpChanged || httpsChanged) && ORVAFwRuleHup() < 0) {
+    answerLoggedError(response, __LINE__, orva_errors::kFirewallHup, orva_errors::kFirewallHupText);
+    return;
+  }
+
+  confManager.JsonSet(settings, names::kSettingsKey);
+  if (!confManager.JsonConfDump()) {
+    answerLoggedError(response, __LINE__, orva_errors::kConfDump, orva_errors::kConfDumpText);
+    return;
+  }
+  if (OLIBCExec(names::kConfDumpTool, "--dump", names::kJsonConf, names::kPlistConf, nullptr) < 0) {
+    answerLoggedError(response, __LINE__, orva_errors::kConfToXml, orva_errors::kConfToXmlText);
+    return;
+  }
+  if (OLIBCExec(names::kStartStopScript, "restart", nullptr, nullptr, nullptr) < 0) {
+    answerLoggedError(response, __LINE__, orva_errors::kServerRestart,
+                      orva_errors::kServerRestartText);
+    return;
+  }
+
+  if (!confManager.JsonConfParse()) {
+    answerLoggedError(response, __LINE__, orva_errors::kConfParse, orva_errors::kConfParseText);
+    return;
+  }
+  Json::Value data(Json::objectValue);
+  data["common"] = confManager.JsonGet(names::kSettingsKey);
+  response->SetSuccess(data);
 }

@@ -1,13 +1,65 @@
 #include "appliance/base/root_seed.h"
 
+#include <sys/stat.h>
+
 #include "appliance/base/appliance_root.h"
+#include "appliance/base/file_io.h"
 
 namespace orva_root {
 
-bool seedRoot(const std::string& root, const std::string&, std::string& error) {
-  if (!makeDirs(root + "/var/log")) {
-    error = "cannot create " + root + "/var/log";
+namespace {
+
+struct SeedFile {
+  const char* packageName;  // file in the package folder
+  const char* target;       // appliance path
+  mode_t mode;
+};
+
+// What a fresh root needs before the server's settings can be read and set.
+constexpr SeedFile kSeedFiles[] = {
+    {"calendar_server_json.conf", "/var/packages/Tessaro/target/etc/calendar_server_json.conf",
+     0644},
+    {"Tessaro.sc", "/usr/local/etc/services.d/Tessaro.sc", 0644},
+    {"orva_calendar_conf_dump.py", "/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py",
+     0755},
+    {"calendarserver_start_stop.sh",
+     "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh", 0755},
+};
+
+std::string join(const std::string& root, const std::string& absolutePath) {
+  std::string base = root;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base == "/" ? absolutePath : base + absolutePath;
+}
+
+}  // namespace
+
+bool seedRoot(const std::string& root, const std::string& packageDir, std::string& error) {
+  if (root.empty()) {
+    error = "no appliance root given";
     return false;
+  }
+  const std::string logDir = join(root, "/var/log");
+  if (!makeDirs(logDir)) {
+    error = "cannot create " + logDir;
+    return false;
+  }
+  for (const SeedFile& file : kSeedFiles) {
+    const std::string target = join(root, file.target);
+    struct stat st {};
+    // Whatever is there already (even something broken) is the owner's.
+    if (::lstat(target.c_str(), &st) == 0) continue;
+    const std::string source = packageDir + "/" + file.packageName;
+    std::string content;
+    if (!orva_file::readWhole(source, content)) {
+      error = "cannot read the package file " + source;
+      return false;
+    }
+    const std::string folder = target.substr(0, target.rfind('/'));
+    if (!makeDirs(folder) || !orva_file::writeAtomic(target, content, file.mode)) {
+      error = "cannot write " + target;
+      return false;
+    }
   }
   return true;
 }

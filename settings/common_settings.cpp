@@ -1,0 +1,21 @@
+#include "settings/common_settings.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace orva_settings {
+
+std::string memberText(const Json::Value& settings, const char* key) {
+  if (!settings.isObject()) return "";
+  const Json::Value& member = settings[key];
+  if (!member.isConvertibleTo(Json::stringValue)) return "";
+  return member.asString();
+}
+
+int portNumber(const std::string& text) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return static_cast<int>(static_cast<int32_t>(value));
+}
+
+}  // namespace orva_settings
