@@ -1,0 +1,110 @@
+// Fuzz target for the import's file reader: the input is written to a file
+// and read back through the line reader and card assembler, with a stand-in
+// for the store. Beyond not crashing: the lines must match a plain split of
+// the input, and every finished card must carry its begin line and trailer
+// and stay within the size limit.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "contacts/vcard_file_reader.h"
+
+namespace {
+
+// The input's file: made once per fuzzing process, rewritten per input.
+const std::string& inputPath() {
+  static const std::string path = [] {
+    std::string pattern = "/tmp/orva-fuzz-import-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) std::abort();
+    ::close(fd);
+    return pattern;
+  }();
+  return path;
+}
+
+void writeInput(const uint8_t* data, size_t size) {
+  const int fd = ::open(inputPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) std::abort();
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t wrote = ::write(fd, data + done, size - done);
+    if (wrote <= 0) std::abort();
+    done += static_cast<size_t>(wrote);
+  }
+  ::close(fd);
+}
+
+// What the line reader should give: the input split at LF, a last line
+// without LF kept, an over-long line as a marker.
+std::vector<std::string> plainSplit(const std::string& input, size_t maxLine) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < input.size()) {
+    size_t end = input.find('\n', start);
+    if (end == std::string::npos) end = input.size();
+    const std::string line = input.substr(start, end - start);
+    lines.push_back(line.size() > maxLine ? std::string("\0too long", 9) : line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Small limits so that over-long lines and cards are reached too.
+  const size_t maxLine = 64;
+  const size_t maxCard = 512;
+  writeInput(data, size);
+  const std::string input(reinterpret_cast<const char*>(data), size);
+
+  // The line reader against a plain split.
+  {
+    const int fd = ::open(inputPath().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) std::abort();
+    orva_contacts::LineReader reader(fd, maxLine);
+    std::vector<std::string> lines;
+    std::string line;
+    for (;;) {
+      const auto status = reader.next(line);
+      if (status == orva_contacts::LineReader::Status::kEnd) break;
+      lines.push_back(status == orva_contacts::LineReader::Status::kTooLong
+                          ? std::string("\0too long", 9)
+                          : line);
+    }
+    ::close(fd);
+    // An empty last line without LF reads as the end, as with fgets.
+    std::vector<std::string> expected = plainSplit(input, maxLine);
+    if (lines != expected) __builtin_trap();
+  }
+
+  // The assembler with a stand-in store.
+  for (const size_t cardLimit : {maxCard, orva_contacts::kMaxCardBytes}) {
+    int drawn = 0;
+    std::string lastName;
+    orva_contacts::CardAssembler assembler(
+        [&] { return lastName = "name-" + std::to_string(++drawn); },
+        [&](const std::string& name, const std::string& text) {
+          if (name != lastName) __builtin_trap();
+          if (text.compare(0, 11, "BEGIN:VCARD") != 0) __builtin_trap();
+          if (!endsWith(text, "\r\nVERSION:3.0\r\nUID:" + name + "\r\nEND:VCARD\r\n")) {
+            __builtin_trap();
+          }
+          if (text.size() > cardLimit + 64 + name.size()) __builtin_trap();
+        },
+        cardLimit);
+    if (!orva_contacts::readVCardFile(inputPath(), assembler, maxLine)) __builtin_trap();
+  }
+  return 0;
+}
