@@ -1,0 +1,392 @@
+// "get" and "set" of the Common API against a real, seeded appliance root:
+// every failure is injected into the root itself, and each test checks what
+// the request left behind.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+
+#include "tests/support/handler_call.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+using orva_test::callHandler;
+using orva_test::readFile;
+using orva_test::writeFile;
+
+constexpr const char* kConf = "/var/packages/Tessaro/target/etc/calendar_server_json.conf";
+constexpr const char* kPlist = "/var/packages/Tessaro/target/etc/orva_caldavd.plist";
+constexpr const char* kTool = "/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py";
+constexpr const char* kScript = "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh";
+constexpr const char* kServices = "/usr/local/etc/services.d/Tessaro.sc";
+constexpr const char* kServicesDir = "/usr/local/etc/services.d";
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+Json::Value request(const Json::Value& ssl, const Json::Value& redirect, const Json::Value& http,
+                    const Json::Value& https) {
+  Json::Value params(Json::objectValue);
+  params["EnableSSL"] = ssl;
+  params["RedirectHTTPToHTTPS"] = redirect;
+  params["HTTPPort"] = http;
+  params["SSLPort"] = https;
+  return params;
+}
+
+// Everything a "set" may change, to compare before and after.
+struct Trace {
+  std::string conf, services, plist, firewallLog, serverLog, rules;
+  bool operator==(const Trace& o) const {
+    return conf == o.conf && services == o.services && plist == o.plist &&
+           firewallLog == o.firewallLog && serverLog == o.serverLog && rules == o.rules;
+  }
+};
+
+class CommonSettingTest : public ::testing::Test {
+ protected:
+  orva_test::TempRoot root{true};
+
+  std::string at(const std::string& path) const { return root.at(path); }
+  ORVA::APIResponse set(const Json::Value& params) {
+    return callHandler(&ContactAndCalendarHandler::setCommonSetting, params);
+  }
+  ORVA::APIResponse set(int http, int https, bool ssl = false, bool redirect = false) {
+    return set(request(ssl, redirect, http, https));
+  }
+  ORVA::APIResponse get() {
+    return callHandler(&ContactAndCalendarHandler::getCommonSetting, Json::Value());
+  }
+  Trace trace() const {
+    return {readFile(at(kConf)),
+            readFile(at(kServices)),
+            readFile(at(kPlist)),
+            readFile(at("/var/log/firewall.log")),
+            readFile(at("/var/log/server.log")),
+            readFile(at("/var/lib/firewall/rules"))};
+  }
+  Json::Value storedSettings() const {
+    return orva_test::parseJson(readFile(at(kConf)))["general_setting"];
+  }
+  std::string webapiLog() const { return readFile(at("/var/log/webapi.log")); }
+  // A program in place of one of the package's, run by "set".
+  void replaceProgram(const char* path, const std::string& body) {
+    ASSERT_TRUE(writeFile(at(path), "#!/bin/sh\n" + body + "\n"));
+    ASSERT_EQ(::chmod(at(path).c_str(), 0755), 0);
+  }
+  void expectError(const ORVA::APIResponse& response, int code, const char* message) {
+    ASSERT_TRUE(response.IsAnswered());
+    EXPECT_FALSE(response.IsSuccess());
+    EXPECT_EQ(response.ErrorCode(), code);
+    EXPECT_EQ(response.ErrorDetail(), Json::Value(message));
+    EXPECT_NE(webapiLog().find(std::string("level=1 ") + message), std::string::npos)
+        << webapiLog();
+    EXPECT_EQ(response.AnswerCount(), 1);
+  }
+};
+
+std::string section(const std::string& text, const std::string& name) {
+  const size_t start = text.find("[" + name + "]");
+  if (start == std::string::npos) return "";
+  const size_t end = text.find("\n[", start + 1);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// --- get -------------------------------------------------------------------
+
+TEST_F(CommonSettingTest, GetAnswersTheStoredSettingsWithoutTheRealmName) {
+  const ORVA::APIResponse response = get();
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  const Json::Value common = response.Data()["common"];
+  EXPECT_FALSE(common.isMember("realmName"));
+  EXPECT_EQ(common["HTTPPort"], 8008);
+  EXPECT_EQ(common["SSLPort"], 8443);
+  EXPECT_EQ(common["EnableSSL"], false);
+  EXPECT_EQ(common["RedirectHTTPToHTTPS"], false);
+  EXPECT_TRUE(storedSettings().isMember("realmName"));  // only hidden, not removed
+
+  // Members the module does not know are passed through.
+  ASSERT_TRUE(writeFile(at(kConf), R"({"general_setting":{"realmName":"r","Extra":[1]}})"));
+  EXPECT_EQ(orva_test::toJson(get().Data()), R"({"common":{"Extra":[1]}})");
+}
+
+TEST_F(CommonSettingTest, GetOfAnUnreadableConfigurationAnswers1000) {
+  for (const std::string broken : {"{\"general_setting\":", "[1,2]", "", "{} trailing"}) {
+    ASSERT_TRUE(writeFile(at(kConf), broken));
+    expectError(get(), 1000, "Json conf parse error");
+  }
+  ASSERT_EQ(::unlink(at(kConf).c_str()), 0);
+  expectError(get(), 1000, "Json conf parse error");
+}
+
+// --- set: accepted requests -------------------------------------------------
+
+TEST_F(CommonSettingTest, SetAppliesNewPortsEverywhere) {
+  const ORVA::APIResponse response = set(9008, 9443, true, true);
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope()) << webapiLog();
+
+  // The answer is the configuration as read back, which stores exactly the
+  // four members with their JSON types.
+  const Json::Value stored = storedSettings();
+  EXPECT_EQ(response.Data()["common"], stored);
+  EXPECT_EQ(stored.size(), 4u);
+  EXPECT_TRUE(stored["EnableSSL"].isBool() && stored["EnableSSL"].asBool());
+  EXPECT_TRUE(stored["RedirectHTTPToHTTPS"].isBool() && stored["RedirectHTTPToHTTPS"].asBool());
+  EXPECT_TRUE(stored["HTTPPort"].isInt());
+  EXPECT_EQ(stored["HTTPPort"], 9008);
+  EXPECT_EQ(stored["SSLPort"], 9443);
+
+  // One port per section, as digits and "/tcp"; the rest of the file kept.
+  const std::string services = readFile(at(kServices));
+  EXPECT_NE(section(services, "tessaro").find("dst.ports=\"9008/tcp\"\n"), std::string::npos);
+  EXPECT_NE(section(services, "tessaro_ssl").find("dst.ports=\"9443/tcp\"\n"), std::string::npos);
+  EXPECT_NE(services.find("title=\"Calendar and contacts server (HTTPS)\""), std::string::npos);
+
+  const std::string firewall = readFile(at("/var/log/firewall.log"));
+  EXPECT_EQ(orva_test::readLines(at("/var/log/firewall.log")).size(), 1u);
+  EXPECT_NE(firewall.find("9008/tcp,9443/tcp"), std::string::npos) << firewall;
+
+  const std::string plist = readFile(at(kPlist));
+  EXPECT_NE(plist.find("<key>HTTPPort</key>\n\t<integer>9008</integer>"), std::string::npos);
+  EXPECT_NE(plist.find("<key>EnableSSL</key>\n\t<true/>"), std::string::npos) << plist;
+
+  const auto serverLog = orva_test::readLines(at("/var/log/server.log"));
+  ASSERT_EQ(serverLog.size(), 1u);
+  EXPECT_NE(serverLog[0].find("restart: no server process is run yet"), std::string::npos);
+  EXPECT_NE(serverLog[0].find("HTTP 9008, HTTPS 9443, SSL on, redirect on"), std::string::npos);
+
+  // "get" now shows the same four members.
+  EXPECT_EQ(get().Data()["common"], stored);
+}
+
+TEST_F(CommonSettingTest, SetWithTheStoredPortsStillSavesConvertsAndRestarts) {
+  const Trace before = trace();
+  ASSERT_TRUE(set(8008, 8443, true, false).IsSuccess()) << webapiLog();
+  EXPECT_EQ(readFile(at(kServices)), before.services);
+  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
+  EXPECT_EQ(storedSettings()["EnableSSL"], true);
+  EXPECT_NE(readFile(at(kPlist)).find("<key>EnableSSL</key>\n\t<true/>"), std::string::npos);
+  EXPECT_EQ(orva_test::readLines(at("/var/log/server.log")).size(), 1u);
+
+  // And the same again: a second restart, still no firewall reload.
+  ASSERT_TRUE(set(8008, 8443, true, false).IsSuccess());
+  EXPECT_EQ(orva_test::readLines(at("/var/log/server.log")).size(), 2u);
+  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
+}
+
+TEST_F(CommonSettingTest, SetOfTheHttpsPortOnlyWritesItsSectionAndReloads) {
+  const std::string before = readFile(at(kServices));
+  ASSERT_TRUE(set(8008, 9443).IsSuccess()) << webapiLog();
+  const std::string after = readFile(at(kServices));
+  EXPECT_EQ(section(after, "tessaro"), section(before, "tessaro"));
+  EXPECT_NE(section(after, "tessaro_ssl").find("dst.ports=\"9443/tcp\""), std::string::npos);
+  EXPECT_EQ(orva_test::readLines(at("/var/log/firewall.log")).size(), 1u);
+}
+
+TEST_F(CommonSettingTest, SetWithNoStoredPortsWritesBothSectionsAndReloads) {
+  ASSERT_TRUE(writeFile(at(kConf), R"({"general_setting":{"realmName":"r"}})"));
+  ASSERT_TRUE(writeFile(at(kServices), "[other]\nkey=1\n"));
+  ASSERT_TRUE(set(8008, 8443).IsSuccess()) << webapiLog();
+  EXPECT_EQ(readFile(at(kServices)),
+            "[other]\nkey=1\n\n[tessaro]\ndst.ports=\"8008/tcp\"\n\n[tessaro_ssl]\n"
+            "dst.ports=\"8443/tcp\"\n");
+  EXPECT_NE(readFile(at("/var/log/firewall.log")).find("8008/tcp,8443/tcp"), std::string::npos);
+}
+
+TEST_F(CommonSettingTest, SetConvertsParametersAsJsonDoes) {
+  // Numbers and null are convertible: a real port is stored as its integer,
+  // and the services file gets that integer's digits.
+  ASSERT_TRUE(set(request(1, Json::Value(), 9008.0, 9443.9)).IsSuccess()) << webapiLog();
+  const Json::Value stored = storedSettings();
+  EXPECT_EQ(stored["EnableSSL"], true);
+  EXPECT_EQ(stored["RedirectHTTPToHTTPS"], false);
+  EXPECT_TRUE(stored["SSLPort"].isInt());
+  EXPECT_EQ(stored["SSLPort"], 9443);
+  EXPECT_NE(readFile(at(kServices)).find("dst.ports=\"9443/tcp\""), std::string::npos);
+}
+
+// --- set: refused before anything is read or written -------------------------
+
+TEST_F(CommonSettingTest, AMissingParameterAnswers900WithoutReadingTheConfiguration) {
+  ASSERT_TRUE(writeFile(at(kConf), "broken"));  // would be 1000 if it were read
+  const Trace before = trace();
+  for (const char* missing : {"EnableSSL", "RedirectHTTPToHTTPS", "HTTPPort", "SSLPort"}) {
+    Json::Value params = request(true, true, 9008, 9443);
+    params.removeMember(missing);
+    expectError(set(params), 900, "Request lost parameters");
+  }
+  EXPECT_EQ(webapiLog().find("Json conf parse error"), std::string::npos);
+  EXPECT_TRUE(trace() == before);
+}
+
+TEST_F(CommonSettingTest, AParameterOfTheWrongTypeAnswers901BeforeAnythingIsWritten) {
+  const Trace before = trace();
+  const Json::Value array(Json::arrayValue), object(Json::objectValue);
+  struct Case {
+    Json::Value params;
+    const char* log;
+  } cases[] = {
+      {request("true", true, 9008, 9443), "check type of EnableSSL(bool)"},
+      {request(true, array, 9008, 9443), "check type of RedirectHTTPToHTTPS(bool)"},
+      {request(true, object, 9008, 9443), "check type of RedirectHTTPToHTTPS(bool)"},
+      {request(true, true, "9008", 9443), "check type of HTTPPort(int)"},
+      {request(true, true, 9008, array), "check type of SSLPort(int)"},
+      {request(true, true, 4294967296.0, 9443), "check type of HTTPPort(int)"},
+      {request(true, true, 9008, Json::Value(Json::UInt64(1) << 40)), "check type of SSLPort(int)"},
+  };
+  for (const Case& c : cases) {
+    const ORVA::APIResponse response = set(c.params);
+    EXPECT_EQ(response.ErrorCode(), 901) << c.log;
+    EXPECT_EQ(response.ErrorDetail(), Json::Value("Incorrect parameter: Need "));
+    EXPECT_NE(webapiLog().find(std::string("level=1 ") + c.log), std::string::npos) << c.log;
+  }
+  EXPECT_TRUE(trace() == before);
+}
+
+TEST_F(CommonSettingTest, PortsTheServerCannotUseAreConflicts) {
+  const Trace before = trace();
+  expectError(set(0, 8443), 1002, "HTTP port conflict");
+  expectError(set(65536, 8443), 1002, "HTTP port conflict");
+  expectError(set(-8008, 8443), 1002, "HTTP port conflict");
+  expectError(set(80, 8443), 1002, "HTTP port conflict");  // reserved by the appliance
+  expectError(set(8008, 0), 1003, "HTTPS port conflict");
+  expectError(set(8008, 70000), 1003, "HTTPS port conflict");
+  expectError(set(8008, 8008), 1003, "HTTPS port conflict");
+  expectError(set(8008, 443), 1003, "HTTPS port conflict");
+  EXPECT_TRUE(trace() == before);
+}
+
+TEST_F(CommonSettingTest, WhenBothPortsConflictOnlyTheHttpTestAnswers) {
+  expectError(set(22, 80), 1002, "HTTP port conflict");
+  EXPECT_EQ(webapiLog().find("HTTPS port conflict"), std::string::npos);
+}
+
+TEST_F(CommonSettingTest, APortHeldByAnotherServiceIsAConflict) {
+  ASSERT_TRUE(writeFile(at(std::string(kServicesDir) + "/Media.sc"),
+                        "[media]\ndst.ports=\"9000,9100:9200/tcp\"\n"));
+  const Trace before = trace();
+  expectError(set(9150, 9443), 1002, "HTTP port conflict");
+  expectError(set(9008, 9000), 1003, "HTTPS port conflict");
+  EXPECT_TRUE(trace() == before);
+  EXPECT_TRUE(set(9201, 9099).IsSuccess()) << webapiLog();
+}
+
+// --- set: the failure table, each fault injected into the root -----------------
+
+TEST_F(CommonSettingTest, ABrokenConfigurationAnswers1000AndChangesNothing) {
+  ASSERT_TRUE(writeFile(at(kConf), "{\"general_setting\": {\"HTTPPort\": 8008,"));
+  const Trace before = trace();
+  expectError(set(9008, 9443), 1000, "Json conf parse error");
+  EXPECT_TRUE(trace() == before);
+}
+
+TEST_F(CommonSettingTest, AServicesFileThatCannotBeWrittenAnswers1004) {
+  // A folder where the services file should be: neither read nor replaced.
+  ASSERT_EQ(::unlink(at(kServices).c_str()), 0);
+  ASSERT_EQ(::mkdir(at(kServices).c_str(), 0755), 0);
+  const Trace before = trace();
+  expectError(set(9008, 8443), 1004, "Update port file failed");
+  EXPECT_TRUE(trace() == before);
+  EXPECT_FALSE(exists(at(kPlist)));
+}
+
+TEST_F(CommonSettingTest, AFailedWriteOfTheHttpsSectionLeavesTheHttpSectionWritten) {
+  // A file-size limit just above what the first write needs: the HTTP section
+  // is written, the HTTPS one (one more digit) no longer fits.
+  const std::string before = readFile(at(kServices));
+  const Trace traceBefore = trace();
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = old;
+  limit.rlim_cur = before.size() + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const ORVA::APIResponse response = set(18008, 18443);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  expectError(response, 1004, "Update port file failed");
+  const std::string after = readFile(at(kServices));
+  EXPECT_NE(section(after, "tessaro").find("dst.ports=\"18008/tcp\""), std::string::npos);
+  EXPECT_EQ(section(after, "tessaro_ssl"), section(before, "tessaro_ssl"));
+  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
+  EXPECT_EQ(readFile(at(kConf)), traceBefore.conf);
+  EXPECT_FALSE(exists(at(kPlist)));
+}
+
+TEST_F(CommonSettingTest, AServiceDefinitionThatCannotBeParsedAnswers1005) {
+  ASSERT_TRUE(writeFile(at(std::string(kServicesDir) + "/Broken.sc"),
+                        "[broken]\nthis line is neither a section nor a key\n"));
+  const Trace before = trace();
+  expectError(set(9008, 9443), 1005, "Fail to hup firewall rules");
+  const std::string services = readFile(at(kServices));
+  EXPECT_NE(services.find("dst.ports=\"9008/tcp\""), std::string::npos);
+  EXPECT_NE(services.find("dst.ports=\"9443/tcp\""), std::string::npos);
+  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
+  EXPECT_FALSE(exists(at("/var/lib/firewall/rules")));
+  EXPECT_EQ(readFile(at(kConf)), before.conf);
+  EXPECT_FALSE(exists(at(kPlist)));
+  EXPECT_FALSE(exists(at("/var/log/server.log")));
+}
+
+TEST_F(CommonSettingTest, AConfigurationThatCannotBeReplacedAnswers1001) {
+  // The configuration is readable through a link, but the manager does not
+  // replace a link by a file.
+  const std::string real = at("/var/packages/Tessaro/target/etc/real.conf");
+  ASSERT_EQ(::rename(at(kConf).c_str(), real.c_str()), 0);
+  ASSERT_EQ(::symlink(real.c_str(), at(kConf).c_str()), 0);
+  const std::string confBefore = readFile(real);
+  expectError(set(9008, 9443), 1001, "Json conf dump error");
+  EXPECT_EQ(readFile(real), confBefore);
+  EXPECT_NE(readFile(at(kServices)).find("dst.ports=\"9008/tcp\""), std::string::npos);
+  EXPECT_NE(readFile(at("/var/log/firewall.log")).find("9008/tcp"), std::string::npos);
+  EXPECT_FALSE(exists(at(kPlist)));
+  EXPECT_FALSE(exists(at("/var/log/server.log")));
+}
+
+TEST_F(CommonSettingTest, AFailingConversionToolAnswers1006) {
+  replaceProgram(kTool, "exit 1");
+  expectError(set(9008, 9443, true), 1006, "Fail to dump json conf into xml conf");
+  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
+  EXPECT_EQ(storedSettings()["EnableSSL"], true);
+  EXPECT_FALSE(exists(at(kPlist)));
+  EXPECT_FALSE(exists(at("/var/log/server.log")));
+}
+
+TEST_F(CommonSettingTest, AConversionThatCannotWriteThePropertyListAnswers1006) {
+  ASSERT_EQ(::mkdir(at(kPlist).c_str(), 0755), 0);  // the real tool cannot replace a folder
+  expectError(set(9008, 9443), 1006, "Fail to dump json conf into xml conf");
+  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
+  EXPECT_FALSE(exists(at("/var/log/server.log")));
+}
+
+TEST_F(CommonSettingTest, AFailingStartStopScriptAnswers1007) {
+  replaceProgram(kScript, "exit 1");
+  expectError(set(9008, 9443), 1007, "Fail to restart calendar server");
+  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
+  EXPECT_NE(readFile(at(kPlist)).find("<integer>9008</integer>"), std::string::npos);
+  EXPECT_FALSE(exists(at("/var/log/server.log")));
+
+  ASSERT_EQ(::unlink(at(kScript).c_str()), 0);  // a script that is not there at all
+  expectError(set(9008, 9443), 1007, "Fail to restart calendar server");
+}
+
+TEST_F(CommonSettingTest, AConfigurationBrokenDuringTheRestartAnswers1000AfterApplying) {
+  // The restart runs with ORVA_ROOT set, finds the configuration under it and
+  // spoils it, so only the read-back fails.
+  replaceProgram(kScript, std::string("echo broken > \"$ORVA_ROOT") + kConf +
+                              "\" && echo restarted >> \"$ORVA_ROOT/var/log/server.log\"");
+  expectError(set(9008, 9443), 1000, "Json conf parse error");
+  EXPECT_EQ(readFile(at(kConf)), "broken\n");
+  EXPECT_NE(readFile(at(kServices)).find("dst.ports=\"9443/tcp\""), std::string::npos);
+  EXPECT_NE(readFile(at(kPlist)).find("<integer>9443</integer>"), std::string::npos);
+  EXPECT_EQ(readFile(at("/var/log/server.log")), "restarted\n");
+}
+
+}  // namespace
