@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -156,6 +157,13 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kServeThreads); };
   server.set_payload_max_length(kMaxBodyBytes);
+  // httplib's default adds SO_REUSEPORT, which lets a second server bind the
+  // same port and silently take a share of the requests. A restart only
+  // needs SO_REUSEADDR.
+  server.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   // Runs before the body is read: without the token nothing else happens.
   server.set_pre_routing_handler([&token](const httplib::Request& req, httplib::Response& res) {
