@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <exception>
 #include <memory>
 
 namespace orva_host {
@@ -28,7 +29,14 @@ bool parseStrictJson(const std::string& text, Json::Value& value, std::string& e
     error = "empty JSON text";
     return false;
   }
-  if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors)) {
+  bool parsedOk = false;
+  try {
+    parsedOk = reader->parse(text.data(), text.data() + text.size(), &parsed, &errors);
+  } catch (const std::exception& e) {
+    // jsoncpp throws, rather than fails, past its nesting limit.
+    errors = e.what();
+  }
+  if (!parsedOk) {
     while (!errors.empty() && (errors.back() == '\n' || errors.back() == ' ')) errors.pop_back();
     error = errors.empty() ? "not JSON" : errors;
     return false;
