@@ -61,6 +61,7 @@ const char kFullText[] =
     "TEL:+1 555 0100\r\n"
     "ADR;type=HOME:;;1 Main St\\\\Apt 2;x;;;;\r\n"
     "URL;type=WORK;type=pref:https://example.org/a:b\r\n"
+    "BDAY:2000-01-01\r\n"
     "NOTE:hello\r\n"
     "END:VCARD\r\n";
 
@@ -95,11 +96,23 @@ TEST_F(CardWriterTest, IdReplacesOtherWithFreshHeader) {
 
 TEST_F(CardWriterTest, UnreadMembersDoNotReachTheText) {
   Json::Value record = fullRecord();
-  record.removeMember("bday");
   record.removeMember("resource_name");
   record["tel"][0].removeMember("key");
   record["tel"][0].removeMember("cust_name");
   EXPECT_EQ(write(record), kFullText);
+}
+
+// An edit must not drop the birthday the reader found; only a non-empty text
+// writes the line.
+TEST_F(CardWriterTest, BirthdayIsWrittenBackWhenPresent) {
+  Json::Value record(Json::objectValue);
+  const std::string without = "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
+  record["bday"] = "";
+  EXPECT_EQ(write(record), without);
+  record["bday"] = 19900501;
+  EXPECT_EQ(write(record), without);
+  record["bday"] = "1990-05-01\r\nX:y";
+  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nBDAY:1990-05-01\\nX:y\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, EmptyCompanyFieldsAndEmptyArraysWriteNoLines) {
@@ -110,6 +123,7 @@ TEST_F(CardWriterTest, EmptyCompanyFieldsAndEmptyArraysWriteNoLines) {
   record["tel"] = Json::Value(Json::arrayValue);
   record["adr"] = Json::Value(Json::arrayValue);
   record.removeMember("url");
+  record.removeMember("bday");
   record["note"] = "";
   EXPECT_EQ(write(record),
             "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nX-CUSTOM;x=1:kept\r\n"
