@@ -37,29 +37,36 @@ bool LoadedModule::load(const std::string& path, std::string& error) {
     return false;
   }
   const APITableEntry* table = reinterpret_cast<GetTable>(symbol)();
-  if (table == nullptr) {
-    error = "module " + path + " gave no method table";
+  std::string reason;
+  if (!readTable(table, reason)) {
+    error = "module " + path + ": " + reason;
     ::dlclose(handle);
+    return false;
+  }
+  if (handle_ != nullptr) ::dlclose(handle_);
+  handle_ = handle;
+  return true;
+}
+
+bool LoadedModule::readTable(const APITableEntry* table, std::string& error) {
+  if (table == nullptr) {
+    error = "no method table";
     return false;
   }
   std::vector<MethodRow> rows;
   for (size_t i = 0;; ++i) {
     if (i >= kMaxRows) {
-      error = "module " + path + ": method table has no end row";
-      ::dlclose(handle);
+      error = "method table has no end row";
       return false;
     }
     const APITableEntry& row = table[i];
     if (isEndRow(row)) break;
     if (row.api == nullptr || row.method == nullptr || row.handler == nullptr) {
-      error = "module " + path + ": method table row " + std::to_string(i + 1) + " is incomplete";
-      ::dlclose(handle);
+      error = "method table row " + std::to_string(i + 1) + " is incomplete";
       return false;
     }
     rows.push_back(MethodRow{row.api, row.version, row.method, row.handler});
   }
-  if (handle_ != nullptr) ::dlclose(handle_);
-  handle_ = handle;
   rows_ = std::move(rows);
   return true;
 }

@@ -31,6 +31,10 @@ class LoadedModule {
   // the file does not load, lacks GetAPITable, or its table is malformed.
   bool load(const std::string& path, std::string& error);
 
+  // Copies a table that ends with the all-zero row (load() does this with
+  // the module's). False with a reason in error when a row is incomplete.
+  bool readTable(const APITableEntry* table, std::string& error);
+
   const std::vector<MethodRow>& rows() const { return rows_; }
 
   // The row for API, version and method; on kFound, handler is set. The
