@@ -11,6 +11,7 @@
 
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/contact_store.h"
+#include "tests/appliance/host/child_process.h"
 #include "tests/support/handler_call.h"
 #include "tests/support/temp_root.h"
 
@@ -280,6 +281,33 @@ TEST_F(AddEditCardTest, StoreAcceptsEveryWrittenCardWithHostileValues) {
     ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(record);
   }
   EXPECT_EQ(storedCards("alice").size(), 40u);
+}
+
+// The entry functions as the host program reaches them through the table.
+TEST_F(AddEditCardTest, ThroughTheHostProgram) {
+  const auto call = [&](const char* method, std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"--root", root.path(), "call", "ORVA.ContactAndCalendar.Contacts", method});
+    return host_test::runHost(args);
+  };
+  const auto added = call("add_card", {"user=alice", "card:=" + orva_test::toJson(pageRecord())});
+  EXPECT_EQ(added.status, 0) << added.out << added.err;
+  EXPECT_EQ(orva_test::parseJson(added.out),
+            orva_test::parseJson(R"({"success":true,"data":null})"));
+  const auto cards = storedCards("alice");
+  ASSERT_EQ(cards.size(), 1u);
+  EXPECT_EQ(cards.begin()->second,
+            kHeader + ("UID:" + cards.begin()->first + "\r\n") + pageRecordBody());
+
+  const auto wrongType = call("edit_card", {"user=alice", "card:=[1]"});
+  EXPECT_EQ(wrongType.status, 1);
+  EXPECT_EQ(orva_test::parseJson(wrongType.out),
+            orva_test::parseJson(
+                R"({"success":false,"error":{"code":901,"detail":"Incorrect parameter: Need "}})"));
+  const auto unknown = call("edit_card", {"user=nobody", "card:={}"});
+  EXPECT_EQ(unknown.status, 0) << unknown.out;
+  EXPECT_NE(systemLog().find("Can't find [nobody]'s ID"), std::string::npos);
+  EXPECT_EQ(storedCards("alice"), cards);
 }
 
 // The data and types of property entries; item groups (and so their labels)
