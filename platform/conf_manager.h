@@ -16,7 +16,9 @@ class ConfManager {
   bool JsonConfParse();
   // The value stored under key in the parsed configuration (null if absent).
   Json::Value JsonGet(const std::string& key);
-  // Stores value under key (replacing the member) in the manager's copy.
+  // Stores value under key in the manager's copy. When both the stored value
+  // and value are objects, value's members replace or join the stored ones
+  // and the others are kept; otherwise value replaces the member.
   void JsonSet(const Json::Value& value, const std::string& key);
   // Writes the manager's copy back to the file atomically; false on failure.
   bool JsonConfDump();

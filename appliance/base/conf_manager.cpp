@@ -39,9 +39,17 @@ Json::Value ConfManager::JsonGet(const std::string& key) {
   return conf_.isObject() ? conf_.get(key, Json::Value()) : Json::Value();
 }
 
+// An object is merged into the stored object member by member, so that
+// settings the caller does not know of (the server's "realmName") survive an
+// update of the others. Any other value replaces the member.
 void ConfManager::JsonSet(const Json::Value& value, const std::string& key) {
   if (!conf_.isObject()) conf_ = Json::Value(Json::objectValue);
-  conf_[key] = value;
+  Json::Value& stored = conf_[key];
+  if (!value.isObject() || !stored.isObject()) {
+    stored = value;
+    return;
+  }
+  for (const std::string& name : value.getMemberNames()) stored[name] = value[name];
 }
 
 bool ConfManager::JsonConfDump() {

@@ -131,11 +131,12 @@ TEST_F(CommonSettingTest, SetAppliesNewPortsEverywhere) {
   const ORVA::APIResponse response = set(9008, 9443, true, true);
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope()) << webapiLog();
 
-  // The answer is the configuration as read back, which stores exactly the
-  // four members with their JSON types.
+  // The answer is the configuration as read back: the four members with
+  // their JSON types, and the server's realm name kept beside them.
   const Json::Value stored = storedSettings();
   EXPECT_EQ(response.Data()["common"], stored);
-  EXPECT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored.size(), 5u);
+  EXPECT_TRUE(stored["realmName"].isString());
   EXPECT_TRUE(stored["EnableSSL"].isBool() && stored["EnableSSL"].asBool());
   EXPECT_TRUE(stored["RedirectHTTPToHTTPS"].isBool() && stored["RedirectHTTPToHTTPS"].asBool());
   EXPECT_TRUE(stored["HTTPPort"].isInt());
@@ -161,8 +162,10 @@ TEST_F(CommonSettingTest, SetAppliesNewPortsEverywhere) {
   EXPECT_NE(serverLog[0].find("restart: no server process is run yet"), std::string::npos);
   EXPECT_NE(serverLog[0].find("HTTP 9008, HTTPS 9443, SSL on, redirect on"), std::string::npos);
 
-  // "get" now shows the same four members.
-  EXPECT_EQ(get().Data()["common"], stored);
+  // "get" now shows the same four members, the realm name hidden.
+  Json::Value shown = stored;
+  shown.removeMember("realmName");
+  EXPECT_EQ(get().Data()["common"], shown);
 }
 
 TEST_F(CommonSettingTest, SetWithTheStoredPortsStillSavesConvertsAndRestarts) {

@@ -38,7 +38,7 @@ TEST_F(ConfManagerTest, RefusesWhatIsNotAJsonObject) {
   EXPECT_FALSE(folder.JsonConfParse());
 }
 
-TEST_F(ConfManagerTest, SetReplacesTheMemberAndDumpWritesItBack) {
+TEST_F(ConfManagerTest, SetMergesObjectsAndDumpWritesItBack) {
   ASSERT_TRUE(
       orva_test::writeFile(path(), R"({"keep":[1,2],"general_setting":{"realmName":"r"}})"));
   ASSERT_EQ(::chmod(path().c_str(), 0640), 0);
@@ -50,7 +50,13 @@ TEST_F(ConfManagerTest, SetReplacesTheMemberAndDumpWritesItBack) {
   ASSERT_TRUE(manager.JsonConfDump());
 
   const Json::Value stored = orva_test::parseJson(orva_test::readFile(path()));
-  EXPECT_EQ(orva_test::toJson(stored), R"({"general_setting":{"HTTPPort":9008},"keep":[1,2]})");
+  EXPECT_EQ(orva_test::toJson(stored),
+            R"({"general_setting":{"HTTPPort":9008,"realmName":"r"},"keep":[1,2]})");
+
+  manager.JsonSet(Json::Value(7), "keep");  // not an object: replaced whole
+  manager.JsonSet(Json::Value(Json::objectValue), "fresh");
+  EXPECT_EQ(manager.JsonGet("keep"), 7);
+  EXPECT_TRUE(manager.JsonGet("fresh").isObject());
   struct stat st {};
   ASSERT_EQ(::stat(path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
