@@ -6,6 +6,7 @@
 // as absent, and no jsoncpp conversion that could throw is ever made.
 #include <json/value.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -27,6 +28,7 @@ struct Text {
   const char* begin = nullptr;
   const char* end = nullptr;
   bool empty() const { return begin == end; }
+  std::size_t size() const { return static_cast<std::size_t>(end - begin); }
 };
 
 Text textOf(const Json::Value* value) {
@@ -113,7 +115,7 @@ std::string ContactAndCalendarHandler::setCardContent(Json::Value record) {
   const Text bday = textOf(record, "bday");
 
   std::string out;
-  out.reserve(256 + other.end - other.begin + note.end - note.begin);
+  out.reserve(256 + other.size() + note.size());
 
   if (!id.empty()) {
     out += kHeader;
