@@ -14,14 +14,19 @@ bool isLabelLine(const char* line) {
 }  // namespace
 
 void ContactAndCalendarHandler::ParseCardLabel(char* cardText) {
+  // Few lines carry a label, so search the whole text for the marker's
+  // common part and cut out only the lines around the hits.
   char* cursor = cardText;
-  for (orva_vcard::Piece line = orva_vcard::nextLine(cursor); line.begin != nullptr;
-       line = orva_vcard::nextLine(cursor)) {
-    // Most lines carry no label; one search for the common part skips them.
-    if (std::strstr(line.begin, ".X-AB") == nullptr || !isLabelLine(line.begin)) continue;
-    const char* dot = std::strchr(line.begin, '.');
-    const char* label = std::strchr(line.begin, ':') + 1;
-    const char* labelEnd = line.begin + line.size;
+  while (char* hit = std::strstr(cursor, ".X-AB")) {
+    char* begin = hit;
+    while (begin > cursor && !orva_vcard::isLineBreak(begin[-1])) --begin;
+    char* end = hit + std::strcspn(hit, "\r\n");
+    cursor = *end == '\0' ? end : end + 1;
+    *end = '\0';
+    if (!isLabelLine(begin)) continue;
+    const char* dot = std::strchr(begin, '.');
+    const char* label = std::strchr(begin, ':') + 1;
+    const char* labelEnd = end;
     // Apple writes its own labels as _$!<Mobile>!$_: keep the word inside.
     if (const char* close = std::strchr(label, '>')) {
       labelEnd = close;
@@ -29,7 +34,6 @@ void ContactAndCalendarHandler::ParseCardLabel(char* cardText) {
         label = open + 1;
       }
     }
-    labelTable[std::string(static_cast<const char*>(line.begin), dot)] =
-        Json::Value(label, labelEnd);
+    labelTable[std::string(static_cast<const char*>(begin), dot)] = Json::Value(label, labelEnd);
   }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 namespace orva_vcard {
 
@@ -26,8 +27,7 @@ inline Piece nextLine(char*& cursor) {
     cursor = p;
     return {nullptr, 0};
   }
-  char* end = p;
-  while (*end != '\0' && !isLineBreak(*end)) ++end;
+  char* end = p + std::strcspn(p, "\r\n");
   cursor = *end == '\0' ? end : end + 1;
   *end = '\0';
   return {p, static_cast<std::size_t>(end - p)};

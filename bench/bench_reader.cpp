@@ -1,0 +1,186 @@
+// The vCard reader over 10,000 realistic cards, and list_cards end to end
+// over a store holding them.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "module/webapi-ContactAndCalendar.h"
+#include "platform/contact_store.h"
+#include "platform/webapi.h"
+
+namespace {
+
+constexpr int kCards = 10000;
+
+const char* const kGiven[] = {"Anna", "Ben", "Chloé", "David", "Eva", "Farid", "Grace", "Hugo"};
+const char* const kFamily[] = {"Smith", "Müller", "García", "Nguyen", "O'Brien", "Kowalski"};
+const char* const kStreets[] = {"Main St", "Elm Road", "Hauptstraße", "Rue de la Paix"};
+
+struct CardMaker {
+  std::mt19937 rng{20240607};
+
+  int pick(int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
+  std::string digits(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('0' + pick(10)));
+    return s;
+  }
+
+  // A base64 photo folded at 75 columns, as exporters write it.
+  std::string photo(std::size_t bytes) {
+    static constexpr char kB64[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string line = "PHOTO;ENCODING=b;TYPE=JPEG:";
+    std::string out;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      if (line.size() == 75) {
+        out += line + "\r\n";
+        line = " ";
+      }
+      line.push_back(kB64[pick(64)]);
+    }
+    return out + line + "\r\n";
+  }
+
+  std::string make(int i, bool withPhoto) {
+    const std::string uid = "card-" + std::to_string(100000 + i);
+    const std::string given = kGiven[pick(8)];
+    const std::string family = kFamily[pick(6)];
+    std::string c = "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+    const int shape = pick(3);  // 0 Apple-like, 1 Google-like, 2 our own writer
+    if (shape == 0) c += "PRODID:-//Apple Inc.//macOS 13.4//EN\r\n";
+    c += "UID:" + uid + "\r\n";
+    c += "N:" + family + ";" + given + ";;;\r\nFN:" + given + " " + family + "\r\n";
+    if (pick(2)) c += "ORG:Company " + std::to_string(pick(500)) + ";\r\nTITLE:Manager\r\n";
+    const int mails = 1 + pick(3);
+    for (int m = 0; m < mails; ++m) {
+      const std::string item = "item" + std::to_string(m + 1);
+      if (shape == 0) {
+        c += item + ".EMAIL;type=INTERNET;type=pref:" + given + "." + std::to_string(m) +
+             "@example.com\r\n" + item + ".X-ABLabel:_$!<Other>!$_\r\n";
+      } else {
+        c += "EMAIL;TYPE=INTERNET;TYPE=HOME:" + given + std::to_string(m) + "@mail.example\r\n";
+      }
+    }
+    const int tels = 1 + pick(4);
+    for (int t = 0; t < tels; ++t) {
+      c += std::string("TEL;type=") + (t % 2 ? "HOME" : "CELL") + ";type=VOICE:+1 (" + digits(3) +
+           ") " + digits(3) + "-" + digits(4) + "\r\n";
+    }
+    if (pick(2)) {
+      c += "item9.ADR;type=HOME;type=pref:;;" + std::to_string(1 + pick(300)) + " " +
+           kStreets[pick(4)] + ";Springfield;IL;" + digits(5) + ";United States\r\n" +
+           "item9.X-ABADR:us\r\n";
+    }
+    if (pick(3) == 0) c += "URL;type=WORK:https://www." + family + ".example/~" + given + "\r\n";
+    if (pick(2))
+      c += "BDAY:19" + digits(2) + "-0" + std::to_string(1 + pick(9)) + "-1" + digits(1) + "\r\n";
+    if (pick(2)) {
+      c += "NOTE:Met at the conference\\nCall back about the offer in spring; bring the "
+           "sample\r\n  folder and the signed papers.\r\n";
+    }
+    if (shape == 1) c += "CATEGORIES:myContacts\r\n";
+    c += "REV:2024-05-0" + std::to_string(1 + pick(9)) + "T10:00:00Z\r\n";
+    if (withPhoto) c += photo(6000 + static_cast<std::size_t>(pick(12000)));
+    return c + "END:VCARD\r\n";
+  }
+};
+
+// 10,000 cards; one in a hundred carries a photo.
+const std::vector<std::string>& cards() {
+  static const std::vector<std::string> all = [] {
+    CardMaker maker;
+    std::vector<std::string> made;
+    for (int i = 0; i < kCards; ++i) made.push_back(maker.make(i, i % 100 == 42));
+    return made;
+  }();
+  return all;
+}
+
+void BM_Reader(benchmark::State& state) {
+  const bool photos = state.range(0) != 0;
+  std::vector<const std::string*> chosen;
+  std::int64_t bytes = 0;
+  for (const std::string& text : cards()) {
+    if (!photos && text.find("PHOTO;") != std::string::npos) continue;
+    chosen.push_back(&text);
+    bytes += static_cast<std::int64_t>(text.size());
+  }
+  ORVA::APIRequest request;
+  ORVA::APIResponse response;
+  ContactAndCalendarHandler handler(&request, &response, "bench");
+  std::vector<char> buffer;
+  Json::Value record;
+  for (auto _ : state) {
+    for (const std::string* text : chosen) {
+      buffer.assign(text->begin(), text->end());
+      buffer.push_back('\0');
+      handler.ParseCardLabel(buffer.data());
+      buffer.assign(text->begin(), text->end());
+      buffer.push_back('\0');
+      handler.ParseCardText(buffer.data(), record);
+      benchmark::DoNotOptimize(record);
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+  state.counters["cards"] = static_cast<double>(chosen.size());
+  state.counters["avg_bytes"] = static_cast<double>(bytes) / static_cast<double>(chosen.size());
+}
+BENCHMARK(BM_Reader)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// A store of 10,000 cards for the user "bench" in a temporary root.
+class BenchRoot {
+ public:
+  BenchRoot() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orva-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    ::setenv("ORVA_ROOT", path_.c_str(), 1);
+    DBHandler db;
+    db.SetupUserBasicInfo("bench");
+    const std::string guid = db.GetGUID("bench");
+    for (int i = 0; i < kCards; ++i) {
+      if (db.AddCard(guid, "card-" + std::to_string(100000 + i), cards()[i])) ++stored_;
+    }
+  }
+  ~BenchRoot() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  int stored() const { return stored_; }
+
+ private:
+  std::string path_;
+  int stored_ = 0;
+};
+
+void BM_ListCards(benchmark::State& state) {
+  static BenchRoot root;
+  if (root.stored() != kCards) {
+    state.SkipWithError("the store did not take every card");
+    return;
+  }
+  Json::Value params;
+  params["user"] = "bench";
+  if (state.range(0) != 0) params["search_key"] = "SMI";
+  std::size_t answered = 0;
+  for (auto _ : state) {
+    ORVA::APIRequest request(params);
+    ORVA::APIResponse response;
+    {
+      ContactAndCalendarHandler handler(&request, &response, "bench");
+      handler.listCards();
+    }
+    answered = response.Data()["cards"].size();
+  }
+  state.counters["cards_answered"] = static_cast<double>(answered);
+}
+BENCHMARK(BM_ListCards)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
