@@ -1,0 +1,101 @@
+// import_cards into the real contact store: cards per second for a generated
+// file, and the process's peak memory after 1,000 and after 100,000 cards.
+// The file is streamed, so the peak must not grow with the number of cards.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "module/webapi-ContactAndCalendar.h"
+#include "platform/contact_store.h"
+
+namespace {
+
+long peakRssKb() {
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A root of its own, so the store starts empty for every run.
+std::string freshRoot() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "orva-bench-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  ::setenv("ORVA_ROOT", pattern.c_str(), 1);
+  return pattern;
+}
+
+// Written card by card, so the generator itself holds no more than one card.
+void writeCards(const std::string& path, int count) {
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    out << "BEGIN:VCARD\r\nVERSION:3.0\r\nPRODID:-//Bench//EN\r\nUID:src-" << n << "\r\nN:Family"
+        << n << ";Given;;;\r\nFN:Given Family" << n << "\r\nORG:Example Corp\r\nTITLE:Engineer\r\n"
+        << "EMAIL;type=INTERNET;type=WORK:given" << n << "@example.org\r\n"
+        << "TEL;type=CELL:+1 555 " << n << "\r\n"
+        << "ADR;type=HOME:;;" << n << " Main Street;Springfield;;12345;USA\r\n"
+        << "NOTE:A note long enough to be folded by the exporter at seventy-five oc\r\n"
+        << " tets\\, as real exporters do.\r\nREV:2024-01-01T00:00:00Z\r\nEND:VCARD\r\n";
+  }
+}
+
+void BM_ImportCards(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::string root = freshRoot();
+  const std::string file = root + "/upload.vcf";
+  writeCards(file, count);
+  {
+    DBHandler store;
+    store.SetupUserBasicInfo("bench");
+  }
+  Json::Value params(Json::objectValue);
+  params["user"] = "bench";
+  params["file_tmp"] = file;
+  params["file"] = "upload.vcf";
+
+  const long rssBefore = peakRssKb();
+  bool ok = true;
+  for (auto _ : state) {
+    ORVA::APIRequest request(params);
+    ORVA::APIResponse response;
+    {
+      ContactAndCalendarHandler handler(&request, &response, "bench");
+      handler.importCards();
+    }
+    ok = ok && response.IsSuccess();
+  }
+  const long rssAfter = peakRssKb();
+
+  std::size_t stored = 0;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(
+           root + "/var/packages/Tessaro/var/collections/collection-root/bench", ignored)) {
+    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') ++stored;
+  }
+  std::filesystem::remove_all(root, ignored);
+  if (!ok || stored != static_cast<std::size_t>(count) * state.iterations()) {
+    state.SkipWithError("not every card was stored");
+    return;
+  }
+  state.counters["cards_per_s"] = benchmark::Counter(
+      static_cast<double>(count) * state.iterations(), benchmark::Counter::kIsRate);
+  state.counters["peak_rss_kb"] = static_cast<double>(rssAfter);
+  state.counters["rss_growth_kb"] = static_cast<double>(rssAfter - rssBefore);
+}
+
+// 1,000 first: the peak after it is the baseline that 100,000 must not raise.
+BENCHMARK(BM_ImportCards)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
