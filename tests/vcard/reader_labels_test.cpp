@@ -61,6 +61,16 @@ TEST(ReaderLabels, GroupIsTextBeforeFirstDotAndLabelAfterFirstColon) {
   EXPECT_EQ(record["tel"][0]["cust_name"], "Desk:2");
 }
 
+TEST(ReaderLabels, AdjacentLabelLinesSplitByAnyLineBreak) {
+  for (const char* end : {"\r", "\n", "\r\n"}) {
+    const Json::Value record = read(
+        card({"item1.X-ABLabel:A", "item2.X-ABLabel:B", "item1.TEL;type=x:1", "item2.TEL;type=x:2"},
+             end));
+    EXPECT_EQ(record["tel"][0]["cust_name"], "A");
+    EXPECT_EQ(record["tel"][1]["cust_name"], "B");
+  }
+}
+
 TEST(ReaderLabels, TableKeepsLabelsAcrossCardsOfOneHandler) {
   // The reader only adds to the table; list_cards empties it between cards.
   ORVA::APIRequest request;
