@@ -112,7 +112,6 @@ std::string ContactAndCalendarHandler::setCardContent(Json::Value record) {
   const Text org = textOf(company, "org");
   const Text title = textOf(company, "title");
   const Text note = textOf(record, "note");
-  const Text bday = textOf(record, "bday");
 
   std::string out;
   out.reserve(256 + other.size() + note.size());
@@ -172,14 +171,6 @@ std::string ContactAndCalendarHandler::setCardContent(Json::Value record) {
   }
 
   appendEntries(out, record, "url", "URL");
-
-  // The page shows the birthday but does not edit it; it goes back as the
-  // reader found it, or an edit would drop it from the card.
-  if (!bday.empty()) {
-    out += "BDAY:";
-    appendValue(out, bday);
-    out += kCrLf;
-  }
 
   out += "NOTE:";
   appendValue(out, note);
