@@ -29,7 +29,7 @@ struct DBHandler::Impl {
     return orva_store::bookDir(owner) + "/" + resourceName;
   }
 
-  // AddCard and UpdateCard: exists tells which of the two.
+  // AddCard (the name must be free) and UpdateCard (the card must exist).
   bool storeCard(const char* operation, bool mustExist, const std::string& guid,
                  const std::string& resourceName, const std::string& text) {
     StoreLock lock(StoreLock::kExclusive);

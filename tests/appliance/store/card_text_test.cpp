@@ -1,0 +1,161 @@
+// The store's gate for card texts: what a CardDAV server could not load is
+// refused, logged in var/log/store.log and leaves the book unchanged.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/contact_store.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+using orva_test::readFile;
+using orva_test::readLines;
+using std::string;
+
+struct Case {
+  const char* what;
+  string text;
+  const char* reason;  // expected in the log line; nullptr: accepted
+};
+
+const string kHead = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u1\r\n";
+const string kTail = "END:VCARD\r\n";
+
+string with(const string& lines) { return kHead + lines + kTail; }
+
+std::vector<Case> accepted() {
+  return {
+      {"plain", with("FN:Ann\r\n"), nullptr},
+      {"folded with space and tab", with("NOTE:one\r\n two\r\n\tthree\r\n"), nullptr},
+      {"group and parameters", with("item1.EMAIL;TYPE=INTERNET,pref:a@b.c\r\n"), nullptr},
+      {"quoted parameter holding : ; ,", with("ADR;LABEL=\"1 Main St: Apt 2; x,y\":;;1 Main\r\n"),
+       nullptr},
+      {"bare parameter", with("TEL;HOME:123\r\n"), nullptr},
+      {"empty value and parameter value", with("NOTE:\r\nX-A;X-P=:v\r\n"), nullptr},
+      {"UTF-8 text", with("FN:J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80\r\n"), nullptr},
+      {"other encoding", with("PHOTO;ENCODING=b;TYPE=JPEG:AAAA\r\n"), nullptr},
+      {"uid in lower case, grouped, with parameters",
+       "BEGIN:VCARD\r\nVERSION:3.0\r\ng.uid;VALUE=text:abc\r\nEND:VCARD\r\n", nullptr},
+      {"uid folded", "BEGIN:VCARD\r\nUID:\r\n abc\r\nEND:VCARD\r\n", nullptr},
+      {"value with colons and quotes", with("URL:http://x.example/a?b=\"c\"\r\n"), nullptr},
+  };
+}
+
+std::vector<Case> refused() {
+  return {
+      {"empty", "", "empty text"},
+      {"invalid byte", with("FN:\xFF\r\n"), "not valid UTF-8"},
+      {"overlong", with("FN:\xC0\xAF\r\n"), "not valid UTF-8"},
+      {"surrogate", with("FN:\xED\xA0\x80\r\n"), "not valid UTF-8"},
+      {"truncated sequence", with("FN:\xE2\x82\r\n"), "not valid UTF-8"},
+      {"lone LF", kHead + "FN:a\nEND:VCARD\r\n", "lone CR or LF"},
+      {"lone CR", kHead + "FN:a\rb\r\nEND:VCARD\r\n", "lone CR or LF"},
+      {"CR CR LF", kHead + "FN:a\r\r\nEND:VCARD\r\n", "lone CR or LF"},
+      {"no final CR LF", kHead + "END:VCARD", "does not end with END:VCARD"},
+      {"trailing empty line", kHead + kTail + "\r\n", "does not end with END:VCARD"},
+      {"first line not BEGIN", "VERSION:3.0\r\n" + kHead + kTail, "first line is not BEGIN:VCARD"},
+      {"begin in lower case", "begin:vcard\r\nUID:u\r\nEND:VCARD\r\n",
+       "first line is not BEGIN:VCARD"},
+      {"END glued to a line", kHead + "FN:aEND:VCARD\r\n", "last line is not END:VCARD"},
+      {"two cards", with("") + with(""), "line 4 is a BEGIN or END line inside the card"},
+      {"nested END", with("END:VCARD\r\n"), "line 4 is a BEGIN or END line inside the card"},
+      {"nested begin in other case", with("begin:vcalendar\r\n"), "BEGIN or END line inside"},
+      {"marker made by folding", with("BEG\r\n IN:VCARD\r\n"), "BEGIN or END line inside"},
+      {"BEGIN line folded", "BEGIN:VCARD\r\n X\r\nUID:u\r\nEND:VCARD\r\n",
+       "line 2 folds the BEGIN:VCARD line"},
+      {"no UID", "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n", "no UID"},
+      {"empty UID", "BEGIN:VCARD\r\nUID:\r\nEND:VCARD\r\n", "no UID"},
+      {"blank UID", "BEGIN:VCARD\r\nUID: \t\r\nEND:VCARD\r\n", "no UID"},
+      {"UID only in a value", "BEGIN:VCARD\r\nNOTE:UID:x\r\nEND:VCARD\r\n", "no UID"},
+      {"line without colon", with("FN Ann\r\n"), "line 4 has no ':'"},
+      {"empty line", with("\r\n"), "line 4 is empty"},
+      {"bad character in name", with("F_N:a\r\n"), "line 4 has no ':'"},
+      {"no name", with(":a\r\n"), "line 4 is not a property line"},
+      {"group without name", with("g.:a\r\n"), "line 4 is not a property line"},
+      {"two groups", with("a.b.FN:x\r\n"), "line 4 has no ':'"},
+      {"parameter without name", with("TEL;=x:1\r\n"), "malformed parameter"},
+      {"unterminated quote", with("ADR;LABEL=\"abc:;;x\r\n"), "malformed parameter value"},
+      {"quote inside a bare value", with("TEL;TYPE=a\"b:1\r\n"), "malformed parameter value"},
+      {"control byte in a parameter", with("TEL;TYPE=a\x01:1\r\n"), "malformed parameter value"},
+      {"quoted-printable", with("NOTE;ENCODING=QUOTED-PRINTABLE:a=3Db\r\n"),
+       "line 4 uses ENCODING=QUOTED-PRINTABLE"},
+      {"quoted-printable any case", with("NOTE;encoding=Quoted-Printable:a\r\n"),
+       "ENCODING=QUOTED-PRINTABLE"},
+      {"quoted-printable quoted", with("NOTE;ENCODING=\"QUOTED-PRINTABLE\":a\r\n"),
+       "ENCODING=QUOTED-PRINTABLE"},
+      {"quoted-printable in a list", with("NOTE;ENCODING=8BIT,QUOTED-PRINTABLE:a\r\n"),
+       "ENCODING=QUOTED-PRINTABLE"},
+      {"quoted-printable across a fold", with("NOTE;ENCODING=QUOTED-\r\n PRINTABLE:a\r\n"),
+       "ENCODING=QUOTED-PRINTABLE"},
+  };
+}
+
+class CardTextTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_.SetupUserBasicInfo("alice");
+    guid_ = store_.GetGUID("alice");
+    ASSERT_FALSE(guid_.empty());
+  }
+  string cardFile(const string& name) const {
+    return root_.at("/var/packages/Tessaro/var/collections/collection-root/alice/contacts/") + name;
+  }
+  std::vector<string> log() const { return readLines(root_.at("/var/log/store.log")); }
+
+  orva_test::TempRoot root_;
+  DBHandler store_;
+  string guid_;
+};
+
+TEST_F(CardTextTest, AcceptedTextsAreStoredByteForByte) {
+  int n = 0;
+  for (const Case& c : accepted()) {
+    SCOPED_TRACE(c.what);
+    const string name = "ok" + std::to_string(n++);
+    EXPECT_TRUE(store_.AddCard(guid_, name, c.text));
+    EXPECT_EQ(readFile(cardFile(name)), c.text);
+    EXPECT_TRUE(store_.UpdateCard(guid_, name, c.text));
+  }
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(CardTextTest, RefusedTextsAreLoggedAndNotStored) {
+  int n = 0;
+  for (const Case& c : refused()) {
+    SCOPED_TRACE(c.what);
+    const string name = "bad" + std::to_string(n++);
+    EXPECT_FALSE(store_.AddCard(guid_, name, c.text));
+    EXPECT_FALSE(std::ifstream(cardFile(name)).good());
+    const std::vector<string> lines = log();
+    ASSERT_EQ(lines.size(), static_cast<size_t>(n));
+    EXPECT_NE(lines.back().find(" refused AddCard user=alice card=" + name + ": "), string::npos)
+        << lines.back();
+    EXPECT_NE(lines.back().find(c.reason), string::npos) << lines.back();
+  }
+}
+
+TEST_F(CardTextTest, RefusedUpdateKeepsTheOldText) {
+  const string good = with("FN:Ann\r\n");
+  ASSERT_TRUE(store_.AddCard(guid_, "c1", good));
+  EXPECT_FALSE(store_.UpdateCard(guid_, "c1", with("NOTE;ENCODING=quoted-printable:x\r\n")));
+  EXPECT_EQ(readFile(cardFile("c1")), good);
+  ASSERT_EQ(log().size(), 1u);
+  EXPECT_NE(log()[0].find("refused UpdateCard user=alice card=c1: line 4 uses"), string::npos);
+}
+
+TEST_F(CardTextTest, ALogLineStaysOneLineWhateverTheName) {
+  EXPECT_FALSE(store_.AddCard(guid_, "a\nb\\c", "junk"));
+  const std::vector<string> lines = log();
+  ASSERT_EQ(lines.size(), 1u);
+  // "<UTC stamp> refused ..."
+  ASSERT_GE(lines[0].size(), 21u);
+  EXPECT_EQ(lines[0][10], 'T');
+  EXPECT_EQ(lines[0].substr(19, 9), "Z refused");
+  EXPECT_NE(lines[0].find("card=a\\x0ab\\x5cc: does not end with END:VCARD"), string::npos)
+      << lines[0];
+}
+
+}  // namespace
