@@ -43,7 +43,13 @@ struct DBHandler::Impl {
       return false;
     }
     if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) return false;
-    return orva_store::writeFileAtomic(orva_store::bookDir(user), resourceName, text, sync);
+    const std::string book = orva_store::bookDir(user);
+    // A CardDAV client may have deleted the whole book; a new card brings it back.
+    if (!mustExist && !orva_store::entryExists(book + "/" + orva_store::kPropsFileName) &&
+        !orva_store::setupUser(user, sync)) {
+      return false;
+    }
+    return orva_store::writeFileAtomic(book, resourceName, text, sync);
   }
 };
 

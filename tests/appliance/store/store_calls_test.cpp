@@ -104,6 +104,19 @@ TEST_F(StoreCallsTest, SetupRepairsAMissingBook) {
   EXPECT_TRUE(fs::exists(book("alice") + "/.Radicale.props"));
 }
 
+TEST_F(StoreCallsTest, AddBringsBackADeletedBook) {
+  const std::string guid = setup("alice");
+  ASSERT_TRUE(store_.AddCard(guid, "c1", card("c1")));
+  fs::remove_all(book("alice"));
+  Json::Value ids, texts;
+  EXPECT_EQ(store_.GetCards(ids, texts, guid), 0);
+  EXPECT_FALSE(store_.UpdateCard(guid, "c1", card("c1")));
+  EXPECT_TRUE(store_.AddCard(guid, "c2", card("c2")));
+  EXPECT_EQ(store_.GetGUID("alice"), guid);
+  EXPECT_TRUE(fs::exists(book("alice") + "/.Radicale.props"));
+  EXPECT_EQ(store_.GetCards(ids, texts, guid), 1);
+}
+
 TEST_F(StoreCallsTest, GetUuidIsFreshLowerCaseUuid) {
   std::set<std::string> seen;
   for (int i = 0; i < 1000; ++i) {
