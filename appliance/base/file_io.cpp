@@ -10,8 +10,6 @@
 
 namespace orva_file {
 
-namespace {
-
 bool writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -24,6 +22,8 @@ bool writeAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
+
+namespace {
 
 std::string folderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -100,7 +100,11 @@ bool writeAtomic(const std::string& path, const std::string& content, mode_t new
 bool appendLine(const std::string& path, const std::string& line) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  const std::string text = line + "\n";
+  std::string text = line;
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
+  }
+  text.push_back('\n');
   // One write, so lines of concurrent writers stay whole.
   bool ok = writeAll(fd, text.data(), text.size());
   ok = ::close(fd) == 0 && ok;

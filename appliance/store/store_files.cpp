@@ -1,5 +1,7 @@
 #include "appliance/store/store_files.h"
 
+#include "appliance/base/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,18 +14,7 @@ namespace orva_store {
 
 namespace {
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
+using orva_file::writeAll;
 
 std::string parentOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -118,15 +109,6 @@ bool entryExists(const std::string& path) {
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool appendLine(const std::string& path, const std::string& line) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const std::string whole = line + "\n";
-  const bool ok = writeAll(fd, whole.data(), whole.size());
-  ::close(fd);
-  return ok;
 }
 
 }  // namespace orva_store

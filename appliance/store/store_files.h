@@ -44,7 +44,4 @@ bool readWholeFile(const std::string& path, std::string& out);
 bool entryExists(const std::string& path);
 bool isRegularFile(const std::string& path);
 
-// Appends one line (a '\n' is added) in a single write, creating the file.
-bool appendLine(const std::string& path, const std::string& line);
-
 }  // namespace orva_store

@@ -1,9 +1,7 @@
 #include "appliance/store/store_log.h"
 
-#include <ctime>
-
 #include "appliance/base/appliance_root.h"
-#include "appliance/store/store_files.h"
+#include "appliance/base/file_io.h"
 #include "appliance/store/store_layout.h"
 
 namespace orva_store {
@@ -31,14 +29,9 @@ std::string printable(const std::string& text) {
 
 void logRefusal(const std::string& operation, const std::string& user, const std::string& resource,
                 const std::string& reason) {
-  const std::time_t now = std::time(nullptr);
-  std::tm tmNow{};
-  gmtime_r(&now, &tmNow);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
   const std::string path = storeLogPath();
   orva_root::makeDirs(path.substr(0, path.find_last_of('/')));
-  appendLine(path, std::string(stamp) + " refused " + operation + " user=" + printable(user) +
+  orva_file::appendLine(path, orva_file::utcStamp() + " refused " + operation + " user=" + printable(user) +
                        " card=" + printable(resource) + ": " + printable(reason));
 }
 
