@@ -1,5 +1,6 @@
 // list_cards: every card of the user as a contact record, optionally only
 // those that match a search key.
+#include <utility>
 #include <vector>
 
 #include "module/request_params.h"
@@ -68,5 +69,5 @@ void ContactAndCalendarHandler::listCards() {
 
   Json::Value reply(Json::objectValue);
   reply["cards"] = std::move(list);
-  response->SetSuccess(reply);
+  response->SetSuccess(std::move(reply));
 }

@@ -35,6 +35,8 @@ class APIResponse {
   APIResponse();
 
   void SetSuccess(const Json::Value& data = Json::Value());
+  // As above, taking the data over instead of copying it (large replies).
+  void SetSuccess(Json::Value&& data);
   void SetError(int code, const Json::Value& detail = Json::Value());
 
   bool IsAnswered() const;
@@ -47,6 +49,9 @@ class APIResponse {
   // The host's envelope: {"success":true,"data":...} or
   // {"success":false,"error":{"code":...,"detail":...}}.
   Json::Value Envelope() const;
+  // The same envelope, with the data or error detail moved into it rather
+  // than copied; Data() and ErrorDetail() read null afterwards.
+  Json::Value TakeEnvelope();
 
  private:
   int answers_;

@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "platform/webapi.h"
 
 namespace ORVA {
@@ -11,6 +13,15 @@ void APIResponse::SetSuccess(const Json::Value& data) {
   }
   success_ = true;
   data_ = data;
+}
+
+void APIResponse::SetSuccess(Json::Value&& data) {
+  if (++answers_ > 1) {
+    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetSuccess ignored)");
+    return;
+  }
+  success_ = true;
+  data_ = std::move(data);
 }
 
 void APIResponse::SetError(int code, const Json::Value& detail) {
@@ -41,6 +52,22 @@ Json::Value APIResponse::Envelope() const {
     error["detail"] = detail_;
     envelope["error"] = error;
   }
+  return envelope;
+}
+
+Json::Value APIResponse::TakeEnvelope() {
+  Json::Value envelope(Json::objectValue);
+  envelope["success"] = IsSuccess();
+  if (IsSuccess()) {
+    envelope["data"] = std::move(data_);
+  } else {
+    Json::Value error(Json::objectValue);
+    error["code"] = code_;
+    error["detail"] = std::move(detail_);
+    envelope["error"] = std::move(error);
+  }
+  data_ = Json::Value();
+  detail_ = Json::Value();
   return envelope;
 }
 

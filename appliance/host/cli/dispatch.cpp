@@ -65,7 +65,8 @@ DispatchResult dispatchRequest(const LoadedModule& module, const std::string& ap
                  "kept\n",
                  api.c_str(), method.c_str(), response.AnswerCount());
   }
-  return DispatchResult{response.Envelope(), response.IsSuccess()};
+  const bool success = response.IsSuccess();
+  return DispatchResult{response.TakeEnvelope(), success};
 }
 
 }  // namespace orva_host
