@@ -250,3 +250,43 @@ TEST(Token, OpenFileIsTightenedAndABadOneRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string jsoncppText(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, value);
+}
+
+// The host's own compact writer must give jsoncpp's text byte for byte.
+TEST(CompactJson, SameTextAsJsoncpp) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte.push_back(static_cast<char>(c));
+  Json::Value value(Json::objectValue);
+  value["bytes"] = everyByte;
+  value["nul"] = Json::Value(std::string("a\0b", 3));
+  value[std::string("key \"\\\n\x01\xc3\xa9", 8)] = "k";
+  value["empty"] = Json::Value(Json::stringValue);
+  value["emptyObject"] = Json::Value(Json::objectValue);
+  value["emptyArray"] = Json::Value(Json::arrayValue);
+  value["numbers"].append(-7);
+  value["numbers"].append(Json::Value::maxUInt64);
+  value["numbers"].append(0.1);
+  value["numbers"].append(1e300);
+  value["numbers"].append(true);
+  value["numbers"].append(Json::Value());
+  value["nested"]["b"][2]["z"] = "gap at 0 and 1";
+  value["nested"]["a"] = "Zoë";
+  for (const Json::Value& sample : {value, Json::Value(), Json::Value("top"), Json::Value(3.5),
+                                    Json::Value(Json::arrayValue)}) {
+    EXPECT_EQ(orva_host::compactJson(sample), jsoncppText(sample));
+  }
+
+  Json::Value commented = value;
+  commented["nested"]["a"].setComment(std::string("// why"), Json::commentBefore);
+  EXPECT_EQ(orva_host::compactJson(commented), jsoncppText(commented));
+}
+
+}  // namespace
