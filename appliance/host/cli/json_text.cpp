@@ -54,12 +54,19 @@ std::string jsoncppCompact(const Json::Value& value) {
   return Json::writeString(builder, value);
 }
 
+inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
 // jsoncpp's quoting with emitUTF8: the seven short escapes, other control
 // bytes as \u00xx, every other byte as it is.
 void appendQuoted(std::string& out, const char* begin, const char* end) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
   for (const char* p = begin; p != end; ++p) {
+    // Plain runs go in whole; most texts hold nothing to escape.
+    const char* plain = p;
+    while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+    out.append(plain, p);
+    if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p);
     switch (c) {
       case '"':
@@ -132,7 +139,8 @@ bool appendCompact(std::string& out, const Json::Value& value) {
       // Members come in key order, as jsoncpp writes them.
       out.push_back('{');
       bool first = true;
-      for (auto it = value.begin(); it != value.end(); ++it) {
+      const Json::Value::const_iterator last = value.end();
+      for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
         if (!first) out.push_back(',');
         first = false;
         const char* end = nullptr;
