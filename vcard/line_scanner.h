@@ -33,24 +33,15 @@ inline Piece nextLine(char*& cursor) {
   return {p, static_cast<std::size_t>(end - p)};
 }
 
-inline bool isDelimiter(char c, const char* delimiters) {
-  for (; *delimiters != '\0'; ++delimiters) {
-    if (c == *delimiters) return true;
-  }
-  return false;
-}
-
 // The next token at or after cursor, or nullptr when only delimiters are
 // left. Runs of delimiters count as one separator, so no token is empty.
 inline char* nextToken(char*& cursor, const char* delimiters) {
-  char* p = cursor;
-  while (*p != '\0' && isDelimiter(*p, delimiters)) ++p;
+  char* p = cursor + std::strspn(cursor, delimiters);
   if (*p == '\0') {
     cursor = p;
     return nullptr;
   }
-  char* end = p;
-  while (*end != '\0' && !isDelimiter(*end, delimiters)) ++end;
+  char* end = p + std::strcspn(p, delimiters);
   if (*end != '\0') {
     *end = '\0';
     cursor = end + 1;

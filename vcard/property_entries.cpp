@@ -1,5 +1,6 @@
 // TEL, EMAIL and URL lines into property entries of the record.
 #include <cstring>
+#include <utility>
 
 #include "module/webapi-ContactAndCalendar.h"
 #include "vcard/line_scanner.h"
@@ -17,19 +18,21 @@ void readTokenEntry(char* line, Json::Value& target, const Json::Value& labelTab
   char* cursor = line;
   const char* key = nextToken(cursor, ";:");
   if (key == nullptr) return;
-  Json::Value entry(Json::objectValue);
+  Json::Value types;
   const char* data = nullptr;
   for (char* token = nextToken(cursor, delimiters); token != nullptr;
        token = nextToken(cursor, delimiters)) {
     if (orva_vcard::isTypeParameter(token)) {
-      orva_vcard::addType(entry, token);
+      orva_vcard::addType(types, token);
     } else {
       data = token;
     }
   }
   if (data == nullptr) return;  // tokens are never empty, so no value at all
+  Json::Value entry = orva_vcard::namedEntryShape();
   entry["data"] = data;
   orva_vcard::nameEntry(entry, key, labelTable, defaultName);
+  if (!types.isNull()) entry["type"] = std::move(types);
   target.append(std::move(entry));
 }
 
@@ -50,14 +53,18 @@ void ContactAndCalendarHandler::ParseInfoURL(char* line, Json::Value& record) {
   char* colon = std::strchr(line, ':');
   if (colon == nullptr || colon[1] == '\0') return;
   *colon = '\0';
-  Json::Value entry(Json::objectValue);
-  entry["data"] = colon + 1;
   char* cursor = line;
-  if (const char* key = nextToken(cursor, ";")) {
+  const char* key = nextToken(cursor, ";");
+  Json::Value entry =
+      key != nullptr ? orva_vcard::namedEntryShape() : Json::Value(Json::objectValue);
+  entry["data"] = colon + 1;
+  if (key != nullptr) {
     orva_vcard::nameEntry(entry, key, labelTable, "URL");
+    Json::Value types;
     for (char* token = nextToken(cursor, ";"); token != nullptr; token = nextToken(cursor, ";")) {
-      if (orva_vcard::isTypeParameter(token)) orva_vcard::addType(entry, token);
+      if (orva_vcard::isTypeParameter(token)) orva_vcard::addType(types, token);
     }
+    if (!types.isNull()) entry["type"] = std::move(types);
   }
   record["url"].append(std::move(entry));
 }

@@ -26,8 +26,20 @@ void nameEntry(Json::Value& entry, const char* key, const Json::Value& labelTabl
   entry["cust_name"] = label != nullptr ? *label : Json::Value();
 }
 
-void addType(Json::Value& entry, const char* typeToken) {
-  entry["type"].append(Json::Value(typeToken + 5));
+Json::Value namedEntryShape() {
+  // Copied rather than built: see setEmptyInfo. Never changed once made.
+  static const Json::Value kShape = [] {
+    Json::Value shape(Json::objectValue);
+    shape["cust_name"] = Json::Value();
+    shape["data"] = Json::Value();
+    shape["key"] = Json::Value();
+    return shape;
+  }();
+  return kShape;
+}
+
+void addType(Json::Value& types, const char* typeToken) {
+  types.append(Json::Value(typeToken + 5));
 }
 
 }  // namespace orva_vcard

@@ -15,7 +15,11 @@ bool isTypeParameter(const char* token);
 void nameEntry(Json::Value& entry, const char* key, const Json::Value& labelTable,
                const char* defaultName);
 
-// Appends the text after "type=" to the entry's "type" array.
-void addType(Json::Value& entry, const char* typeToken);
+// A new entry holding "cust_name", "data" and "key" (null), for nameEntry
+// and the value to fill in.
+Json::Value namedEntryShape();
+
+// Appends the text after "type=" to types, the entry's future "type" array.
+void addType(Json::Value& types, const char* typeToken);
 
 }  // namespace orva_vcard
