@@ -1,21 +1,14 @@
 // "add_card": stores the page's contact record as a new card of the user.
 #include <utility>
 
+#include "contacts/card_request.h"
 #include "module/error_codes.h"
-#include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 void ContactAndCalendarHandler::addCard() {
-  if (!orva_params::requireParams(request, response, __LINE__, {"card", "user"})) return;
   std::string userName;
-  if (!orva_params::readStringParam(request, response, __LINE__, "user", userName)) return;
-  // Types are checked before the store is touched, so a bad request sets up
-  // no user.
-  Json::Value record = request->GetParam("card", Json::Value());
-  if (!record.isObject()) {
-    orva_params::answerIncorrectParameter(response, __LINE__, "check type of card(object)");
-    return;
-  }
+  Json::Value record;
+  if (!orva_contacts::readCardRequest(request, response, userName, record)) return;
 
   std::string guid = dbHandler.GetGUID(userName);
   if (guid.empty()) {

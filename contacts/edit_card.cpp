@@ -1,19 +1,15 @@
 // "edit_card": replaces one stored card of the user with the page's record.
 #include <utility>
 
+#include "contacts/card_request.h"
 #include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 void ContactAndCalendarHandler::editCard() {
-  if (!orva_params::requireParams(request, response, __LINE__, {"card", "user"})) return;
   std::string userName;
-  if (!orva_params::readStringParam(request, response, __LINE__, "user", userName)) return;
-  Json::Value record = request->GetParam("card", Json::Value());
-  if (!record.isObject()) {
-    orva_params::answerIncorrectParameter(response, __LINE__, "check type of card(object)");
-    return;
-  }
+  Json::Value record;
+  if (!orva_contacts::readCardRequest(request, response, userName, record)) return;
   // Absent or null names the empty resource, which the store then refuses.
   static constexpr char kResourceName[] = "resource_name";
   std::string resourceName;
