@@ -8,7 +8,6 @@
 
 #include "module/error_codes.h"
 #include "module/request_params.h"
-
 #include "module/webapi-ContactAndCalendar.h"
 
 namespace {
@@ -60,8 +59,7 @@ void contact_list_cards(ORVA::APIRequest* request, ORVA::APIResponse* response) 
 }
 
 void contact_delete_cards(ORVA::APIRequest* request, ORVA::APIResponse* response) {
-  runOnHandler<&ContactAndCalendarHandler::deleteCards>(request, response,
-                                                         "contact_delete_cards");
+  runOnHandler<&ContactAndCalendarHandler::deleteCards>(request, response, "contact_delete_cards");
 }
 
 void contact_edit_card(ORVA::APIRequest* request, ORVA::APIResponse* response) {
@@ -73,13 +71,11 @@ void contact_add_card(ORVA::APIRequest* request, ORVA::APIResponse* response) {
 }
 
 void contact_import_cards(ORVA::APIRequest* request, ORVA::APIResponse* response) {
-  runOnHandler<&ContactAndCalendarHandler::importCards>(request, response,
-                                                         "contact_import_cards");
+  runOnHandler<&ContactAndCalendarHandler::importCards>(request, response, "contact_import_cards");
 }
 
 void contact_export_cards(ORVA::APIRequest* request, ORVA::APIResponse* response) {
-  runOnHandler<&ContactAndCalendarHandler::exportCards>(request, response,
-                                                         "contact_export_cards");
+  runOnHandler<&ContactAndCalendarHandler::exportCards>(request, response, "contact_export_cards");
 }
 
 const APITableEntry gTable[] = {

@@ -1,7 +1,5 @@
 #include "appliance/store/store_files.h"
 
-#include "appliance/base/file_io.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
+
+#include "appliance/base/file_io.h"
 
 namespace orva_store {
 

@@ -31,8 +31,9 @@ void logRefusal(const std::string& operation, const std::string& user, const std
                 const std::string& reason) {
   const std::string path = storeLogPath();
   orva_root::makeDirs(path.substr(0, path.find_last_of('/')));
-  orva_file::appendLine(path, orva_file::utcStamp() + " refused " + operation + " user=" + printable(user) +
-                       " card=" + printable(resource) + ": " + printable(reason));
+  orva_file::appendLine(path, orva_file::utcStamp() + " refused " + operation +
+                                  " user=" + printable(user) + " card=" + printable(resource) +
+                                  ": " + printable(reason));
 }
 
 }  // namespace orva_store
