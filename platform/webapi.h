@@ -54,6 +54,9 @@ class APIResponse {
   Json::Value TakeEnvelope();
 
  private:
+  // Counts an answer; true for the first, which is the one kept.
+  bool firstAnswer(const char* call);
+
   int answers_;
   bool success_;
   Json::Value data_;

@@ -6,29 +6,22 @@ namespace ORVA {
 
 APIResponse::APIResponse() : answers_(0), success_(false), code_(0) {}
 
-void APIResponse::SetSuccess(const Json::Value& data) {
-  if (++answers_ > 1) {
-    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetSuccess ignored)");
-    return;
-  }
-  success_ = true;
-  data_ = data;
+bool APIResponse::firstAnswer(const char* call) {
+  if (++answers_ == 1) return true;
+  ErrorLog("api_response", __LINE__, 0, "response answered twice (%s ignored)", call);
+  return false;
 }
 
+void APIResponse::SetSuccess(const Json::Value& data) { SetSuccess(Json::Value(data)); }
+
 void APIResponse::SetSuccess(Json::Value&& data) {
-  if (++answers_ > 1) {
-    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetSuccess ignored)");
-    return;
-  }
+  if (!firstAnswer("SetSuccess")) return;
   success_ = true;
   data_ = std::move(data);
 }
 
 void APIResponse::SetError(int code, const Json::Value& detail) {
-  if (++answers_ > 1) {
-    ErrorLog("api_response", __LINE__, 0, "response answered twice (SetError %d ignored)", code);
-    return;
-  }
+  if (!firstAnswer("SetError")) return;
   success_ = false;
   code_ = code;
   detail_ = detail;
@@ -42,17 +35,8 @@ const Json::Value& APIResponse::ErrorDetail() const { return detail_; }
 int APIResponse::AnswerCount() const { return answers_; }
 
 Json::Value APIResponse::Envelope() const {
-  Json::Value envelope(Json::objectValue);
-  envelope["success"] = IsSuccess();
-  if (IsSuccess()) {
-    envelope["data"] = data_;
-  } else {
-    Json::Value error(Json::objectValue);
-    error["code"] = code_;
-    error["detail"] = detail_;
-    envelope["error"] = error;
-  }
-  return envelope;
+  APIResponse copy(*this);
+  return copy.TakeEnvelope();
 }
 
 Json::Value APIResponse::TakeEnvelope() {

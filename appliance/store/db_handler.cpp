@@ -32,12 +32,14 @@ struct DBHandler::Impl {
   // AddCard (the name must be free) and UpdateCard (the card must exist).
   bool storeCard(const char* operation, bool mustExist, const std::string& guid,
                  const std::string& resourceName, const std::string& text) {
+    // The text check reads only the text: done before the lock, so that
+    // other writers (and a running CardDAV server) wait less.
+    const std::string refusal = orva_store::cardTextRefusal(text);
     StoreLock lock(StoreLock::kExclusive);
     if (!lock.held()) return false;
     std::string user;
     const std::string path = cardPath(guid, resourceName, &user);
     if (path.empty()) return false;
-    const std::string refusal = orva_store::cardTextRefusal(text);
     if (!refusal.empty()) {
       orva_store::logRefusal(operation, user, resourceName, refusal);
       return false;
