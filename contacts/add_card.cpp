@@ -3,6 +3,7 @@
 
 #include "contacts/card_request.h"
 #include "module/error_codes.h"
+#include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 void ContactAndCalendarHandler::addCard() {
@@ -22,7 +23,7 @@ void ContactAndCalendarHandler::addCard() {
   record["id"] = resourceName;
   const std::string text = setCardContent(std::move(record));
   if (!dbHandler.AddCard(guid, resourceName, text)) {
-    response->SetError(orva_errors::kSetCard, Json::Value(orva_errors::kSetCardText));
+    orva_params::answerError(response, orva_errors::kSetCard);
     return;
   }
   response->SetSuccess(Json::Value());

@@ -33,7 +33,7 @@ void applyToCards(ORVA::APIRequest* request, ORVA::APIResponse* response, DBHand
   }
   for (Json::ArrayIndex i = 0; i < ids.size(); ++i) {
     if (!(store.*operation)(guid, ids[i].asString())) {
-      response->SetError(orva_errors::kDeleteItems, Json::Value(orva_errors::kDeleteItemsText));
+      orva_params::answerError(response, orva_errors::kDeleteItems);
       return;
     }
   }

@@ -35,7 +35,7 @@ void ContactAndCalendarHandler::editCard() {
   record["id"] = "";
   const std::string text = setCardContent(std::move(record));
   if (!dbHandler.UpdateCard(guid, resourceName, text)) {
-    response->SetError(orva_errors::kSetCard, Json::Value(orva_errors::kSetCardText));
+    orva_params::answerError(response, orva_errors::kSetCard);
     return;
   }
   response->SetSuccess(Json::Value());

@@ -30,7 +30,7 @@ void ContactAndCalendarHandler::importCards() {
   orva_contacts::readVCardFile(path, assembler);
 
   if (stored == 0) {
-    response->SetError(orva_errors::kSetCard, Json::Value(orva_errors::kSetCardText));
+    orva_params::answerError(response, orva_errors::kSetCard);
     return;
   }
   response->SetSuccess(Json::Value());

@@ -6,7 +6,6 @@
 #include <exception>
 #include <string>
 
-#include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
@@ -18,10 +17,8 @@ constexpr const char* kContactsApi = "ORVA.ContactAndCalendar.Contacts";
 void answerUnexpected(ORVA::APIResponse* response, const char* what) noexcept {
   try {
     ErrorLog(orva_params::kLogSource, __LINE__, 1, "unexpected failure: %s", what);
-    if (!response->IsAnswered()) {
-      response->SetError(orva_errors::kIncorrectParameter,
-                         Json::Value(orva_errors::kIncorrectParameterText));
-    }
+    if (!response->IsAnswered())
+      orva_params::answerError(response, orva_errors::kIncorrectParameter);
   } catch (...) {
     // Nothing more can be said without memory; the host answers for us.
   }

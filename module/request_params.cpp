@@ -2,21 +2,32 @@
 
 #include <syslog.h>
 
-#include "module/error_codes.h"
+#include <cstring>
 
 namespace orva_params {
 
-void answerLoggedError(ORVA::APIResponse* response, int line, int code, const char* message) {
-  ErrorLog(kLogSource, line, 1, message, 0);
-  response->SetError(code, Json::Value(message));
+void answerError(ORVA::APIResponse* response, orva_errors::Code code) {
+  response->SetError(code, Json::Value(orva_errors::errorText(code)));
+}
+
+void logError(int line, const char* message) {
+  if (std::strchr(message, '%') == nullptr) {
+    ErrorLog(kLogSource, line, 1, message, 0);
+  } else {
+    ErrorLog(kLogSource, line, 1, "%s", message, 0);
+  }
+}
+
+void answerLoggedError(ORVA::APIResponse* response, int line, orva_errors::Code code) {
+  logError(line, orva_errors::errorText(code));
+  answerError(response, code);
 }
 
 bool requireParams(ORVA::APIRequest* request, ORVA::APIResponse* response, int line,
                    std::initializer_list<const char*> names) {
   for (const char* name : names) {
     if (!request->HasParam(name)) {
-      answerLoggedError(response, line, orva_errors::kLostParameters,
-                        orva_errors::kLostParametersText);
+      answerLoggedError(response, line, orva_errors::kLostParameters);
       return false;
     }
   }
@@ -24,9 +35,8 @@ bool requireParams(ORVA::APIRequest* request, ORVA::APIResponse* response, int l
 }
 
 void answerIncorrectParameter(ORVA::APIResponse* response, int line, const char* logMessage) {
-  ErrorLog(kLogSource, line, 1, logMessage, 0);
-  response->SetError(orva_errors::kIncorrectParameter,
-                     Json::Value(orva_errors::kIncorrectParameterText));
+  logError(line, logMessage);
+  answerError(response, orva_errors::kIncorrectParameter);
 }
 
 bool readStringParam(ORVA::APIRequest* request, ORVA::APIResponse* response, int line,

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "module/error_codes.h"
 #include "platform/webapi.h"
 
 namespace orva_params {
@@ -14,8 +15,16 @@ namespace orva_params {
 // The source name that every log line of the module carries.
 constexpr const char* kLogSource = "webapi-ContactAndCalendar";
 
-// Logs message with ErrorLog, then answers code with message as the detail.
-void answerLoggedError(ORVA::APIResponse* response, int line, int code, const char* message);
+// Answers code with the table's text for it as the detail. Every error answer
+// of the module goes through here.
+void answerError(ORVA::APIResponse* response, orva_errors::Code code);
+
+// Writes message to ErrorLog at level 1. The message is never taken as a
+// printf format: one that holds a '%' is passed through "%s".
+void logError(int line, const char* message);
+
+// Logs the table's text for code, then answers code with it.
+void answerLoggedError(ORVA::APIResponse* response, int line, orva_errors::Code code);
 
 // Tests the names in order; at the first one missing, logs and answers 900
 // and returns false. True when all are present.

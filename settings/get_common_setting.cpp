@@ -5,8 +5,7 @@
 
 void ContactAndCalendarHandler::getCommonSetting() {
   if (!confManager.JsonConfParse()) {
-    orva_params::answerLoggedError(response, __LINE__, orva_errors::kConfParse,
-                                   orva_errors::kConfParseText);
+    orva_params::answerLoggedError(response, __LINE__, orva_errors::kConfParse);
     return;
   }
   Json::Value settings = confManager.JsonGet(orva_settings::kSettingsKey);

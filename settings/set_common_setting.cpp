@@ -46,7 +46,7 @@ void ContactAndCalendarHandler::setCommonSetting() {
     return;
   }
   if (!confManager.JsonConfParse()) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfParse, orva_errors::kConfParseText);
+    answerLoggedError(response, __LINE__, orva_errors::kConfParse);
     return;
   }
   const Json::Value current = confManager.JsonGet(names::kSettingsKey);
@@ -69,15 +69,13 @@ void ContactAndCalendarHandler::setCommonSetting() {
   // here too: the server could not start on them.
   const int httpPort = names::portNumber(httpText);
   if (!validPort(httpPort) || WebUtils::IsPortConflict(names::kHttpSection, httpPort, httpPort)) {
-    answerLoggedError(response, __LINE__, orva_errors::kHttpPortConflict,
-                      orva_errors::kHttpPortConflictText);
+    answerLoggedError(response, __LINE__, orva_errors::kHttpPortConflict);
     return;
   }
   const int httpsPort = names::portNumber(httpsText);
   if (!validPort(httpsPort) || httpsPort == httpPort ||
       WebUtils::IsPortConflict(names::kHttpsSection, httpsPort, httpsPort)) {
-    answerLoggedError(response, __LINE__, orva_errors::kHttpsPortConflict,
-                      orva_errors::kHttpsPortConflictText);
+    answerLoggedError(response, __LINE__, orva_errors::kHttpsPortConflict);
     return;
   }
 
@@ -85,39 +83,36 @@ void ContactAndCalendarHandler::setCommonSetting() {
   const bool httpsChanged = httpsText != oldHttpsText;
   if (httpChanged && OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpSection,
                                               names::kPortsKey, (httpText + "/tcp").c_str()) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile,
-                      orva_errors::kUpdatePortFileText);
+    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile);
     return;
   }
   if (httpsChanged &&
       OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpsSection, names::kPortsKey,
                                (httpsText + "/tcp").c_str()) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile,
-                      orva_errors::kUpdatePortFileText);
+    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile);
     return;
   }
   if ((httpChanged || httpsChanged) && ORVAFwRuleHup() < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kFirewallHup, orva_errors::kFirewallHupText);
+    answerLoggedError(response, __LINE__, orva_errors::kFirewallHup);
     return;
   }
 
   confManager.JsonSet(settings, names::kSettingsKey);
   if (!confManager.JsonConfDump()) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfDump, orva_errors::kConfDumpText);
+    answerLoggedError(response, __LINE__, orva_errors::kConfDump);
     return;
   }
   if (OLIBCExec(names::kConfDumpTool, "--dump", names::kJsonConf, names::kPlistConf, nullptr) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfToXml, orva_errors::kConfToXmlText);
+    answerLoggedError(response, __LINE__, orva_errors::kConfToXml);
     return;
   }
   if (OLIBCExec(names::kStartStopScript, "restart", nullptr, nullptr, nullptr) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kServerRestart,
-                      orva_errors::kServerRestartText);
+    answerLoggedError(response, __LINE__, orva_errors::kServerRestart);
     return;
   }
 
   if (!confManager.JsonConfParse()) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfParse, orva_errors::kConfParseText);
+    answerLoggedError(response, __LINE__, orva_errors::kConfParse);
     return;
   }
   Json::Value data(Json::objectValue);

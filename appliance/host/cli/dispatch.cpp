@@ -13,14 +13,14 @@ namespace {
 
 constexpr const char* kLogSource = "orva-webapi";
 
-DispatchResult hostError(int code, const std::string& detail) {
-  return DispatchResult{hostErrorEnvelope(code, detail), false};
+DispatchResult hostError(HostError code, const std::string& particulars = std::string()) {
+  return DispatchResult{hostErrorEnvelope(code, particulars), false};
 }
 
 DispatchResult raised(const std::string& api, const std::string& method, const char* what) {
   ErrorLog(kLogSource, __LINE__, 1, "%s %s raised an exception: %s", api.c_str(), method.c_str(),
            what);
-  return hostError(kModuleException, "Module raised an exception");
+  return hostError(kModuleException);
 }
 
 }  // namespace
@@ -30,13 +30,12 @@ DispatchResult dispatchRequest(const LoadedModule& module, const std::string& ap
   EntryFunction handler = nullptr;
   switch (module.find(api, version, method, handler)) {
     case Lookup::kUnknownApi:
-      return hostError(kUnknownApi, "Unknown API: " + api);
+      return hostError(kUnknownApi, api);
     case Lookup::kUnknownVersion:
-      return hostError(kUnknownVersion,
-                       "Unknown version " + std::to_string(version) + " of API " + api);
+      return hostError(kUnknownVersion, std::to_string(version) + " of API " + api);
     case Lookup::kUnknownMethod:
-      return hostError(kUnknownMethod, "Unknown method " + method + " of API " + api + " version " +
-                                           std::to_string(version));
+      return hostError(kUnknownMethod,
+                       method + " of API " + api + " version " + std::to_string(version));
     case Lookup::kFound:
       break;
   }
@@ -54,7 +53,7 @@ DispatchResult dispatchRequest(const LoadedModule& module, const std::string& ap
   if (!response.IsAnswered()) {
     ErrorLog(kLogSource, __LINE__, 1, "%s %s returned without an answer", api.c_str(),
              method.c_str());
-    return hostError(kNoAnswer, "Module gave no answer");
+    return hostError(kNoAnswer);
   }
   if (response.AnswerCount() > 1) {
     ErrorLog(kLogSource, __LINE__, 1,

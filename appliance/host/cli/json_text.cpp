@@ -173,9 +173,11 @@ std::string envelopeJson(const Json::Value& envelope) {
          "\":" + compactJson(envelope[key]) + "}";
 }
 
-Json::Value hostErrorEnvelope(int code, const std::string& detail) {
+Json::Value hostErrorEnvelope(HostError code, const std::string& particulars) {
+  std::string detail = hostErrorText(code);
+  if (!particulars.empty()) detail += ": " + particulars;
   Json::Value error(Json::objectValue);
-  error["code"] = code;
+  error["code"] = static_cast<int>(code);
   error["detail"] = detail;
   Json::Value envelope(Json::objectValue);
   envelope["success"] = false;

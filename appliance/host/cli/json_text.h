@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "appliance/host/cli/host_codes.h"
+
 namespace orva_host {
 
 // Parses exactly one JSON value of any type (a bare number, string, ...), with
@@ -21,7 +23,8 @@ std::string compactJson(const Json::Value& value);
 // (jsoncpp alone would sort the keys.)
 std::string envelopeJson(const Json::Value& envelope);
 
-// The envelope of a host error: {"success":false,"error":{"code":..,"detail":..}}.
-Json::Value hostErrorEnvelope(int code, const std::string& detail);
+// The envelope of a host error: {"success":false,"error":{"code":..,"detail":..}},
+// the detail being the code's text, then ": " and the particulars if any.
+Json::Value hostErrorEnvelope(HostError code, const std::string& particulars = std::string());
 
 }  // namespace orva_host

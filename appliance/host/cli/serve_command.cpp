@@ -181,10 +181,10 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
       handleWebApi(module, req, res);
     } catch (const std::exception& e) {
       ErrorLog("orva-webapi", __LINE__, 1, "request failed: %s", e.what());
-      answerEnvelope(res, 500, hostErrorEnvelope(kModuleException, "Internal host error"));
+      answerEnvelope(res, 500, hostErrorEnvelope(kHostFailure));
     } catch (...) {
       ErrorLog("orva-webapi", __LINE__, 1, "request failed: unknown exception");
-      answerEnvelope(res, 500, hostErrorEnvelope(kModuleException, "Internal host error"));
+      answerEnvelope(res, 500, hostErrorEnvelope(kHostFailure));
     }
   });
 
@@ -194,15 +194,13 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
         switch (res.status) {
           case 413:
-            res.set_content(envelopeJson(hostErrorEnvelope(
-                                kBodyTooLarge, "Request body is larger than the limit of 16 MiB")) +
-                                "\n",
-                            kJsonType);
+            res.set_content(
+                envelopeJson(hostErrorEnvelope(kBodyTooLarge, "the limit is 16 MiB")) + "\n",
+                kJsonType);
             break;
           case 400:
-            res.set_content(
-                envelopeJson(hostErrorEnvelope(kBadRequest, "Malformed HTTP request")) + "\n",
-                kJsonType);
+            res.set_content(envelopeJson(hostErrorEnvelope(kBadRequest, "malformed HTTP")) + "\n",
+                            kJsonType);
             break;
           case 404:
             res.set_content("Not found: requests go to POST /webapi\n", "text/plain");

@@ -8,6 +8,7 @@
 
 #include "appliance/host/cli/access_token.cpp"
 #include "appliance/host/cli/arguments.cpp"
+#include "appliance/host/cli/host_codes.cpp"
 #include "appliance/host/cli/json_text.cpp"
 #include "tests/support/temp_root.h"
 
@@ -287,6 +288,16 @@ TEST(CompactJson, SameTextAsJsoncpp) {
   Json::Value commented = value;
   commented["nested"]["a"].setComment(std::string("// why"), Json::commentBefore);
   EXPECT_EQ(orva_host::compactJson(commented), jsoncppText(commented));
+}
+
+TEST(HostErrors, DetailIsTheCodesTextThenTheParticulars) {
+  const Json::Value bare = orva_host::hostErrorEnvelope(orva_host::kNoAnswer);
+  EXPECT_EQ(bare["error"]["code"], 105);
+  EXPECT_EQ(bare["error"]["detail"], "Module gave no answer");
+  const Json::Value api = orva_host::hostErrorEnvelope(orva_host::kUnknownApi, "X.Y");
+  EXPECT_EQ(api["error"]["code"], 101);
+  EXPECT_EQ(api["error"]["detail"], "Unknown API: X.Y");
+  EXPECT_STREQ(orva_host::hostErrorText(static_cast<orva_host::HostError>(99)), "Host error");
 }
 
 }  // namespace

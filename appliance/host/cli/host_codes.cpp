@@ -1,0 +1,32 @@
+#include "appliance/host/cli/host_codes.h"
+
+namespace orva_host {
+
+namespace {
+
+struct Row {
+  HostError code;
+  const char* text;
+};
+
+constexpr Row kTable[] = {
+    {kBadRequest, "Bad request"},
+    {kUnknownApi, "Unknown API"},
+    {kUnknownMethod, "Unknown method"},
+    {kUnknownVersion, "Unknown version"},
+    {kModuleException, "Module raised an exception"},
+    {kNoAnswer, "Module gave no answer"},
+    {kBodyTooLarge, "Request body too large"},
+    {kHostFailure, "Internal host error"},
+};
+
+}  // namespace
+
+const char* hostErrorText(HostError code) {
+  for (const Row& row : kTable) {
+    if (row.code == code) return row.text;
+  }
+  return "Host error";
+}
+
+}  // namespace orva_host
