@@ -106,6 +106,15 @@ bool parseServe(const std::vector<std::string>& args, size_t i, Options& options
     }
     std::string value;
     bool matched = false;
+    if (!takeOptionValue(args, i, "--ui", value, matched, error)) return false;
+    if (matched) {
+      if (value.empty()) {
+        error = "--ui needs a folder";
+        return false;
+      }
+      options.uiFolder = value;
+      continue;
+    }
     if (!takeOptionValue(args, i, "--listen", value, matched, error)) return false;
     if (!matched) {
       error = "unexpected argument for serve: " + args[i];
@@ -261,7 +270,8 @@ std::string programHelp() {
          "Commands:\n"
          "  methods                       list the module's methods (API, version, method)\n"
          "  call API METHOD [PARAM...]    run one method and print its answer as JSON\n"
-         "  serve [--listen HOST:PORT]    answer requests over HTTP (POST /webapi)\n"
+         "  serve [--listen HOST:PORT]    answer requests over HTTP (POST /webapi) and\n"
+         "                                serve the administration page at /\n"
          "\n"
          "Options:\n"
          "  --root DIR     appliance root; every appliance path lies under it\n"
@@ -301,16 +311,28 @@ std::string callHelp() {
 }
 
 std::string serveHelp() {
-  return "Usage: orva-webapi [OPTIONS] serve [--listen HOST:PORT]\n"
+  return "Usage: orva-webapi [OPTIONS] serve [--listen HOST:PORT] [--ui DIR]\n"
          "\n"
-         "Answers POST /webapi with a JSON body\n"
-         "  {\"api\":API,\"version\":1,\"method\":METHOD,\"params\":{...}}\n"
-         "with the same envelope as call. Every request needs the header\n"
+         "Answers over HTTP:\n"
+         "  POST /webapi         a JSON body\n"
+         "                         {\"api\":API,\"version\":1,\"method\":METHOD,\"params\":{...}}\n"
+         "                       with the same envelope as call; or a multipart/form-data\n"
+         "                       body with the fields api, version, method, params (JSON\n"
+         "                       text) and a file \"file\", which the method gets as\n"
+         "                       \"file_tmp\" (a private copy, removed afterwards) and\n"
+         "                       \"file\" (its name)\n"
+         "  POST /webapi/export  {\"user\":USER,\"id\":[ID,...]}: those exported cards\n"
+         "                       as one .vcf download\n"
+         "  GET /                the administration page\n"
+         "Every /webapi request needs the header\n"
          "  Authorization: Bearer TOKEN\n"
-         "where TOKEN is in <root>/etc/orva-webapi/token (made at first start).\n"
+         "where TOKEN is in <root>/etc/orva-webapi/token (made at first start). The\n"
+         "link printed at start opens the page signed in.\n"
          "\n"
          "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8080;\n"
          "                      port 0 picks a free port, printed at start)\n"
+         "  --ui DIR            folder of the page's files (default: share/orva/ui\n"
+         "                      beside the program's folder)\n"
          "\n"
          "Stops on SIGINT or SIGTERM.\n";
 }

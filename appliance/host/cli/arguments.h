@@ -1,7 +1,7 @@
 // The host's command line:
 //   orva-webapi [--root DIR] [--module FILE] [--verbose] methods
 //   orva-webapi [...] call API METHOD [--version N] [PARAM...]
-//   orva-webapi [...] serve [--listen HOST:PORT]
+//   orva-webapi [...] serve [--listen HOST:PORT] [--ui DIR]
 #pragma once
 
 #include <json/value.h>
@@ -30,6 +30,7 @@ struct Options {
   // serve
   std::string listenHost = "127.0.0.1";
   int listenPort = 8080;
+  std::string uiFolder;  // as given; empty: the pages installed beside the program
 };
 
 // Fills options from argv. False with a message in error for a usage error.

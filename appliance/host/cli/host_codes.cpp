@@ -18,6 +18,10 @@ constexpr Row kTable[] = {
     {kNoAnswer, "Module gave no answer"},
     {kBodyTooLarge, "Request body too large"},
     {kHostFailure, "Internal host error"},
+    {kFileTmpRefused, "\"file_tmp\" is set by the host only, from an uploaded file"},
+    {kBadExportName, "Not a plain name"},
+    {kExportMissing, "Exported card missing"},
+    {kUploadFailed, "Cannot keep the uploaded file"},
 };
 
 }  // namespace

@@ -15,6 +15,10 @@ enum HostError : int {
   kNoAnswer = 105,         // the entry function returned without answering (logged)
   kBodyTooLarge = 106,     // the HTTP body is larger than the host accepts
   kHostFailure = 107,      // the host itself failed while serving the request (logged)
+  kFileTmpRefused = 108,   // a request over HTTP names "file_tmp": only the host sets it
+  kBadExportName = 109,    // an export names a user or card that is not a plain name
+  kExportMissing = 110,    // an exported card's file is missing after the export
+  kUploadFailed = 111,     // the host cannot keep an uploaded file (logged)
 };
 
 // The text of code; "Host error" for a code the table lacks.

@@ -62,4 +62,11 @@ std::string modulePath(const std::string& moduleArg) {
   return ec ? moduleArg : path.lexically_normal().string();
 }
 
+std::string uiFolderPath(const std::string& uiArg) {
+  if (uiArg.empty()) return programDir() + "/" ORVA_UI_DIR_REL;
+  std::error_code ec;
+  const fs::path path = fs::absolute(uiArg, ec);
+  return ec ? uiArg : path.lexically_normal().string();
+}
+
 }  // namespace orva_host

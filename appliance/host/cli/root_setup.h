@@ -19,4 +19,8 @@ bool setUpRoot(const std::string& rootArg, bool verbose, std::string& root, std:
 // program.
 std::string modulePath(const std::string& moduleArg);
 
+// The folder of the administration page: uiArg made absolute, or the
+// default beside the program.
+std::string uiFolderPath(const std::string& uiArg);
+
 }  // namespace orva_host

@@ -14,15 +14,15 @@
 #include <thread>
 
 #include "appliance/host/cli/access_token.h"
-#include "appliance/host/cli/dispatch.h"
 #include "appliance/host/cli/host_codes.h"
-#include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/http_exchange.h"
+#include "appliance/host/cli/root_setup.h"
+#include "appliance/host/cli/upload_file.h"
+#include "appliance/host/cli/web_routes.h"
 
 namespace orva_host {
 
 namespace {
-
-constexpr const char* kJsonType = "application/json";
 
 // Written to by the signal handler, read by the thread that stops the server.
 int gSignalPipe[2] = {-1, -1};
@@ -34,80 +34,43 @@ extern "C" void onStopSignal(int) {
   errno = saved;
 }
 
-void answerEnvelope(httplib::Response& res, int status, const Json::Value& envelope) {
-  res.status = status;
-  res.set_content(envelopeJson(envelope) + "\n", kJsonType);
+// The routes' view of a request that httplib has read.
+HttpRequest fromHttplib(const httplib::Request& req) {
+  HttpRequest request;
+  request.method = req.method;
+  request.path = req.path;
+  request.authorization = req.get_header_value("Authorization");
+  request.contentType = req.get_header_value("Content-Type");
+  request.body = req.body;
+  request.multipart = request.contentType.compare(0, 19, "multipart/form-data") == 0;
+  for (const auto& field : req.files) {
+    request.parts.push_back(
+        FormPart{field.second.name, field.second.filename, field.second.content});
+  }
+  return request;
 }
 
-void answerBadRequest(httplib::Response& res, const std::string& detail) {
-  answerEnvelope(res, 400, hostErrorEnvelope(kBadRequest, detail));
-}
-
-// Checks the body's shape and fills the request's parts. False with the
-// reason in detail otherwise.
-bool readRequestBody(const std::string& body, std::string& api, int& version, std::string& method,
-                     Json::Value& params, std::string& detail) {
-  Json::Value request;
-  std::string reason;
-  if (!parseStrictJson(body, request, reason)) {
-    detail = "Request body is not JSON: " + reason;
-    return false;
-  }
-  if (!request.isObject()) {
-    detail = "Request body must be a JSON object";
-    return false;
-  }
-  for (const std::string& key : request.getMemberNames()) {
-    if (key != "api" && key != "version" && key != "method" && key != "params") {
-      detail = "Unknown key in request: " + key;
-      return false;
-    }
-  }
-  if (!request["api"].isString() || !request["method"].isString()) {
-    detail = "Request needs \"api\" and \"method\" as strings";
-    return false;
-  }
-  api = request["api"].asString();
-  method = request["method"].asString();
-  version = 1;
-  if (request.isMember("version")) {
-    if (!request["version"].isInt()) {
-      detail = "Request \"version\" must be a whole number";
-      return false;
-    }
-    version = request["version"].asInt();
-  }
-  params = Json::Value(Json::objectValue);
-  if (request.isMember("params") && !request["params"].isNull()) {
-    if (!request["params"].isObject()) {
-      detail = "Request \"params\" must be a JSON object";
-      return false;
-    }
-    params = request["params"];
-  }
-  return true;
-}
-
-void handleWebApi(const LoadedModule& module, const httplib::Request& req, httplib::Response& res) {
-  std::string api;
-  std::string method;
-  int version = 1;
-  Json::Value params;
-  std::string detail;
-  if (!readRequestBody(req.body, api, version, method, params, detail)) {
-    answerBadRequest(res, detail);
-    return;
-  }
-  answerEnvelope(res, 200, dispatchRequest(module, api, version, method, params).envelope);
+void sendAnswer(const HttpAnswer& answer, httplib::Response& res) {
+  res.status = answer.status;
+  for (const auto& header : answer.headers) res.set_header(header.first.c_str(), header.second);
+  res.set_content(answer.body, answer.contentType.c_str());
 }
 
 std::string urlHost(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
-void printBanner(const std::string& url, const std::string& root, const std::string& token) {
+// A wildcard address is not one a browser can open; the loopback is.
+std::string browsableBase(const std::string& host, int port) {
+  const std::string shown = host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host;
+  return "http://" + urlHost(shown) + ":" + std::to_string(port);
+}
+
+void printBanner(const std::string& url, const std::string& pageUrl, const std::string& root,
+                 const std::string& token) {
   std::printf(
       "orva-webapi serving %s\n"
+      "administration page: %s#token=%s\n"
       "root: %s\n"
       "token: %s (in %s)\n"
       "example:\n"
@@ -115,8 +78,8 @@ void printBanner(const std::string& url, const std::string& root, const std::str
       "    -d '{\"api\":\"ORVA.ContactAndCalendar.Contacts\",\"version\":1,"
       "\"method\":\"list_cards\",\"params\":{\"user\":\"alice\"}}' \\\n"
       "    %s\n",
-      url.c_str(), root.c_str(), token.c_str(), tokenPath(root).c_str(), token.c_str(),
-      url.c_str());
+      url.c_str(), pageUrl.c_str(), token.c_str(), root.c_str(), token.c_str(),
+      tokenPath(root).c_str(), token.c_str(), url.c_str());
   std::fflush(stdout);
 }
 
@@ -165,28 +128,23 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
 
+  const WebRoutes routes(module, root, uiFolderPath(options.uiFolder), token);
+  clearUploadFolder(root);
+
   // Runs before the body is read: without the token nothing else happens.
-  server.set_pre_routing_handler([&token](const httplib::Request& req, httplib::Response& res) {
-    if (sameToken(bearerToken(req.get_header_value("Authorization")), token)) {
+  server.set_pre_routing_handler([&routes](const httplib::Request& req, httplib::Response& res) {
+    if (!routes.refusedWithoutBody(req.path, req.get_header_value("Authorization"))) {
       return httplib::Server::HandlerResponse::Unhandled;
     }
-    res.status = 401;
-    res.set_header("WWW-Authenticate", "Bearer");
-    res.set_content("Missing or wrong access token\n", "text/plain");
+    sendAnswer(unauthorizedAnswer(), res);
     return httplib::Server::HandlerResponse::Handled;
   });
 
-  server.Post("/webapi", [&module](const httplib::Request& req, httplib::Response& res) {
-    try {
-      handleWebApi(module, req, res);
-    } catch (const std::exception& e) {
-      ErrorLog("orva-webapi", __LINE__, 1, "request failed: %s", e.what());
-      answerEnvelope(res, 500, hostErrorEnvelope(kHostFailure));
-    } catch (...) {
-      ErrorLog("orva-webapi", __LINE__, 1, "request failed: unknown exception");
-      answerEnvelope(res, 500, hostErrorEnvelope(kHostFailure));
-    }
-  });
+  const auto handler = [&routes](const httplib::Request& req, httplib::Response& res) {
+    sendAnswer(routes.answer(fromHttplib(req)), res);
+  };
+  server.Post(".*", handler);
+  server.Get(".*", handler);
 
   // Fills the bodies of the answers that httplib makes by itself.
   server.set_error_handler(
@@ -194,13 +152,10 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
         switch (res.status) {
           case 413:
-            res.set_content(
-                envelopeJson(hostErrorEnvelope(kBodyTooLarge, "the limit is 16 MiB")) + "\n",
-                kJsonType);
+            sendAnswer(hostErrorAnswer(413, kBodyTooLarge, "the limit is 16 MiB"), res);
             break;
           case 400:
-            res.set_content(envelopeJson(hostErrorEnvelope(kBadRequest, "malformed HTTP")) + "\n",
-                            kJsonType);
+            sendAnswer(hostErrorAnswer(400, kBadRequest, "malformed HTTP"), res);
             break;
           case 404:
             res.set_content("Not found: requests go to POST /webapi\n", "text/plain");
@@ -223,9 +178,8 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
                  options.listenPort);
     return 2;
   }
-  const std::string url =
-      "http://" + urlHost(options.listenHost) + ":" + std::to_string(port) + "/webapi";
-  printBanner(url, root, token);
+  const std::string base = "http://" + urlHost(options.listenHost) + ":" + std::to_string(port);
+  printBanner(base + "/webapi", browsableBase(options.listenHost, port) + "/", root, token);
 
   std::atomic<bool> listenDone{false};
   std::atomic<bool> signalled{false};

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/appliance/host/child_process.h"
+#include "tests/appliance/host/serve_process.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -22,64 +22,8 @@ const char* const kListCardsBody =
     "{\"api\":\"ORVA.ContactAndCalendar.Contacts\",\"version\":1,\"method\":\"list_cards\","
     "\"params\":{}}";
 
-// One running server; killed at the latest when the object goes.
-class ServerProcess {
- public:
-  explicit ServerProcess(const std::string& root) {
-    pid_ =
-        host_test::spawnHost({"--root", root, "serve", "--listen", "127.0.0.1:0"}, outFd_, errFd_);
-    if (pid_ < 0) return;
-    // The banner ends with the example request; wait for it, bounded.
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (banner_.find("/webapi\n", banner_.find("example:")) == std::string::npos ||
-           banner_.find("example:") == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
-      pollfd fd{outFd_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return;
-      char buffer[1024];
-      const ssize_t got = ::read(outFd_, buffer, sizeof buffer);
-      if (got <= 0) return;
-      banner_.append(buffer, static_cast<size_t>(got));
-    }
-    const std::string marker = "serving http://127.0.0.1:";
-    const size_t at = banner_.find(marker);
-    if (at != std::string::npos) port_ = std::stoi(banner_.substr(at + marker.size()));
-  }
-  ~ServerProcess() { stop(SIGKILL); }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  int port() const { return port_; }
-  const std::string& banner() const { return banner_; }
-
-  // Sends the signal and waits (bounded) for the exit status.
-  int stop(int signal) {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, signal);
-    const int status = host_test::waitForExit(pid_, 10s);
-    pid_ = -1;
-    ::close(outFd_);
-    ::close(errFd_);
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  int port_ = 0;
-  std::string banner_;
-};
-
-std::unique_ptr<httplib::Client> clientFor(int port) {
-  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-  client->set_connection_timeout(5, 0);
-  client->set_read_timeout(20, 0);
-  client->set_write_timeout(20, 0);
-  return client;
-}
+using host_test::clientFor;
+using host_test::ServerProcess;
 
 class Serve : public ::testing::Test {
  protected:
@@ -150,7 +94,7 @@ TEST_F(Serve, NoAnswerWithoutTheRightToken) {
     EXPECT_EQ(res->body.find("success"), std::string::npos) << res->body;
   }
   // Other paths are guarded as well.
-  auto other = client_->Get("/");
+  auto other = client_->Post("/webapi/other", kListCardsBody, "application/json");
   ASSERT_TRUE(other);
   EXPECT_EQ(other->status, 401);
   // Nothing reached the module.

@@ -1,0 +1,35 @@
+// One HTTP request as the routes see it, whichever code read it off the
+// wire, and the answer they give back.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orva_host {
+
+// One field of a multipart/form-data body.
+struct FormPart {
+  std::string name;
+  std::string filename;  // the browser's file name; empty for a text field
+  std::string content;
+};
+
+struct HttpRequest {
+  std::string method;  // as sent: "GET", "POST", ...
+  std::string path;    // percent-decoded, without the query
+  std::string authorization;
+  std::string contentType;
+  std::string body;  // empty when the body was multipart (see parts)
+  bool multipart = false;
+  std::vector<FormPart> parts;
+};
+
+struct HttpAnswer {
+  int status = 200;
+  std::string contentType;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+};
+
+}  // namespace orva_host

@@ -1,0 +1,213 @@
+#include "appliance/host/cli/web_routes.h"
+
+#include <exception>
+
+#include "appliance/host/cli/access_token.h"
+#include "appliance/host/cli/dispatch.h"
+#include "appliance/host/cli/export_download.h"
+#include "appliance/host/cli/host_codes.h"
+#include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/static_files.h"
+#include "appliance/host/cli/upload_file.h"
+#include "platform/webapi.h"
+
+namespace orva_host {
+
+namespace {
+
+constexpr const char* kLogSource = "orva-webapi";
+
+bool isWebApiPath(const std::string& path) {
+  return path == "/webapi" || path.compare(0, 8, "/webapi/") == 0;
+}
+
+HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.contentType = "application/json";
+  answer.body = envelopeJson(envelope) + "\n";
+  return answer;
+}
+
+HttpAnswer badRequest(const std::string& detail) {
+  return hostErrorAnswer(400, kBadRequest, detail);
+}
+
+struct ApiCall {
+  std::string api;
+  int version = 1;
+  std::string method;
+  Json::Value params{Json::objectValue};
+};
+
+// Checks a request object's shape and fills call. False with the reason in
+// detail otherwise.
+bool readApiCall(const Json::Value& request, ApiCall& call, std::string& detail) {
+  if (!request.isObject()) {
+    detail = "Request body must be a JSON object";
+    return false;
+  }
+  for (const std::string& key : request.getMemberNames()) {
+    if (key != "api" && key != "version" && key != "method" && key != "params") {
+      detail = "Unknown key in request: " + key;
+      return false;
+    }
+  }
+  if (!request["api"].isString() || !request["method"].isString()) {
+    detail = "Request needs \"api\" and \"method\" as strings";
+    return false;
+  }
+  call.api = request["api"].asString();
+  call.method = request["method"].asString();
+  if (request.isMember("version")) {
+    if (!request["version"].isInt()) {
+      detail = "Request \"version\" must be a whole number";
+      return false;
+    }
+    call.version = request["version"].asInt();
+  }
+  if (request.isMember("params") && !request["params"].isNull()) {
+    if (!request["params"].isObject()) {
+      detail = "Request \"params\" must be a JSON object";
+      return false;
+    }
+    call.params = request["params"];
+  }
+  return true;
+}
+
+HttpAnswer dispatchCall(const LoadedModule& module, const ApiCall& call) {
+  return envelopeAnswer(
+      200, dispatchRequest(module, call.api, call.version, call.method, call.params).envelope);
+}
+
+HttpAnswer fileTmpRefused() {
+  return hostErrorAnswer(400, kFileTmpRefused, "send the file as multipart/form-data");
+}
+
+// The multipart text fields as a request object: "version" and "params"
+// hold JSON text.
+bool formToRequest(const HttpRequest& request, Json::Value& object, std::string& detail) {
+  object = Json::Value(Json::objectValue);
+  for (const FormPart& part : request.parts) {
+    if (part.name == "file") continue;
+    if (part.name != "api" && part.name != "method" && part.name != "version" &&
+        part.name != "params") {
+      detail = "Unknown form field: " + part.name;
+      return false;
+    }
+    if (object.isMember(part.name)) {
+      detail = "Form field given twice: " + part.name;
+      return false;
+    }
+    if (part.name == "api" || part.name == "method") {
+      object[part.name] = part.content;
+      continue;
+    }
+    Json::Value value;
+    std::string reason;
+    if (!parseStrictJson(part.content, value, reason)) {
+      detail = "Form field \"" + part.name + "\" is not JSON: " + reason;
+      return false;
+    }
+    object[part.name] = value;
+  }
+  return true;
+}
+
+}  // namespace
+
+HttpAnswer unauthorizedAnswer() {
+  HttpAnswer answer;
+  answer.status = 401;
+  answer.contentType = "text/plain";
+  answer.headers = {{"WWW-Authenticate", "Bearer"}};
+  answer.body = "Missing or wrong access token\n";
+  return answer;
+}
+
+HttpAnswer hostErrorAnswer(int status, HostError code, const std::string& particulars) {
+  return envelopeAnswer(status, hostErrorEnvelope(code, particulars));
+}
+
+WebRoutes::WebRoutes(const LoadedModule& module, const std::string& root,
+                     const std::string& uiFolder, const std::string& token)
+    : module_(module), root_(root), uiFolder_(uiFolder), token_(token) {}
+
+bool WebRoutes::refusedWithoutBody(const std::string& path,
+                                   const std::string& authorization) const {
+  return isWebApiPath(path) && !sameToken(bearerToken(authorization), token_);
+}
+
+HttpAnswer WebRoutes::answer(const HttpRequest& request) const {
+  try {
+    if (refusedWithoutBody(request.path, request.authorization)) return unauthorizedAnswer();
+    if (request.method == "POST" && request.path == "/webapi") {
+      return request.multipart ? answerUpload(request) : answerWebApi(request);
+    }
+    if (request.method == "POST" && request.path == "/webapi/export") return answerExport(request);
+    if ((request.method == "GET" || request.method == "HEAD") && !isWebApiPath(request.path)) {
+      return staticFileAnswer(uiFolder_, request.path);
+    }
+    HttpAnswer answer;
+    answer.status = 404;
+    answer.contentType = "text/plain";
+    answer.body = "Not found: requests go to POST /webapi, the pages to GET /\n";
+    return answer;
+  } catch (const std::exception& e) {
+    ErrorLog(kLogSource, __LINE__, 1, "request failed: %s", e.what());
+  } catch (...) {
+    ErrorLog(kLogSource, __LINE__, 1, "request failed: unknown exception");
+  }
+  return hostErrorAnswer(500, kHostFailure);
+}
+
+HttpAnswer WebRoutes::answerWebApi(const HttpRequest& request) const {
+  Json::Value object;
+  std::string reason;
+  if (!parseStrictJson(request.body, object, reason)) {
+    return badRequest("Request body is not JSON: " + reason);
+  }
+  ApiCall call;
+  if (!readApiCall(object, call, reason)) return badRequest(reason);
+  // A caller must not make the module read a file of its choosing.
+  if (call.params.isMember("file_tmp")) return fileTmpRefused();
+  return dispatchCall(module_, call);
+}
+
+HttpAnswer WebRoutes::answerUpload(const HttpRequest& request) const {
+  Json::Value object;
+  std::string reason;
+  if (!formToRequest(request, object, reason)) return badRequest(reason);
+  ApiCall call;
+  if (!readApiCall(object, call, reason)) return badRequest(reason);
+  if (call.params.isMember("file_tmp")) return fileTmpRefused();
+
+  const FormPart* file = nullptr;
+  for (const FormPart& part : request.parts) {
+    if (part.name != "file") continue;
+    if (file != nullptr) return badRequest("Form field given twice: file");
+    file = &part;
+  }
+  if (file == nullptr) return dispatchCall(module_, call);
+
+  UploadFile upload;
+  if (!upload.store(root_, file->content, reason)) {
+    ErrorLog(kLogSource, __LINE__, 1, "cannot keep an upload: %s", reason.c_str());
+    return hostErrorAnswer(500, kUploadFailed);
+  }
+  call.params["file_tmp"] = upload.path();
+  call.params["file"] = file->filename;
+  return dispatchCall(module_, call);
+}
+
+HttpAnswer WebRoutes::answerExport(const HttpRequest& request) const {
+  Json::Value object;
+  std::string reason;
+  if (!parseStrictJson(request.body, object, reason)) {
+    return badRequest("Request body is not JSON: " + reason);
+  }
+  return exportDownload(module_, root_, object);
+}
+
+}  // namespace orva_host
