@@ -30,9 +30,8 @@ int runMethods(const LoadedModule& module) {
 int runCall(const LoadedModule& module, const Options& options) {
   const DispatchResult result =
       dispatchRequest(module, options.api, options.version, options.method, options.params);
-  const std::string line = envelopeJson(result.envelope) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  if (finishOutput() != 0) return 2;
+  const bool written = writeEnvelopeLine(stdout, result.envelope);
+  if (finishOutput() != 0 || !written) return 2;
   return result.success ? 0 : 1;
 }
 

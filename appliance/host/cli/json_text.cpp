@@ -2,6 +2,9 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -47,24 +50,94 @@ bool parseStrictJson(const std::string& text, Json::Value& value, std::string& e
 
 namespace {
 
-std::string jsoncppCompact(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, value);
+// Where the compact writer puts its text: a string that grows, or a file
+// fed in pieces, so that a large answer is never held whole a second time.
+class JsonOut {
+ public:
+  // Text goes into text, which grows as needed; call finish() at the end.
+  explicit JsonOut(std::string& text) : buffer_(text) { buffer_.resize(256); }
+  // Text goes to file in pieces, through buffer.
+  JsonOut(std::string& buffer, std::FILE* file) : buffer_(buffer), file_(file) {
+    buffer_.resize(kPiece);
+  }
+
+  void append(const char* begin, std::size_t size) {
+    if (buffer_.size() - used_ < size) makeRoom(size);
+    std::memcpy(&buffer_[used_], begin, size);
+    used_ += size;
+  }
+  void append(const char* begin, const char* end) {
+    append(begin, static_cast<std::size_t>(end - begin));
+  }
+  void append(const std::string& text) { append(text.data(), text.size()); }
+  void append(const char* text) { append(text, std::char_traits<char>::length(text)); }
+  void push(char c) {
+    if (used_ == buffer_.size()) makeRoom(1);
+    buffer_[used_++] = c;
+  }
+
+  // Ends the text: a string gets its length, a file the rest of the text.
+  // False once any write to the file has failed.
+  bool finish() {
+    if (file_ == nullptr) {
+      buffer_.resize(used_);
+      return true;
+    }
+    flush();
+    buffer_.clear();
+    return ok_;
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 64 * 1024;
+
+  void flush() {
+    ok_ = ok_ && std::fwrite(buffer_.data(), 1, used_, file_) == used_;
+    used_ = 0;
+  }
+  void makeRoom(std::size_t size) {
+    if (file_ != nullptr) flush();
+    if (buffer_.size() - used_ < size) buffer_.resize(std::max(buffer_.size() * 2, used_ + size));
+  }
+
+  std::string& buffer_;
+  std::FILE* file_ = nullptr;
+  std::size_t used_ = 0;
+  bool ok_ = true;
+};
+
+// Eight bytes at a time: true when any of them is a control byte, '"' or '\'.
+inline bool wordNeedsEscape(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  const auto hasZeroByte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHigh) != 0; };
+  const bool control = ((word - kOnes * 0x20) & ~word & kHigh) != 0;
+  return control || hasZeroByte(word ^ (kOnes * '"')) || hasZeroByte(word ^ (kOnes * '\\'));
 }
 
 inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
+// The end of the run of bytes from p on that need no escape.
+const char* plainRunEnd(const char* p, const char* end) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if (wordNeedsEscape(word)) break;
+    p += 8;
+  }
+  while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
 // jsoncpp's quoting with emitUTF8: the seven short escapes, other control
 // bytes as \u00xx, every other byte as it is.
-void appendQuoted(std::string& out, const char* begin, const char* end) {
+void appendQuoted(JsonOut& out, const char* begin, const char* end) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
+  out.push('"');
   for (const char* p = begin; p != end; ++p) {
     // Plain runs go in whole; most texts hold nothing to escape.
     const char* plain = p;
-    while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
+    p = plainRunEnd(p, end);
     out.append(plain, p);
     if (p == end) break;
     const unsigned char c = static_cast<unsigned char>(*p);
@@ -90,87 +163,105 @@ void appendQuoted(std::string& out, const char* begin, const char* end) {
       case '\t':
         out.append("\\t");
         break;
-      default:
-        if (c < 0x20) {
-          out.append("\\u00");
-          out.push_back(kHex[c >> 4]);
-          out.push_back(kHex[c & 0xf]);
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
+      default: {
+        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf], '\0'};
+        out.append(escape);
+      }
     }
   }
-  out.push_back('"');
+  out.push('"');
 }
 
-bool hasAnyComment(const Json::Value& value) {
-  return value.hasComment(Json::commentBefore) || value.hasComment(Json::commentAfterOnSameLine) ||
-         value.hasComment(Json::commentAfter);
-}
-
-// The same text as jsoncppCompact, written straight into out: jsoncpp's
-// writer copies every member name and looks each member up again, which
-// dominates large replies. Numbers, booleans and null are left to jsoncpp.
-// False on a value with comments, which only jsoncpp places right.
-bool appendCompact(std::string& out, const Json::Value& value) {
-  if (hasAnyComment(value)) return false;
+// The text of jsoncpp's compact writer (no indentation, UTF-8 kept), written
+// straight out: jsoncpp's writer copies every member name and looks each
+// member up again, which dominates large answers. Comments are not JSON and
+// are never written (jsoncpp's would break the line).
+void appendCompact(JsonOut& out, const Json::Value& value) {
   switch (value.type()) {
     case Json::stringValue: {
       const char* begin = nullptr;
       const char* end = nullptr;
-      if (!value.getString(&begin, &end)) {
-        out.append(jsoncppCompact(value));
-        return true;
-      }
+      // An empty string made from the type has no text at all.
+      if (!value.getString(&begin, &end)) begin = end = nullptr;
       appendQuoted(out, begin, end);
-      return true;
+      return;
     }
     case Json::arrayValue: {
-      out.push_back('[');
+      out.push('[');
       const Json::ArrayIndex size = value.size();
       for (Json::ArrayIndex i = 0; i < size; ++i) {
-        if (i > 0) out.push_back(',');
-        if (!appendCompact(out, value[i])) return false;
+        if (i > 0) out.push(',');
+        appendCompact(out, value[i]);
       }
-      out.push_back(']');
-      return true;
+      out.push(']');
+      return;
     }
     case Json::objectValue: {
       // Members come in key order, as jsoncpp writes them.
-      out.push_back('{');
+      out.push('{');
       bool first = true;
       const Json::Value::const_iterator last = value.end();
       for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
-        if (!first) out.push_back(',');
+        if (!first) out.push(',');
         first = false;
         const char* end = nullptr;
         const char* name = it.memberName(&end);
         appendQuoted(out, name, end);
-        out.push_back(':');
-        if (!appendCompact(out, *it)) return false;
+        out.push(':');
+        appendCompact(out, *it);
       }
-      out.push_back('}');
-      return true;
+      out.push('}');
+      return;
     }
-    default:
-      out.append(jsoncppCompact(value));
-      return true;
+    case Json::intValue:
+      out.append(Json::valueToString(value.asLargestInt()));
+      return;
+    case Json::uintValue:
+      out.append(Json::valueToString(value.asLargestUInt()));
+      return;
+    case Json::realValue:
+      out.append(Json::valueToString(value.asDouble()));
+      return;
+    case Json::booleanValue:
+      out.append(value.asBool() ? "true" : "false");
+      return;
+    case Json::nullValue:
+      out.append("null");
+      return;
   }
+}
+
+void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
+  const bool success = envelope["success"].asBool();
+  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
+  appendCompact(out, envelope[success ? "data" : "error"]);
+  out.push('}');
 }
 
 }  // namespace
 
 std::string compactJson(const Json::Value& value) {
-  std::string out;
-  if (appendCompact(out, value)) return out;
-  return jsoncppCompact(value);
+  std::string text;
+  JsonOut out(text);
+  appendCompact(out, value);
+  out.finish();
+  return text;
 }
 
 std::string envelopeJson(const Json::Value& envelope) {
-  const bool success = envelope["success"].asBool();
-  const char* key = success ? "data" : "error";
-  return std::string("{\"success\":") + (success ? "true" : "false") + ",\"" + key +
-         "\":" + compactJson(envelope[key]) + "}";
+  std::string text;
+  JsonOut out(text);
+  appendEnvelope(out, envelope);
+  out.finish();
+  return text;
+}
+
+bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
+  std::string buffer;
+  JsonOut out(buffer, file);
+  appendEnvelope(out, envelope);
+  out.push('\n');
+  return out.finish();
 }
 
 Json::Value hostErrorEnvelope(HostError code, const std::string& particulars) {

@@ -4,6 +4,7 @@
 
 #include <json/value.h>
 
+#include <cstdio>
 #include <string>
 
 #include "appliance/host/cli/host_codes.h"
@@ -22,6 +23,11 @@ std::string compactJson(const Json::Value& value);
 // {"success":true,"data":...} or {"success":false,"error":{"code":..,"detail":..}}.
 // (jsoncpp alone would sort the keys.)
 std::string envelopeJson(const Json::Value& envelope);
+
+// The same envelope and a line feed, written to file in pieces as it is made
+// (a large answer is never held whole as text). False when a write failed;
+// the caller flushes the file and checks it.
+bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope);
 
 // The envelope of a host error: {"success":false,"error":{"code":..,"detail":..}},
 // the detail being the code's text, then ": " and the particulars if any.

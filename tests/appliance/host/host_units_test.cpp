@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "appliance/host/cli/access_token.cpp"
 #include "appliance/host/cli/arguments.cpp"
 #include "appliance/host/cli/host_codes.cpp"
 #include "appliance/host/cli/json_text.cpp"
+#include "platform/webapi.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -284,10 +287,51 @@ TEST(CompactJson, SameTextAsJsoncpp) {
                                     Json::Value(Json::arrayValue)}) {
     EXPECT_EQ(orva_host::compactJson(sample), jsoncppText(sample));
   }
+}
 
-  Json::Value commented = value;
-  commented["nested"]["a"].setComment(std::string("// why"), Json::commentBefore);
-  EXPECT_EQ(orva_host::compactJson(commented), jsoncppText(commented));
+// Comments are not JSON: jsoncpp would write them, with a line break, into
+// the one-line answer. The host leaves them out.
+TEST(CompactJson, CommentsAreNeverWritten) {
+  Json::Value value(Json::objectValue);
+  value["a"] = "x";
+  value["n"] = 5;
+  const std::string plain = orva_host::compactJson(value);
+  value["a"].setComment(std::string("// why"), Json::commentBefore);
+  value["n"].setComment(std::string("// after"), Json::commentAfterOnSameLine);
+  value.setComment(std::string("// top"), Json::commentAfter);
+  EXPECT_EQ(orva_host::compactJson(value), plain);
+  EXPECT_EQ(plain, "{\"a\":\"x\",\"n\":5}");
+}
+
+// The envelope written to a file in pieces is the envelope text and a line
+// feed, whatever its size; a file that cannot be written is reported.
+TEST(CompactJson, EnvelopeLineToAFileIsTheEnvelopeText) {
+  Json::Value cards(Json::arrayValue);
+  for (int i = 0; i < 3000; ++i) {
+    Json::Value card(Json::objectValue);
+    card["id"] = "card-" + std::to_string(i);
+    card["note"] = std::string(static_cast<std::size_t>(i % 97), i % 2 ? '\n' : 'x');
+    cards.append(card);
+  }
+  for (const Json::Value& data : {Json::Value(), Json::Value(Json::objectValue), cards}) {
+    ORVA::APIResponse response;
+    response.SetSuccess(data);
+    const Json::Value envelope = response.Envelope();
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(orva_host::writeEnvelopeLine(file, envelope));
+    std::string written(static_cast<std::size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());
+    std::fclose(file);
+    EXPECT_EQ(written, orva_host::envelopeJson(envelope) + "\n");
+  }
+  std::FILE* full = std::fopen("/dev/full", "w");
+  if (full != nullptr) {
+    EXPECT_FALSE(orva_host::writeEnvelopeLine(full, ORVA::APIResponse().Envelope()) &&
+                 std::fflush(full) == 0);
+    std::fclose(full);
+  }
 }
 
 TEST(HostErrors, DetailIsTheCodesTextThenTheParticulars) {
