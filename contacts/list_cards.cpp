@@ -1,5 +1,11 @@
 // list_cards: every card of the user as a contact record, optionally only
 // those that match a search key.
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -7,6 +13,13 @@
 #include "module/webapi-ContactAndCalendar.h"
 
 namespace {
+
+// Cards are independent, so a large book is read on every core. Below this
+// many cards a worker costs more than it saves.
+constexpr std::size_t kCardsPerWorker = 256;
+// Workers take cards in runs of this many, so that a run of large cards does
+// not leave the others idle at the end.
+constexpr std::size_t kCardsPerRun = 32;
 
 // Copies a card text into the reusable buffer, NUL-terminated, for one pass
 // to cut apart. A text that is not a string reads as empty.
@@ -33,6 +46,37 @@ Json::ArrayIndex usableCount(int count, const Json::Value& ids, const Json::Valu
   return n;
 }
 
+// The cards of one listing and the records made of them, slot by slot in the
+// store's order. Workers share nothing but the next run to take; each slot is
+// written by the one worker that took it.
+struct Listing {
+  std::vector<const Json::Value*> ids;
+  std::vector<Json::Value*> texts;
+  std::vector<Json::Value> records;
+  std::vector<char> kept;
+  std::atomic<std::size_t> nextRun{0};
+  std::mutex failureLock;
+  std::exception_ptr failure;
+
+  Listing(Json::Value& idArray, Json::Value& textArray, Json::ArrayIndex count)
+      : records(count), kept(count, 0) {
+    // Pointers taken up front: the workers never look anything up in the
+    // shared arrays.
+    ids.reserve(count);
+    texts.reserve(count);
+    for (Json::ArrayIndex i = 0; i < count; ++i) {
+      ids.push_back(&idArray[i]);
+      texts.push_back(&textArray[i]);
+    }
+  }
+
+  void fail(std::exception_ptr error) {
+    const std::lock_guard<std::mutex> guard(failureLock);
+    if (!failure) failure = error;
+    nextRun = records.size();  // the others stop at their next run
+  }
+};
+
 }  // namespace
 
 void ContactAndCalendarHandler::listCards() {
@@ -52,21 +96,52 @@ void ContactAndCalendarHandler::listCards() {
   Json::Value texts(Json::arrayValue);
   const Json::ArrayIndex count = usableCount(dbHandler.GetCards(ids, texts, guid), ids, texts);
 
-  Json::Value list(Json::arrayValue);
-  Json::Value record;
-  std::vector<char> buffer;
-  for (Json::ArrayIndex i = 0; i < count; ++i) {
-    // Labels belong to the card that defines them, never to the next one.
-    labelTable.clear();
-    ParseCardLabel(freshCopy(texts[i], buffer));
-    ParseCardText(freshCopy(texts[i], buffer), record);
-    record["id"] = idText(ids[i]);
-    if (searchKey.empty() || isMatch(record, searchKey)) {
-      list.append(std::move(record));
+  Listing listing(ids, texts, count);
+  // One worker: a handler of its own for its own label table, and its own
+  // scanning buffer.
+  const auto readCards = [this, &listing, &searchKey, count]() {
+    try {
+      ContactAndCalendarHandler reader(request, response, methodName);
+      std::vector<char> buffer;
+      for (;;) {
+        const std::size_t first = listing.nextRun.fetch_add(kCardsPerRun);
+        if (first >= count) break;
+        const std::size_t last = std::min<std::size_t>(count, first + kCardsPerRun);
+        for (std::size_t i = first; i < last; ++i) {
+          Json::Value& record = listing.records[i];
+          Json::Value& text = *listing.texts[i];
+          // Labels belong to the card that defines them, never to the next one.
+          reader.labelTable.clear();
+          reader.ParseCardLabel(freshCopy(text, buffer));
+          reader.ParseCardText(freshCopy(text, buffer), record);
+          text = Json::Value();  // read for good: its memory goes back now
+          record["id"] = idText(*listing.ids[i]);
+          listing.kept[i] = searchKey.empty() || reader.isMatch(record, searchKey);
+          if (!listing.kept[i]) record = Json::Value();
+        }
+      }
+    } catch (...) {
+      listing.fail(std::current_exception());
     }
-    record = Json::Value();
+  };
+  const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
+  const std::size_t workers = std::min<std::size_t>(cores, 1 + count / kCardsPerWorker);
+  std::vector<std::thread> helpers;
+  for (std::size_t w = 1; w < workers; ++w) {
+    try {
+      helpers.emplace_back(readCards);
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: fewer hands do the same work
+    }
   }
+  readCards();
+  for (std::thread& helper : helpers) helper.join();
+  if (listing.failure) std::rethrow_exception(listing.failure);
 
+  Json::Value list(Json::arrayValue);
+  for (Json::ArrayIndex i = 0; i < count; ++i) {
+    if (listing.kept[i]) list.append(std::move(listing.records[i]));
+  }
   Json::Value reply(Json::objectValue);
   reply["cards"] = std::move(list);
   response->SetSuccess(std::move(reply));
