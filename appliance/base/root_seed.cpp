@@ -24,6 +24,8 @@ constexpr SeedFile kSeedFiles[] = {
      0755},
     {"calendarserver_start_stop.sh",
      "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh", 0755},
+    {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
+    {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
 };
 
 std::string join(const std::string& root, const std::string& absolutePath) {

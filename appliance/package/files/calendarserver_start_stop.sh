@@ -1,129 +1,560 @@
 #!/bin/bash
-# Starts, stops and restarts the calendar and contacts server of the package.
+# Starts, stops and restarts the package's calendar and contacts server:
+# Radicale serves CardDAV and CalDAV from the contact store's collections
+# folder, and nginx in front of it listens on the ports of the server's
+# property list, holds the TLS certificate and redirects HTTP to HTTPS.
 #
-# The server itself is not part of the package yet: "start" and "restart"
-# check its property list and record the start in the pid file, but run no
-# server process, and say so in their log line.
+# One run at a time per appliance root (a lock), so that "set" requests and
+# an administrator may call it together. A restart checks everything it can
+# before it stops anything, and puts the old server back when the new one
+# does not start.
 
 set -u
+umask 022
 
 ROOT="${ORVA_ROOT:-/}"
 ROOT="${ROOT%/}"
-PLIST="$ROOT/var/packages/Tessaro/target/etc/orva_caldavd.plist"
-PID_FILE="$ROOT/var/run/calendarserver.pid"
-LOG_FILE="$ROOT/var/log/server.log"
 PROG="calendarserver_start_stop.sh"
+PKG="$ROOT/var/packages/Tessaro"
+ETC="$PKG/target/etc"
+PLIST="$ETC/orva_caldavd.plist"
+TEMPLATES="$ETC/templates"
+SSL_DIR="$ETC/ssl"
+CERT="$SSL_DIR/server.crt"
+KEY="$SSL_DIR/server.key"
+HTPASSWD="$ETC/users.htpasswd"
+COLLECTIONS="$PKG/var/collections"
+RUN_DIR="$ROOT/var/run/calendarserver"
+LOG_DIR="$ROOT/var/log"
+LOG_FILE="$LOG_DIR/server.log"
+RADICALE_LOG="$LOG_DIR/radicale.log"
+NGINX_ERROR_LOG="$LOG_DIR/nginx-error.log"
+NGINX="${ORVA_NGINX:-/usr/sbin/nginx}"
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
+RADICALE="${ORVA_RADICALE:-/usr/bin/radicale}"
+# Seconds to wait for a process to answer or to end.
+WAIT_START=20
+WAIT_STOP=10
 
 usage() {
 	cat <<USAGE
 Usage: $PROG start|stop|restart|status
 
-  start    read the server's property list and start the server
-  stop     stop the server
-  restart  start again with the property list as it now is; when it
-           cannot be read, the server is left as it was
-  status   print "started" or "stopped" (exit status 0 or 3)
+  start    start the server with the property list as it is (nothing is
+           done when it is running already)
+  stop     stop the server; nothing of it is left running
+  restart  start again with the property list as it now is; when the
+           property list cannot be read, a port is taken or the new server
+           does not start, the server is left as it was
+  status   print "started" and the ports (exit status 0), "stopped" (3),
+           or "failed" and what is wrong (1)
 
+start and restart fail (exit status 1, the reason on standard error) when
+the property list is missing or invalid, a port is in use by another
+program, or a process does not start.
+
+The server: Radicale (CardDAV and CalDAV) on the contact store's collections
+folder, behind nginx on HTTPPort and, with EnableSSL, on SSLPort with TLS.
 Paths (under \$ORVA_ROOT when it is set):
-  property list  /var/packages/Tessaro/target/etc/orva_caldavd.plist
-  pid file       /var/run/calendarserver.pid
-  log            /var/log/server.log (one line per start, stop or restart)
+  property list     /var/packages/Tessaro/target/etc/orva_caldavd.plist
+  users, passwords  /var/packages/Tessaro/target/etc/users.htpasswd (bcrypt)
+  certificate, key  /var/packages/Tessaro/target/etc/ssl/server.crt, server.key
+                    (a self-signed pair is made when neither exists)
+  templates         /var/packages/Tessaro/target/etc/templates/
+  collections       /var/packages/Tessaro/var/collections
+  pids, state       /var/run/calendarserver/
+  logs              /var/log/server.log (one line per start, stop or restart),
+                    radicale.log, nginx-error.log, nginx-access.log
 
-No server process is run yet: start and restart record the start in the pid
-file (the pid of the script that made it) and log the settings they read.
+ORVA_SERVER_PROCESSES=off checks the property list and records the state
+without running any process (for tests of the settings alone).
 USAGE
 }
 
 log() {
-	mkdir -p "${LOG_FILE%/*}" || return 1
-	printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$*" >>"$LOG_FILE"
+	printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$*" >>"$LOG_FILE" 2>/dev/null
 }
 
-# Prints the settings of the property list on one line; fails (with the
-# reason on standard error) when it is missing, unreadable or incomplete.
-read_settings() {
-	python3 - "$PLIST" <<'PY'
+# Ends the run: one log line and the reason on standard error.
+fail() {
+	log "$ACTION failed: $*"
+	echo "$PROG: $ACTION failed: $*" >&2
+	exit 1
+}
+
+TEMP_FILES=()
+cleanup() {
+	local f
+	for f in "${TEMP_FILES[@]}"; do rm -rf -- "$f"; done
+}
+trap cleanup EXIT
+
+# Makes a temporary file of this run in the run folder and names it in the
+# variable $1; it is removed when the run ends, unless moved into place.
+temp_file() {
+	local name
+	name="$(mktemp "$RUN_DIR/.$2.XXXXXX")" || return 1
+	TEMP_FILES+=("$name")
+	printf -v "$1" '%s' "$name"
+}
+
+# --- processes ---------------------------------------------------------------
+
+# True when the pid runs one of this root's server processes (a pid file can
+# outlive its process, and the pid can be used again by another program).
+is_ours() {
+	local pid="$1" cmdline
+	[[ "$pid" =~ ^[0-9]+$ ]] || return 1
+	cmdline="$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" || return 1
+	[[ "$cmdline" == *"$RUN_DIR/"* ]]
+}
+
+read_pid() {
+	local pid=""
+	[ -f "$1" ] && read -r pid <"$1" 2>/dev/null
+	printf '%s' "$pid"
+}
+
+# Stops a process of ours: TERM, then KILL (with its children) when it does
+# not end in time. Fails only when it is still there after that.
+stop_process() {
+	local pid="$1" i
+	is_ours "$pid" || return 0
+	kill -TERM "$pid" 2>/dev/null
+	for ((i = 0; i < WAIT_STOP * 10; i++)); do
+		is_ours "$pid" || return 0
+		sleep 0.1
+	done
+	pkill -KILL -P "$pid" 2>/dev/null
+	kill -KILL "$pid" 2>/dev/null
+	for ((i = 0; i < 20; i++)); do
+		is_ours "$pid" || return 0
+		sleep 0.1
+	done
+	return 1
+}
+
+# True when something accepts connections on the local port.
+port_answers() {
+	(exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+# --- settings and configuration files ---------------------------------------
+
+# Reads the property list and fills in both templates: writes the Radicale
+# configuration to $1 and the nginx configuration (Radicale's port still
+# open) to $2, and prints "HTTP SSL ssl-on redirect-on" for the script.
+render() {
+	"$PYTHON" - "$PLIST" "$TEMPLATES" "$1" "$2" <<'PY'
+import os
 import plistlib
+import pwd
+import grp
+import re
 import sys
 
+plist, templates, radicale_out, nginx_out = sys.argv[1:5]
+root = os.environ.get("ORVA_ROOT", "/").rstrip("/")
+
+
+def fail(message):
+    sys.exit(message)
+
+
 try:
-    with open(sys.argv[1], "rb") as stream:
+    with open(plist, "rb") as stream:
         conf = plistlib.load(stream)
 except Exception as error:
-    sys.exit("cannot read %s: %s" % (sys.argv[1], error))
+    fail("cannot read the property list %s: %s" % (plist, error))
 if not isinstance(conf, dict):
-    sys.exit("%s does not hold a dictionary" % sys.argv[1])
-for key in ("HTTPPort", "SSLPort"):
+    fail("the property list %s does not hold a dictionary" % plist)
+
+
+def port(key):
     value = conf.get(key)
-    if isinstance(value, bool) or not isinstance(value, int):
-        sys.exit("%s: %s is not a port" % (sys.argv[1], key))
-on = lambda key: "on" if conf.get(key) is True else "off"
-print("HTTP %d, HTTPS %d, SSL %s, redirect %s" % (
-    conf["HTTPPort"], conf["SSLPort"], on("EnableSSL"), on("RedirectHTTPToHTTPS")))
+    if isinstance(value, bool) or not isinstance(value, int) or not 1 <= value <= 65535:
+        fail("the property list %s: %s is not a port (1 to 65535)" % (plist, key))
+    return value
+
+
+def flag(key):
+    value = conf.get(key)
+    if not isinstance(value, bool):
+        fail("the property list %s: %s is not true or false" % (plist, key))
+    return value
+
+
+http, https = port("HTTPPort"), port("SSLPort")
+ssl, redirect = flag("EnableSSL"), flag("RedirectHTTPToHTTPS")
+realm = conf.get("RealmName", "Tessaro Calendar Server")
+# The realm goes into a quoted header parameter and a configuration line.
+if not isinstance(realm, str) or not realm.strip() or re.search(r'["\\\x00-\x1f\x7f]', realm):
+    fail("the property list %s: RealmName must be text without quotes, "
+         "backslashes or control characters" % plist)
+if ssl and http == https:
+    fail("HTTPPort and SSLPort are both %d" % http)
+# Paths are written into both configurations as they are.
+if re.search(r'["\\$;{}#\s]', root):
+    fail("the appliance root %r holds characters the server's configuration "
+         "cannot take" % root)
+
+values = {
+    "HTTP_PORT": str(http),
+    "SSL_PORT": str(https),
+    "REALM": realm.strip(),
+    "RUN_DIR": root + "/var/run/calendarserver",
+    "LOG_DIR": root + "/var/log",
+    "SSL_DIR": root + "/var/packages/Tessaro/target/etc/ssl",
+    "HTPASSWD": root + "/var/packages/Tessaro/target/etc/users.htpasswd",
+    "COLLECTIONS": root + "/var/packages/Tessaro/var/collections",
+    "USER": pwd.getpwuid(os.getuid()).pw_name,
+    "GROUP": grp.getgrgid(os.getgid()).gr_name,
+}
+try:
+    with open("/proc/net/if_inet6") as stream:
+        ipv6 = bool(stream.read().strip())
+except OSError:
+    ipv6 = False
+conditions = {
+    "SSL": ssl,
+    "REDIRECT": ssl and redirect,
+    "HTTP_SERVES": not (ssl and redirect),
+    "IPV6": ipv6,
+    "RUN_AS_ROOT": os.getuid() == 0,
+}
+
+
+def fill(name, out):
+    path = os.path.join(templates, name)
+    try:
+        with open(path, encoding="utf-8") as stream:
+            lines = stream.read().splitlines()
+    except (OSError, UnicodeDecodeError) as error:
+        fail("cannot read the template %s: %s" % (path, error))
+    kept, stack = [], []
+    for line in lines:
+        word = line.strip().split()
+        if len(word) == 2 and word[0] == "#if":
+            if word[1] not in conditions:
+                fail("the template %s: unknown condition %s" % (path, word[1]))
+            stack.append(conditions[word[1]])
+        elif word == ["#endif"]:
+            if not stack:
+                fail("the template %s: #endif without #if" % path)
+            stack.pop()
+        elif all(stack):
+            kept.append(line)
+    if stack:
+        fail("the template %s: #if without #endif" % path)
+    text = "\n".join(kept) + "\n"
+    for key, value in values.items():
+        text = text.replace("@%s@" % key, value)
+    with open(out, "w", encoding="utf-8") as stream:
+        stream.write(text)
+
+
+fill("radicale.conf.in", radicale_out)
+fill("nginx.conf.in", nginx_out)
+print(http, https, "on" if ssl else "off", "on" if conditions["REDIRECT"] else "off")
 PY
 }
 
-record_start() {
-	mkdir -p "${PID_FILE%/*}" && printf '%s\n' "$$" >"$PID_FILE.new" && mv -f "$PID_FILE.new" "$PID_FILE"
+# Makes an empty password file when there is none: the server starts, and
+# nobody can sign in until the administrator adds a user.
+ensure_password_file() {
+	[ -e "$HTPASSWD" ] && return 0
+	(umask 077 && : >>"$HTPASSWD") || fail "cannot create the password file $HTPASSWD"
+}
+
+# A self-signed certificate at the first start with SSL; a certificate and
+# key that an administrator put there are used as they are.
+ensure_certificate() {
+	[ -e "$CERT" ] && [ -e "$KEY" ] && return 0
+	if [ -e "$CERT" ] || [ -e "$KEY" ]; then
+		fail "only one of $CERT and $KEY exists; put both there, or neither to have a self-signed pair made"
+	fi
+	mkdir -p "$SSL_DIR" || fail "cannot create $SSL_DIR"
+	local name tmp_key tmp_cert out
+	name="$(uname -n)"
+	temp_file tmp_key key && temp_file tmp_cert crt || fail "cannot write in $RUN_DIR"
+	if ! out="$(umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
+		-nodes -days 3650 -subj "/CN=$name" \
+		-addext "subjectAltName=DNS:$name,DNS:localhost,IP:127.0.0.1" \
+		-keyout "$tmp_key" -out "$tmp_cert" 2>&1)"; then
+		fail "cannot make a self-signed certificate: ${out##*$'\n'}"
+	fi
+	chmod 600 "$tmp_key" && chmod 644 "$tmp_cert" &&
+		mv -f "$tmp_key" "$KEY" && mv -f "$tmp_cert" "$CERT" ||
+		fail "cannot put the certificate in $SSL_DIR"
+	log "$ACTION: made a self-signed certificate for $name in $SSL_DIR"
+}
+
+# Fails unless every port can be bound, leaving out those that this root's
+# running nginx holds now (it lets them go before the new one starts).
+check_ports_free() {
+	local held="$1"
+	shift
+	"$PYTHON" - "$held" "$@" <<'PY' || exit 1
+import errno
+import socket
+import sys
+
+held = set(sys.argv[1].split())
+for port in sys.argv[2:]:
+    if port in held:
+        continue
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    # As nginx binds: a closed connection's leftovers do not count.
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        sock.bind(("0.0.0.0", int(port)))
+    except OSError as error:
+        if error.errno == errno.EADDRINUSE:
+            sys.exit("port %s is in use by another program" % port)
+        if error.errno == errno.EACCES:
+            sys.exit("port %s needs privileges this user does not have" % port)
+        sys.exit("port %s cannot be used: %s" % (port, error.strerror))
+    finally:
+        sock.close()
+PY
+}
+
+# --- Radicale ----------------------------------------------------------------
+
+# Starts Radicale with the configuration $1; sets NEW_RADICALE_PID and
+# NEW_RADICALE_PORT once it listens. The lock's descriptor is not passed on.
+start_radicale() {
+	local conf="$1" offset line i
+	[ -x "$RADICALE" ] || fail "Radicale is not installed ($RADICALE; Debian package radicale)"
+	offset=$(stat -c %s "$RADICALE_LOG" 2>/dev/null || echo 0)
+	setsid "$RADICALE" --config "$conf" </dev/null >>"$RADICALE_LOG" 2>&1 9>&- &
+	NEW_RADICALE_PID=$!
+	NEW_RADICALE_PORT=""
+	for ((i = 0; i < WAIT_START * 20; i++)); do
+		line="$(tail -c +"$((offset + 1))" "$RADICALE_LOG" 2>/dev/null |
+			grep -a "^\[[^]]*\] \[$NEW_RADICALE_PID[]/].*Listening on '\[127.0.0.1\]:[0-9]*'" | head -n 1)"
+		if [ -n "$line" ]; then
+			NEW_RADICALE_PORT="${line##*:}"
+			NEW_RADICALE_PORT="${NEW_RADICALE_PORT%%\'*}"
+			port_answers "$NEW_RADICALE_PORT" && return 0
+		fi
+		if ! kill -0 "$NEW_RADICALE_PID" 2>/dev/null; then
+			wait "$NEW_RADICALE_PID" 2>/dev/null
+			line="$(tail -c +"$((offset + 1))" "$RADICALE_LOG" 2>/dev/null | grep -a 'ERROR\|CRITICAL' | tail -n 1)"
+			fail "Radicale did not start${line:+: ${line#*] }} (see $RADICALE_LOG)"
+		fi
+		sleep 0.05
+	done
+	stop_process "$NEW_RADICALE_PID"
+	fail "Radicale did not answer within $WAIT_START seconds (see $RADICALE_LOG)"
+}
+
+# --- nginx -------------------------------------------------------------------
+
+nginx_run() {
+	"$NGINX" -p "$RUN_DIR/nginx/" -e "$NGINX_ERROR_LOG" -c "$@" </dev/null 9>&-
+}
+
+# Starts nginx with the configuration $1; waits for its pid file and ports.
+# Prints the reason and fails when it does not start.
+start_nginx() {
+	local conf="$1" out pid port i
+	shift
+	rm -f "$RUN_DIR/nginx.pid"
+	if ! out="$(nginx_run "$conf" 2>&1)"; then
+		printf '%s\n' "$(printf '%s\n' "$out" | grep -a 'emerg\|alert\|crit' | tail -n 1)"
+		return 1
+	fi
+	for ((i = 0; i < WAIT_START * 20; i++)); do
+		pid="$(read_pid "$RUN_DIR/nginx.pid")"
+		if is_ours "$pid"; then
+			for port in "$@"; do port_answers "$port" || continue 2; done
+			return 0
+		fi
+		sleep 0.05
+	done
+	echo "nginx did not answer within $WAIT_START seconds (see $NGINX_ERROR_LOG)"
+	return 1
+}
+
+stop_nginx() {
+	stop_process "$(read_pid "$RUN_DIR/nginx.pid")" || return 1
+	rm -f "$RUN_DIR/nginx.pid" "$RUN_DIR/nginx.ports"
+}
+
+# --- actions -----------------------------------------------------------------
+
+running_radicale() {
+	local pid
+	pid="$(read_pid "$RUN_DIR/radicale.pid")"
+	is_ours "$pid" && printf '%s' "$pid"
+}
+
+running_nginx() {
+	local pid
+	pid="$(read_pid "$RUN_DIR/nginx.pid")"
+	is_ours "$pid" && printf '%s' "$pid"
 }
 
 start_like() {
-	local action="$1" settings
-	if ! settings="$(read_settings)"; then
-		log "$action failed: cannot read the property list $PLIST"
-		echo "$PROG: $action failed: cannot read the property list $PLIST" >&2
-		return 1
-	fi
-	if [ "$action" = start ] && [ -f "$PID_FILE" ]; then
-		log "start: already started; no server process is run yet ($settings)"
+	local settings http https ssl redirect radicale_conf nginx_conf out
+	local old_radicale_pid old_radicale_port old_nginx_ports ports reuse_radicale=no
+	temp_file radicale_conf radicale.conf && temp_file nginx_conf nginx.conf ||
+		fail "cannot write in $RUN_DIR"
+	settings="$(render "$radicale_conf" "$nginx_conf" 2>&1)" || fail "${settings##*$'\n'}"
+	read -r http https ssl redirect <<<"$settings"
+	local summary="HTTP $http, HTTPS $https, SSL $ssl, redirect $redirect"
+
+	if [ "${ORVA_SERVER_PROCESSES:-on}" = off ]; then
+		: >"$RUN_DIR/no-processes" || fail "cannot write in $RUN_DIR"
+		log "$ACTION: started without processes (ORVA_SERVER_PROCESSES=off); $summary"
 		return 0
 	fi
-	if ! record_start; then
-		log "$action failed: cannot write the pid file $PID_FILE"
-		echo "$PROG: $action failed: cannot write the pid file $PID_FILE" >&2
-		return 1
+	old_radicale_pid="$(running_radicale)"
+	if [ "$ACTION" = start ] && [ -n "$old_radicale_pid" ] && [ -n "$(running_nginx)" ]; then
+		log "start: already running"
+		return 0
 	fi
-	log "$action: no server process is run yet; settings read ($settings)"
+
+	ports="$http"
+	[ "$ssl" = on ] && ports="$http $https"
+	old_nginx_ports=""
+	[ -n "$(running_nginx)" ] && old_nginx_ports="$(cat "$RUN_DIR/nginx.ports" 2>/dev/null)"
+	out="$(check_ports_free "$old_nginx_ports" $ports 2>&1)" || fail "$out"
+	ensure_password_file
+	[ "$ssl" = on ] && ensure_certificate
+	mkdir -p "$RUN_DIR/nginx" || fail "cannot create $RUN_DIR/nginx"
+
+	# Radicale: kept when its configuration is the same; otherwise the new
+	# one starts beside the old one, which keeps serving until nginx moved.
+	old_radicale_port="$(cat "$RUN_DIR/radicale.port" 2>/dev/null)"
+	if [ -n "$old_radicale_pid" ] && [ -n "$old_radicale_port" ] &&
+		cmp -s "$radicale_conf" "$RUN_DIR/radicale.conf"; then
+		reuse_radicale=yes
+		NEW_RADICALE_PID="$old_radicale_pid"
+		NEW_RADICALE_PORT="$old_radicale_port"
+	else
+		start_radicale "$radicale_conf"
+	fi
+	sed -i "s/@RADICALE_PORT@/$NEW_RADICALE_PORT/" "$nginx_conf"
+
+	if ! out="$(nginx_run "$nginx_conf" -t 2>&1)"; then
+		[ $reuse_radicale = no ] && stop_process "$NEW_RADICALE_PID"
+		fail "the nginx configuration is not valid: $(printf '%s\n' "$out" | grep -a 'emerg' | tail -n 1)"
+	fi
+
+	# The moment of change: stop the old nginx, start the new one, and put the
+	# old one back when the new one does not start.
+	stop_nginx || fail "the running nginx does not stop"
+	[ -f "$RUN_DIR/nginx.conf" ] && mv -f "$RUN_DIR/nginx.conf" "$RUN_DIR/nginx.conf.old"
+	mv -f "$nginx_conf" "$RUN_DIR/nginx.conf"
+	if ! out="$(start_nginx "$RUN_DIR/nginx.conf" $ports)"; then
+		stop_nginx
+		mv -f "$RUN_DIR/nginx.conf" "$RUN_DIR/nginx.conf.failed"
+		[ $reuse_radicale = no ] && stop_process "$NEW_RADICALE_PID"
+		if [ -n "$old_nginx_ports" ] && [ -f "$RUN_DIR/nginx.conf.old" ]; then
+			mv -f "$RUN_DIR/nginx.conf.old" "$RUN_DIR/nginx.conf"
+			if start_nginx "$RUN_DIR/nginx.conf" $old_nginx_ports >/dev/null; then
+				printf '%s\n' "$old_nginx_ports" >"$RUN_DIR/nginx.ports"
+				fail "nginx did not start: $out; the server runs as before"
+			fi
+		fi
+		fail "nginx did not start: $out"
+	fi
+	rm -f "$RUN_DIR/nginx.conf.old" "$RUN_DIR/nginx.conf.failed"
+	printf '%s\n' "$ports" >"$RUN_DIR/nginx.ports"
+
+	if [ $reuse_radicale = no ]; then
+		[ -n "$old_radicale_pid" ] && stop_process "$old_radicale_pid"
+		mv -f "$radicale_conf" "$RUN_DIR/radicale.conf"
+		printf '%s\n' "$NEW_RADICALE_PID" >"$RUN_DIR/radicale.pid"
+		printf '%s\n' "$NEW_RADICALE_PORT" >"$RUN_DIR/radicale.port"
+	fi
+	rm -f "$RUN_DIR/no-processes"
+	log "$ACTION: started; $summary"
 }
 
-stop() {
-	if [ -f "$PID_FILE" ]; then
-		if ! rm -f "$PID_FILE"; then
-			log "stop failed: cannot remove the pid file $PID_FILE"
+stop_all() {
+	local was=no
+	[ -n "$(running_nginx)$(running_radicale)" ] && was=yes
+	stop_nginx || fail "nginx (pid $(read_pid "$RUN_DIR/nginx.pid")) does not stop"
+	stop_process "$(read_pid "$RUN_DIR/radicale.pid")" ||
+		fail "Radicale (pid $(read_pid "$RUN_DIR/radicale.pid")) does not stop"
+	rm -f "$RUN_DIR/radicale.pid" "$RUN_DIR/radicale.port" "$RUN_DIR/no-processes"
+	if [ $was = yes ]; then log "stop: stopped"; else log "stop: was not running"; fi
+}
+
+status() {
+	local nginx radicale ports port
+	if [ -f "$RUN_DIR/no-processes" ]; then
+		echo "started (without processes)"
+		return 0
+	fi
+	nginx="$(running_nginx)"
+	radicale="$(running_radicale)"
+	if [ -z "$nginx" ] && [ -z "$radicale" ]; then
+		if [ -f "$RUN_DIR/nginx.pid" ] || [ -f "$RUN_DIR/radicale.pid" ]; then
+			echo "failed: the server was started and is not running any more"
 			return 1
 		fi
-		log "stop: stopped (no server process was running)"
-	else
-		log "stop: was not started"
+		echo stopped
+		return 3
 	fi
+	if [ -z "$nginx" ]; then
+		echo "failed: Radicale runs, nginx does not"
+		return 1
+	fi
+	if [ -z "$radicale" ]; then
+		echo "failed: nginx runs, Radicale does not"
+		return 1
+	fi
+	read -r -a ports <"$RUN_DIR/nginx.ports"
+	for port in "${ports[@]}"; do
+		if ! port_answers "$port"; then
+			echo "failed: nothing answers on port $port"
+			return 1
+		fi
+	done
+	echo "started"
+	echo "HTTP port ${ports[0]}"
+	[ ${#ports[@]} -gt 1 ] && echo "HTTPS port ${ports[1]}"
+	return 0
 }
 
 if [ $# -ne 1 ]; then
 	usage >&2
 	exit 2
 fi
-
-case "$1" in
-start | restart)
-	start_like "$1" || exit 1
-	;;
-stop)
-	stop || exit 1
-	;;
-status)
-	if [ -f "$PID_FILE" ]; then
-		echo started
-	else
-		echo stopped
-		exit 3
-	fi
-	;;
+ACTION="$1"
+case "$ACTION" in
+start | stop | restart | status) ;;
 -h | --help | help)
 	usage
+	exit 0
 	;;
 *)
 	usage >&2
 	exit 2
 	;;
+esac
+
+mkdir -p "$LOG_DIR" 2>/dev/null
+if ! mkdir -p "$RUN_DIR" 2>/dev/null; then
+	echo "$PROG: $ACTION failed: cannot create $RUN_DIR" >&2
+	log "$ACTION failed: cannot create $RUN_DIR"
+	exit 1
+fi
+# One run at a time; status only waits for a change to finish.
+exec 9>>"$RUN_DIR/lock" || fail "cannot open the lock $RUN_DIR/lock"
+if [ "$ACTION" = status ]; then
+	flock -s -w 60 9 || fail "another start or stop did not finish within 60 seconds"
+	status
+	exit $?
+fi
+flock -w 60 9 || fail "another start or stop did not finish within 60 seconds"
+case "$ACTION" in
+start | restart) start_like ;;
+stop) stop_all ;;
 esac
 exit 0
