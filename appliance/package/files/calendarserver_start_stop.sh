@@ -477,7 +477,7 @@ start_like() {
 
 stop_all() {
 	local was=no
-	[ -n "$(running_nginx)$(running_radicale)" ] && was=yes
+	[ -n "$(running_nginx)$(running_radicale)" ] || [ -f "$RUN_DIR/no-processes" ] && was=yes
 	stop_nginx || fail "nginx (pid $(read_pid "$RUN_DIR/nginx.pid")) does not stop"
 	stop_process "$(read_pid "$RUN_DIR/radicale.pid")" ||
 		fail "Radicale (pid $(read_pid "$RUN_DIR/radicale.pid")) does not stop"

@@ -1,0 +1,140 @@
+// "set" drives the real server: what a CardDAV client sees on the ports after
+// each setting, and the cards that the module and a client share.
+#include "tests/appliance/server/server_fixture.h"
+
+namespace server_test {
+namespace {
+
+const char kCard[] =
+    R"('card:={"name":{"family_name":"Doe","given_name":"Jane","additional_name":""},"note":"first note"}')";
+
+TEST_F(ServerTest, SslWithRedirectServesTheModulesCardsOverHttps) {
+  const int http = freePort(), https = freePort();
+  const Json::Value answer = set(true, true, http, https);
+  ASSERT_EQ(answer["success"], true) << orva_test::toJson(answer);
+  EXPECT_EQ(answer["data"]["common"]["HTTPPort"], http);
+
+  // HTTP: a permanent redirect to the same path on the HTTPS port; a DAV
+  // method keeps its method through 308.
+  const Answer get = request(httpBase(http) + "/alice/contacts/?x=1");
+  EXPECT_EQ(get.code, 301);
+  EXPECT_TRUE(get.header("Location: https://127.0.0.1:" + std::to_string(https) +
+                         "/alice/contacts/?x=1\r\n"))
+      << get.headers;
+  EXPECT_EQ(request(httpBase(http) + "/alice/", "-X PROPFIND").code, 308);
+
+  ASSERT_EQ(contacts("add_card", "user=alice " + std::string(kCard))["success"], true);
+  Json::Value card = contacts("list_cards", "user=alice")["data"]["cards"][0];
+  const std::string id = card["id"].asString();
+  ASSERT_FALSE(id.empty());
+  Answer seen = report(httpsBase(https));
+  ASSERT_EQ(seen.code, 207) << seen.body;
+  EXPECT_TRUE(seen.has("/alice/contacts/" + id + "</href>")) << seen.body;
+  EXPECT_TRUE(seen.has("NOTE:first note"));
+
+  // An edit through the module (the listed record sent back, as the page
+  // does) is what the next REPORT returns.
+  card["resource_name"] = id;
+  card["note"] = "second note";
+  ASSERT_EQ(
+      contacts("edit_card", "user=alice " + quote("card:=" + orva_test::toJson(card)))["success"],
+      true);
+  seen = report(httpsBase(https));
+  EXPECT_TRUE(seen.has("NOTE:second note")) << seen.body;
+  EXPECT_FALSE(seen.has("first note"));
+
+  // A card PUT by the client is one of the module's cards.
+  const Answer put =
+      request(httpsBase(https) + "/alice/contacts/from-client.vcf",
+              "-u alice:alice-pw -X PUT -H 'Content-Type: text/vcard' --data-binary " +
+                  quote("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:from-client\r\nFN:Max Client\r\n"
+                        "N:Client;Max;;;\r\nTEL;TYPE=CELL:+1 555 0199\r\nEND:VCARD\r\n"));
+  EXPECT_EQ(put.code, 201) << put.body;
+  const Json::Value cards = contacts("list_cards", "user=alice search_key=client");
+  ASSERT_EQ(cards["data"]["cards"].size(), 1u) << orva_test::toJson(cards);
+  EXPECT_EQ(cards["data"]["cards"][0]["id"], "from-client.vcf");
+  EXPECT_EQ(cards["data"]["cards"][0]["tel"][0]["data"], "+1 555 0199");
+  // Radicale's own cache beside the cards is not a card.
+  EXPECT_EQ(contacts("list_cards", "user=alice")["data"]["cards"].size(), 2u);
+
+  // Discovery of the server root.
+  const Answer wellKnown = request(httpsBase(https) + "/.well-known/carddav");
+  EXPECT_EQ(wellKnown.code, 301);
+  EXPECT_TRUE(wellKnown.header("Location: https://127.0.0.1:" + std::to_string(https) + "/\r\n"))
+      << wellKnown.headers;
+  EXPECT_EQ(request(httpsBase(https) + "/.well-known/caldav").code, 301);
+}
+
+TEST_F(ServerTest, SignInIsByPasswordAndEachUserSeesOnlyTheirOwnBook) {
+  const int http = freePort(), https = freePort();
+  ASSERT_EQ(set(false, false, http, https)["success"], true);
+  ASSERT_EQ(contacts("add_card", "user=alice " + std::string(kCard))["success"], true);
+  ASSERT_EQ(contacts("add_card", "user=bob " + std::string(kCard))["success"], true);
+
+  const Answer anonymous = request(httpBase(http) + "/alice/contacts/", "-X PROPFIND");
+  EXPECT_EQ(anonymous.code, 401);
+  EXPECT_TRUE(anonymous.header("WWW-Authenticate: Basic realm=\"Tessaro Calendar Server\""))
+      << anonymous.headers;
+  EXPECT_EQ(report(httpBase(http), "alice", "wrong").code, 401);
+  EXPECT_EQ(report(httpBase(http), "alice", "bob-pw").code, 401);
+  EXPECT_EQ(report(httpBase(http), "alice").code, 207);
+  // bob signed in, asking for alice's address book.
+  const Answer foreign =
+      request(httpBase(http) + "/alice/contacts/", "-u bob:bob-pw -X PROPFIND -H 'Depth: 1'");
+  EXPECT_EQ(foreign.code, 403) << foreign.body;
+  EXPECT_FALSE(foreign.has("first note"));
+}
+
+TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
+  const int http = freePort(), https = freePort();
+  // SSL off: only the HTTP port, and it serves.
+  ASSERT_EQ(set(false, true, http, https)["success"], true);
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+  EXPECT_FALSE(answers(https));
+
+  // SSL on without the redirect: both ports serve.
+  ASSERT_EQ(set(true, false, http, https)["success"], true);
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+  EXPECT_EQ(report(httpsBase(https)).code, 207);
+
+  // New ports: the old ones close, the new ones answer.
+  const int http2 = freePort(), https2 = freePort();
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_EQ(set(true, true, http2, https2)["success"], true);
+  const Answer moved = report(httpsBase(https2));
+  const auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_EQ(moved.code, 207);
+  EXPECT_EQ(request(httpBase(http2)).code, 301);
+  EXPECT_FALSE(answers(http));
+  EXPECT_FALSE(answers(https));
+  RecordProperty(
+      "set_to_new_ports_ms",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsTheServer) {
+  const int http = freePort(), https = freePort();
+  ASSERT_EQ(set(true, false, http, https)["success"], true);
+  const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
+
+  const int taken = freePort();
+  PortHolder holder(taken);
+  ASSERT_TRUE(holder.listening());
+  const Json::Value answer = set(true, false, taken, https);
+  EXPECT_EQ(
+      orva_test::toJson(answer),
+      R"({"error":{"code":1007,"detail":"Fail to restart calendar server"},"success":false})");
+  // The same processes still serve on the old ports.
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+  EXPECT_EQ(report(httpsBase(https)).code, 207);
+  EXPECT_EQ(pidOf("nginx.pid"), nginx);
+  EXPECT_EQ(pidOf("radicale.pid"), radicale);
+  const std::vector<std::string> log = orva_test::readLines(root.at("/var/log/server.log"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("port " + std::to_string(taken) + " is in use by another program"),
+            std::string::npos)
+      << log.back();
+}
+
+}  // namespace
+}  // namespace server_test

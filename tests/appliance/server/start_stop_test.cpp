@@ -1,0 +1,149 @@
+// The start/stop script on its own: processes, pid files, status, failures
+// that leave the server as it was, concurrent callers, the certificate.
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "tests/appliance/server/server_fixture.h"
+
+namespace server_test {
+namespace {
+
+class StartStopTest : public ServerTest {
+ protected:
+  int http = freePort();
+  int https = freePort();
+
+  // The property list of a setting, as "set" would leave it.
+  void configure(bool ssl, bool redirect) {
+    ASSERT_TRUE(orva_test::writeFile(
+        root.at("/var/packages/Tessaro/target/etc/calendar_server_json.conf"),
+        std::string("{\"general_setting\":{\"EnableSSL\":") + (ssl ? "true" : "false") +
+            ",\"RedirectHTTPToHTTPS\":" + (redirect ? "true" : "false") +
+            ",\"HTTPPort\":" + std::to_string(http) + ",\"SSLPort\":" + std::to_string(https) +
+            ",\"realmName\":\"Home\"}}"));
+    ASSERT_EQ(run("ORVA_ROOT=" + root.path() + " python3 " + root.path() +
+                  "/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py --dump "
+                  "/var/packages/Tessaro/target/etc/calendar_server_json.conf " +
+                  kPlist)
+                  .status,
+              0);
+  }
+};
+
+TEST_F(StartStopTest, StatusTellsTheTruthAndStopLeavesNothingBehind) {
+  configure(true, false);
+  Result status = script("status");
+  EXPECT_EQ(status.status, 3);
+  EXPECT_EQ(status.out, "stopped\n");
+
+  ASSERT_EQ(script("start").status, 0);
+  status = script("status");
+  EXPECT_EQ(status.status, 0);
+  EXPECT_EQ(status.out, "started\nHTTP port " + std::to_string(http) + "\nHTTPS port " +
+                            std::to_string(https) + "\n");
+  const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
+  // A second start changes nothing.
+  ASSERT_EQ(script("start").status, 0);
+  EXPECT_EQ(pidOf("nginx.pid"), nginx);
+  EXPECT_FALSE(serverProcesses().empty());
+
+  // A server process that died is reported, not hidden.
+  ASSERT_EQ(::kill(std::stoi(radicale), SIGKILL), 0);
+  for (int i = 0; i < 100 && ::kill(std::stoi(radicale), 0) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  status = script("status");
+  EXPECT_EQ(status.status, 1);
+  EXPECT_EQ(status.out, "failed: nginx runs, Radicale does not\n");
+
+  ASSERT_EQ(script("stop").status, 0);
+  EXPECT_TRUE(serverProcesses().empty());
+  EXPECT_FALSE(answers(http));
+  EXPECT_FALSE(answers(https));
+  EXPECT_EQ(script("status").out, "stopped\n");
+  EXPECT_EQ(script("stop").status, 0);  // stopping a stopped server is no failure
+  const std::vector<std::string> log = orva_test::readLines(root.at("/var/log/server.log"));
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_NE(log[log.size() - 2].find("stop: stopped"), std::string::npos);
+  EXPECT_NE(log.back().find("stop: was not running"), std::string::npos);
+}
+
+TEST_F(StartStopTest, ARestartThatCannotGoAheadLeavesTheServerAsItWas) {
+  configure(true, true);
+  ASSERT_EQ(script("start").status, 0);
+  const std::string nginx = pidOf("nginx.pid");
+
+  ASSERT_TRUE(orva_test::writeFile(root.at(kPlist), "<plist>cut off"));
+  Result restart = script("restart");
+  EXPECT_EQ(restart.status, 1);
+  EXPECT_NE(restart.err.find("restart failed: cannot read the property list"), std::string::npos)
+      << restart.err;
+  EXPECT_EQ(pidOf("nginx.pid"), nginx);
+  EXPECT_EQ(script("status").status, 0);
+
+  // Both ports the same with SSL on cannot be served.
+  const int savedHttps = https;
+  https = http;
+  configure(true, false);
+  restart = script("restart");
+  EXPECT_EQ(restart.status, 1);
+  EXPECT_NE(restart.err.find("HTTPPort and SSLPort are both"), std::string::npos) << restart.err;
+  https = savedHttps;
+  EXPECT_EQ(request(httpBase(http)).code, 301);
+
+  // A certificate without its key is refused before anything stops.
+  ASSERT_EQ(::unlink(root.at("/var/packages/Tessaro/target/etc/ssl/server.key").c_str()), 0);
+  configure(true, false);
+  restart = script("restart");
+  EXPECT_EQ(restart.status, 1);
+  EXPECT_NE(restart.err.find("only one of"), std::string::npos) << restart.err;
+  EXPECT_EQ(pidOf("nginx.pid"), nginx);
+  EXPECT_EQ(request(httpBase(http)).code, 301);
+}
+
+TEST_F(StartStopTest, ConcurrentCallersEachSucceedAndOneServerRemains) {
+  configure(false, false);
+  std::vector<std::thread> callers;
+  std::vector<int> statuses(4, -1);
+  const char* actions[] = {"restart", "start", "restart", "restart"};
+  for (size_t i = 0; i < statuses.size(); ++i) {
+    callers.emplace_back([&, i] {
+      const int status = std::system(("ORVA_ROOT=" + root.path() + " " + root.at(kScript) + " " +
+                                      actions[i] + " >/dev/null 2>&1")
+                                         .c_str());
+      statuses[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  for (const int status : statuses) EXPECT_EQ(status, 0);
+  EXPECT_EQ(script("status").status, 0);
+  // One nginx master and one Radicale (the worker's name shows no path):
+  // nothing of the other runs is left.
+  EXPECT_EQ(serverProcesses().size(), 2u);
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+}
+
+TEST_F(StartStopTest, MakesAPrivateKeyOnceAndUsesTheAdministratorsCertificate) {
+  configure(true, false);
+  ASSERT_EQ(script("start").status, 0);
+  const std::string ssl = root.at("/var/packages/Tessaro/target/etc/ssl");
+  struct stat st {};
+  ASSERT_EQ(::stat((ssl + "/server.key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string made = orva_test::readFile(ssl + "/server.crt");
+  ASSERT_EQ(script("restart").status, 0);
+  EXPECT_EQ(orva_test::readFile(ssl + "/server.crt"), made);
+
+  ASSERT_EQ(run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                "-days 2 -subj /CN=admin-made -keyout " +
+                ssl + "/server.key -out " + ssl + "/server.crt")
+                .status,
+            0);
+  ASSERT_EQ(script("restart").status, 0);
+  const Result shown = run("curl -skv -o /dev/null " + httpsBase(https) + "/");
+  EXPECT_NE(shown.err.find("CN=admin-made"), std::string::npos) << shown.err;
+}
+
+}  // namespace
+}  // namespace server_test
