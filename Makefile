@@ -8,7 +8,7 @@ BUILD_TYPE ?= RelWithDebInfo
 .PHONY: help deps build build-asan build-fuzz run test test-normal test-asan test-fuzz bench format clean
 
 help:
-	@echo "make run        build and serve the module on $(LISTEN) with the root $(ROOT)"
+	@echo "make run        build, start the CardDAV/CalDAV server and serve the module on $(LISTEN) with the root $(ROOT)"
 	@echo "make test       build (normal and sanitizer) and run every test, then a short fuzz run"
 	@echo "make bench      build and run the benchmarks"
 	@echo "make format     clang-format every source file"
@@ -30,7 +30,7 @@ build-fuzz: deps
 	cmake --build build-fuzz -j$(JOBS) --target orva_fuzz_targets
 
 run: build
-	./build/bin/orva-webapi --root $(ROOT) serve --listen $(LISTEN)
+	./scripts/run-appliance.sh build/bin $(ROOT) $(LISTEN)
 
 test-normal: build
 	cd build && ctest --output-on-failure -j$(JOBS)

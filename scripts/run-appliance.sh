@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs the reference appliance for a person to try it: the package's
+# CardDAV/CalDAV server (nginx in front of Radicale, on the contact store's
+# files) and the web-API host, both on one appliance root. Stopping the host
+# (Ctrl-C) stops the server too.
+set -uo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: run-appliance.sh BIN_DIR ROOT HOST:PORT" >&2
+  exit 2
+fi
+bin=$1
+root=$2
+listen=$3
+host="$bin/orva-webapi"
+package="$bin/../share/orva/package"
+target="$root/var/packages/Tessaro/target"
+script="$target/tools/calendarserver_start_stop.sh"
+
+# The host seeds a fresh root; the package's programs and templates are then
+# brought up to date, as installing a new version of the package would.
+"$host" --root "$root" methods >/dev/null || exit 1
+root=$(cd "$root" && pwd)
+install -m 0755 "$package/orva_calendar_conf_dump.py" "$package/calendarserver_start_stop.sh" \
+  "$target/tools/" || exit 1
+install -d "$target/etc/templates" &&
+  install -m 0644 "$package/radicale.conf.in" "$package/nginx.conf.in" "$target/etc/templates/" ||
+  exit 1
+ORVA_ROOT="$root" "$target/tools/orva_calendar_conf_dump.py" --dump \
+  /var/packages/Tessaro/target/etc/calendar_server_json.conf \
+  /var/packages/Tessaro/target/etc/orva_caldavd.plist || exit 1
+
+stop_server() { ORVA_ROOT="$root" "$script" stop; }
+trap stop_server EXIT
+trap 'exit 0' INT TERM
+
+echo "CardDAV/CalDAV server:"
+if ORVA_ROOT="$root" "$script" start; then
+  ORVA_ROOT="$root" "$script" status | sed -n 's/^\(HTTPS*\) port \([0-9]*\)$/\1 \2/p' |
+    while read -r scheme port; do
+      scheme=$(echo "$scheme" | tr 'A-Z' 'a-z')
+      echo "  $scheme://localhost:$port/   (CardDAV client address: $scheme://localhost:$port/USER/contacts/)"
+    done
+  echo "  users and passwords: $target/etc/users.htpasswd"
+  echo "  add one: htpasswd -B $target/etc/users.htpasswd alice"
+else
+  echo "  did not start (see above); the web API's Common set changes its ports"
+fi
+echo "Web API:"
+"$host" --root "$root" serve --listen "$listen"
