@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -73,7 +75,7 @@ TEST_F(ConfManagerTest, DumpFailsWithoutTouchingWhatItCannotReplace) {
   EXPECT_EQ(orva_test::readFile(real), before);
 
   ASSERT_EQ(::unlink(path().c_str()), 0);
-  ASSERT_EQ(::rmdir(root.at("/var/packages/Tessaro/target/etc").c_str()), 0);
+  std::filesystem::remove_all(root.at("/var/packages/Tessaro/target/etc"));
   EXPECT_FALSE(manager.JsonConfDump());  // its folder is gone
 }
 
