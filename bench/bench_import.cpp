@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "contacts/vcard_file_reader.h"
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/contact_store.h"
 
@@ -43,6 +44,71 @@ void writeCards(const std::string& path, int count) {
         << " tets\\, as real exporters do.\r\nREV:2024-01-01T00:00:00Z\r\nEND:VCARD\r\n";
   }
 }
+
+// The same people as a desktop mail client exports them: vCard 2.1 with bare
+// parameters, Windows-1252 bytes and quoted-printable notes and addresses.
+void writeCards21(const std::string& path, int count) {
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < count; ++i) {
+    const std::string n = std::to_string(i);
+    out << "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=Windows-1252:M\xfcller" << n
+        << ";J\xfcrgen\r\nFN;CHARSET=Windows-1252:J\xfcrgen M\xfcller" << n
+        << "\r\nORG:Example Corp, Inc.\r\nTITLE:Engineer\r\n"
+        << "EMAIL;PREF;INTERNET:given" << n << "@example.org\r\n"
+        << "TEL;WORK;VOICE:+1 555 " << n << "\r\n"
+        << "ADR;HOME;ENCODING=QUOTED-PRINTABLE;CHARSET=Windows-1252:;;" << n
+        << " Hauptstra=DFe=0D=0AHinterhaus;Springfield;;12345;USA\r\n"
+        << "NOTE;ENCODING=QUOTED-PRINTABLE:A note long enough to be broken by the exporte=\r\n"
+        << "r, with a second line.=0D=0ASecond line.\r\nREV:20240101T000000Z\r\nEND:VCARD\r\n";
+  }
+}
+
+// The file reader and card conversion alone, without the store: what the
+// import itself costs per card.
+void BM_ReadCards(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const bool version21 = state.range(1) != 0;
+  const std::string root = freshRoot();
+  const std::string file = root + "/upload.vcf";
+  if (version21) {
+    writeCards21(file, count);
+  } else {
+    writeCards(file, count);
+  }
+  const long rssBefore = peakRssKb();
+  std::size_t cards = 0;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    int drawn = 0;
+    orva_contacts::CardAssembler assembler(
+        [&drawn] { return "name-" + std::to_string(++drawn); },
+        [&cards, &bytes](const std::string&, const std::string& text) {
+          ++cards;
+          bytes += text.size();
+        });
+    orva_contacts::readVCardFile(file, assembler);
+  }
+  const long rssAfter = peakRssKb();
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);
+  if (cards != static_cast<std::size_t>(count) * state.iterations()) {
+    state.SkipWithError("not every card was read");
+    return;
+  }
+  state.counters["cards_per_s"] =
+      benchmark::Counter(static_cast<double>(cards), benchmark::Counter::kIsRate);
+  state.counters["bytes_per_card"] = static_cast<double>(bytes) / static_cast<double>(cards);
+  state.counters["peak_rss_kb"] = static_cast<double>(rssAfter);
+  state.counters["rss_growth_kb"] = static_cast<double>(rssAfter - rssBefore);
+}
+
+// Second argument: 0 for the 3.0 file, 1 for the 2.1 file.
+BENCHMARK(BM_ReadCards)
+    ->Args({100000, 0})
+    ->Args({100000, 1})
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ImportCards(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
