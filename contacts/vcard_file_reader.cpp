@@ -1,7 +1,6 @@
 #include "contacts/vcard_file_reader.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,19 +8,32 @@
 #include <cstring>
 #include <utility>
 
+#include "vcard/property_name.h"
+#include "vcard/quoted_printable.h"
+#include "vcard/vcard21_line.h"
+
 namespace orva_contacts {
 
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-bool startsWith(const std::string& line, const char* prefix) {
-  return line.compare(0, std::strlen(prefix), prefix) == 0;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool startsWith(std::string_view line, std::string_view prefix) {
+  return line.substr(0, prefix.size()) == prefix;
 }
 
-bool isFullNameLine(const std::string& line) {
-  return line.size() >= 3 && ::strncasecmp(line.c_str(), "FN", 2) == 0 &&
-         (line[2] == ':' || line[2] == ';');
+// A card marker at the start of the line, in any letter case.
+bool isMarker(std::string_view line, std::string_view upperMarker) {
+  return orva_vcard::nameIs(line.substr(0, upperMarker.size()), upperMarker);
+}
+
+// The VERSION line of a 2.1 card (or of the 1.0 drafts before it).
+bool isVersionBefore30(std::string_view line) {
+  std::string_view value = line.substr(line.find(':') + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  return !value.empty() && (value.front() == '1' || value.front() == '2');
 }
 
 class FileDescriptor {
@@ -91,64 +103,111 @@ CardAssembler::CardAssembler(NameSource nameSource, CardSink cardSink, std::size
       cardSink_(std::move(cardSink)),
       maxCardBytes_(maxCardBytes) {}
 
-void CardAssembler::append(const char* data, std::size_t size) {
-  if (!inCard_) return;
-  if (text_.size() + size > maxCardBytes_) {
-    dropCard();
-    return;
-  }
-  text_.append(data, size);
-}
-
 void CardAssembler::dropCard() {
   inCard_ = false;
-  text_.clear();
+  hasProperty_ = false;
+  lines_.clear();
+  lineEnds_.clear();
+  property_.clear();
 }
 
-void CardAssembler::addLine(const std::string& line) {
-  if (startsWith(line, "BEGIN:VCARD")) {
-    name_ = nameSource_();
-    text_.assign("BEGIN:VCARD");
-    inCard_ = true;
-    hasFullName_ = false;
-    // The rest of the begin line is not taken, nor anything folded onto it.
-    lastLineDropped_ = true;
+void CardAssembler::startCard() {
+  dropCard();
+  name_ = nameSource_();
+  inCard_ = true;
+  version21_ = false;
+}
+
+void CardAssembler::addLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (!inCard_ && startsWith(line, kByteOrderMark)) line.remove_prefix(kByteOrderMark.size());
+  // The rest of a begin line is not taken, nor anything folded onto it.
+  if (isMarker(line, "BEGIN:VCARD")) {
+    startCard();
     return;
   }
   if (!inCard_) return;
-
-  if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-    if (lastLineDropped_) return;
-    if (!text_.empty() && text_.back() == '\r') text_.pop_back();
-    append(line.data() + 1, line.size() - 1);
-    return;
-  }
-  if (startsWith(line, "UID:") || startsWith(line, "VERSION:") || startsWith(line, "REV:")) {
-    lastLineDropped_ = true;
-    return;
-  }
-  lastLineDropped_ = false;
-
-  if (!text_.empty() && text_.back() == '\r') text_.pop_back();
-  const bool isProperty = line.find(':') != std::string::npos;
-  if (isProperty) append("\r\n", 2);
-  if (startsWith(line, "END:VCARD")) {
+  if (isMarker(line, "END:VCARD")) {
+    endProperty();
     finishCard();
     return;
   }
-  if (isProperty && isFullNameLine(line)) hasFullName_ = true;
-  append(line.data(), line.size());
+  if (hasProperty_ && propertyQuotedPrintable_ && orva_vcard::endsWithSoftBreak(property_)) {
+    property_.pop_back();
+    continueProperty(line);
+    return;
+  }
+  if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+    continueProperty(line.substr(1));
+    return;
+  }
+  if (line.find(':') == std::string_view::npos) {
+    continueProperty(line);
+    return;
+  }
+  endProperty();
+  startProperty(line);
+}
+
+void CardAssembler::startProperty(std::string_view line) {
+  const std::string_view name = orva_vcard::propertyName(line);
+  hasProperty_ = true;
+  propertyDropped_ = orva_vcard::nameIs(name, "UID") || orva_vcard::nameIs(name, "VERSION") ||
+                     orva_vcard::nameIs(name, "REV");
+  propertyQuotedPrintable_ = orva_vcard::namesQuotedPrintable(line);
+  property_.assign(line);
+}
+
+void CardAssembler::continueProperty(std::string_view piece) {
+  // With nothing to continue (just after the begin line) the piece goes.
+  if (!hasProperty_) return;
+  if (lines_.size() + property_.size() + piece.size() > maxCardBytes_) {
+    dropCard();
+    return;
+  }
+  property_.append(piece);
+}
+
+void CardAssembler::endProperty() {
+  if (!hasProperty_) return;
+  hasProperty_ = false;
+  if (propertyDropped_) {
+    if (orva_vcard::nameIs(orva_vcard::propertyName(property_), "VERSION")) {
+      version21_ = isVersionBefore30(property_);
+    }
+    return;
+  }
+  if (lines_.size() + property_.size() > maxCardBytes_) {
+    dropCard();
+    return;
+  }
+  lines_.append(property_);
+  lineEnds_.push_back(lines_.size());
 }
 
 void CardAssembler::finishCard() {
   if (!inCard_) return;
+  text_.assign("BEGIN:VCARD\r\n");
+  bool hasFullName = false;
+  std::size_t start = 0;
+  for (const std::size_t end : lineEnds_) {
+    const std::string_view line(lines_.data() + start, end - start);
+    start = end;
+    hasFullName = hasFullName || orva_vcard::nameIs(orva_vcard::propertyName(line), "FN");
+    orva_vcard::appendLineAs30(line, version21_, text_);
+    text_.append("\r\n");
+  }
+  // Rewriting may lengthen the text (escapes, wider characters).
+  if (text_.size() > maxCardBytes_) {
+    dropCard();
+    return;
+  }
   // vCard 3.0 requires FN; a card without one would spoil the whole address
   // book for CardDAV clients.
-  if (!hasFullName_) text_.append("FN:\r\n");
+  if (!hasFullName) text_.append("FN:\r\n");
   text_.append("VERSION:3.0\r\nUID:").append(name_).append("\r\nEND:VCARD\r\n");
-  inCard_ = false;
+  dropCard();
   cardSink_(name_, text_);
-  text_.clear();
 }
 
 bool readVCardFile(const std::string& path, CardAssembler& assembler, std::size_t maxLineBytes) {

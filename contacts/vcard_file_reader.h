@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orva_contacts {
@@ -39,17 +40,22 @@ class LineReader {
 };
 
 // Builds card texts from lines, one card at a time:
-//  - a line beginning with "BEGIN:VCARD" starts a card (dropping an unfinished
-//    one) and draws its resource name;
+//  - a line beginning with "BEGIN:VCARD" (any letter case) starts a card,
+//    dropping an unfinished one, and draws its resource name; a UTF-8
+//    byte-order mark before it (the file's start) is skipped;
 //  - lines outside a card are ignored;
-//  - "UID:", "VERSION:" and "REV:" lines are dropped with their continuations;
 //  - a line beginning with a space or tab continues the line before: that one
-//    blank goes, the rest joins the previous line;
-//  - other lines are kept as they are, CR LF ended, except that a line without
-//    a colon joins the line before it;
-//  - a line beginning with "END:VCARD" closes the card: an empty "FN:" line if
-//    it has none, then "VERSION:3.0", "UID:<name>" and "END:VCARD".
-// Markers are case-sensitive and matched at the start of the line.
+//    blank goes, the rest joins it; so does a line without a colon, whole;
+//  - after a quoted-printable line ending in '=' (a soft break), the next
+//    line joins it whatever it holds, the '=' removed;
+//  - UID, VERSION and REV lines (by property name, any letter case, with a
+//    group or parameters) are dropped with what continues them;
+//  - every other line is rewritten as vCard 3.0 (see appendLineAs30), as 2.1
+//    text when the card's VERSION is before 3.0, and CR LF ended;
+//  - a line beginning with "END:VCARD" (any letter case) closes the card: an
+//    empty "FN:" line if it has none, then "VERSION:3.0", "UID:<name>" and
+//    "END:VCARD".
+// The markers of the text handed on are always upper case.
 class CardAssembler {
  public:
   // Draws the resource name of a card at its begin marker.
@@ -60,22 +66,34 @@ class CardAssembler {
   CardAssembler(NameSource nameSource, CardSink cardSink, std::size_t maxCardBytes = kMaxCardBytes);
 
   // One line without its LF (a trailing CR is allowed).
-  void addLine(const std::string& line);
+  void addLine(std::string_view line);
   // The card in progress cannot be read whole (a line was too long): it is
   // dropped and its remaining lines are ignored up to the next begin marker.
   void dropCard();
 
  private:
+  void startCard();
+  void startProperty(std::string_view line);
+  void continueProperty(std::string_view piece);
+  void endProperty();
   void finishCard();
-  void append(const char* data, std::size_t size);
 
   NameSource nameSource_;
   CardSink cardSink_;
   std::size_t maxCardBytes_;
   bool inCard_ = false;
-  bool lastLineDropped_ = false;
-  bool hasFullName_ = false;
   std::string name_;
+  // The card's own lines, unfolded and not yet rewritten: the version that
+  // decides how to read them may come last.
+  std::string lines_;
+  std::vector<std::size_t> lineEnds_;
+  bool version21_ = false;
+  // The line being unfolded.
+  bool hasProperty_ = false;
+  bool propertyDropped_ = false;
+  bool propertyQuotedPrintable_ = false;
+  std::string property_;
+  // The text handed on, kept to reuse its memory.
   std::string text_;
 };
 

@@ -133,12 +133,12 @@ TEST_F(ImportCards, LineShapesAreRebuiltByteForByte) {
 TEST_F(ImportCards, CardsTheStoreRefusesAreLeftOut) {
   const ORVA::APIResponse response = importText(
       "BEGIN:VCARD\r\nFN:Good One\r\nEND:VCARD\r\n"
-      // vCard 2.1 quoted-printable
-      "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;ENCODING=QUOTED-PRINTABLE:J=C3=B6rg\r\nEND:VCARD\r\n"
-      // Latin-1, not UTF-8
-      "BEGIN:VCARD\r\nFN:J\xf6rg\r\nEND:VCARD\r\n"
       // a lone CR inside a value
       "BEGIN:VCARD\r\nFN:Two\rLines\r\nEND:VCARD\r\n"
+      // a line without a property name
+      "BEGIN:VCARD\r\nFN:Odd\r\n;x=1:value\r\nEND:VCARD\r\n"
+      // a parameter value whose quotes never close
+      "BEGIN:VCARD\r\nFN:Odd\r\nTEL;TYPE=\"cell:1\r\nEND:VCARD\r\n"
       "BEGIN:VCARD\r\nFN:Good Two\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
   EXPECT_EQ(storedTexts(),
@@ -154,7 +154,7 @@ TEST_F(ImportCards, NothingStoredAnswers1011) {
       upload(""),
       upload("no cards at all\r\n"),
       upload("BEGIN:VCARD\r\nFN:Unfinished\r\n"),
-      upload("BEGIN:VCARD\r\nFN;ENCODING=QUOTED-PRINTABLE:=41\r\nEND:VCARD\r\n"),
+      upload("BEGIN:VCARD\r\nFN:Lone\rCR\r\nEND:VCARD\r\n"),
       root_.path() + "/missing.vcf",
       root_.path() + "/folder.vcf",
       fifo,
@@ -213,7 +213,7 @@ TEST_F(ImportCards, ExporterShapes) {
   const std::string photo(120 * 1024, 'Q');
   const std::string file =
       // An old phone: vCard 2.1, a quoted-printable note with soft breaks
-      // (refused by the store), and a plain card (kept).
+      // and a bare parameter, both turned into 3.0.
       "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;John;;;\r\nFN:John Doe\r\n"
       "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:first line=0D=0A=\r\nsecond line=\r\n\r\n"
       "END:VCARD\r\n"
@@ -235,7 +235,8 @@ TEST_F(ImportCards, ExporterShapes) {
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
   EXPECT_EQ(
       storedTexts(),
-      sorted({storedAs("N:Roe;Jane;;;\r\nFN:Jane Roe\r\nTEL;CELL:+15550001\r\n", "@"),
+      sorted({storedAs("N:Doe;John;;;\r\nFN:John Doe\r\nNOTE:first line\\nsecond line\r\n", "@"),
+              storedAs("N:Roe;Jane;;;\r\nFN:Jane Roe\r\nTEL;TYPE=CELL:+15550001\r\n", "@"),
               storedAs("PRODID:-//Desk//Book 1.0//EN\r\nN:Ray;Max;;;\r\nFN:Max Ray\r\n"
                        "item1.EMAIL;type=INTERNET;type=pref:max@example.org\r\n"
                        "item1.X-ABLabel:_$!<Other>!$_\r\n"

@@ -132,12 +132,18 @@ TEST(VCardFileReader, EndOfFileDecidesTheLastCard) {
   EXPECT_EQ(got.cards[0].second, stored("n1", {"FN:Ann"}));
 }
 
-TEST(VCardFileReader, MarkersAreCaseSensitivePrefixes) {
-  EXPECT_TRUE(importText("begin:vcard\r\nFN:Ann\r\nEND:VCARD\r\n").cards.empty());
-  EXPECT_TRUE(importText("BEGIN:VCARD\r\nFN:Ann\r\nend:vcard\r\n").cards.empty());
+TEST(VCardFileReader, MarkersInAnyLetterCaseArePrefixesAndWrittenUpperCase) {
+  EXPECT_EQ(importText("begin:vcard\r\nFN:Ann\r\nend:vcard\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"FN:Ann"})});
+  EXPECT_EQ(importText("BEGIN:vCard\nFN:Ann\nEnd:VCard\n").texts(),
+            std::vector<std::string>{stored("n1", {"FN:Ann"})});
   const Imported got = importText("BEGIN:VCARDxyz\r\nFN:Ann\r\nEND:VCARD;junk\r\n");
   ASSERT_EQ(got.cards.size(), 1u);
   EXPECT_EQ(got.cards[0].second, stored("n1", {"FN:Ann"}));
+  // Only at the start of a line: a folded or indented marker is no marker.
+  EXPECT_TRUE(importText(" BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n").cards.empty());
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nNOTE:a\r\n END:VCARD\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"NOTE:aEND:VCARD", "FN:"})});
 }
 
 TEST(VCardFileReader, CardWithoutFullNameGetsAnEmptyOne) {
@@ -146,8 +152,10 @@ TEST(VCardFileReader, CardWithoutFullNameGetsAnEmptyOne) {
   EXPECT_EQ(importText("BEGIN:VCARD\r\nTEL:5\r\nFNX:no\r\nEND:VCARD\r\n").texts(),
             std::vector<std::string>{stored("n1", {"TEL:5", "FNX:no", "FN:"})});
   // FN in any letter case, with or without parameters, counts.
-  EXPECT_EQ(importText("BEGIN:VCARD\r\nfn;CHARSET=UTF-8:Ann\r\nEND:VCARD\r\n").texts(),
-            std::vector<std::string>{stored("n1", {"fn;CHARSET=UTF-8:Ann"})});
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nfn;LANGUAGE=en:Ann\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"fn;LANGUAGE=en:Ann"})});
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nitem1.FN:Ann\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"item1.FN:Ann"})});
 }
 
 TEST(VCardFileReader, BlankLinesInsideACardVanish) {

@@ -1,0 +1,173 @@
+#include "vcard/charset_to_utf8.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <cstdint>
+
+#include "vcard/property_name.h"
+
+namespace orva_vcard {
+
+namespace {
+
+// One iconv conversion descriptor, closed when it goes out of scope.
+class Converter {
+ public:
+  explicit Converter(const std::string& from) : cd_(::iconv_open("UTF-8", from.c_str())) {}
+  ~Converter() {
+    if (ok()) ::iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts from in onwards, appending to out, up to the end or up to the
+  // first byte that cannot be converted; false in that case, with in left
+  // at that byte.
+  bool convert(std::string_view& in, std::string& out) {
+    char chunk[4096];
+    char* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    bool done = false;
+    bool failed = false;
+    while (!done && !failed) {
+      char* outPtr = chunk;
+      std::size_t outLeft = sizeof chunk;
+      std::size_t result;
+      if (inLeft > 0) {
+        result = ::iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+      } else {
+        // Flush a stateful encoding's closing sequence.
+        result = ::iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
+        done = result != static_cast<std::size_t>(-1);
+      }
+      out.append(chunk, static_cast<std::size_t>(outPtr - chunk));
+      if (result == static_cast<std::size_t>(-1) && errno != E2BIG) failed = true;
+    }
+    in = std::string_view(inPtr, inLeft);
+    return !failed;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+void appendLatin1(unsigned char byte, std::string& out) {
+  if (byte < 0x80) {
+    out.push_back(static_cast<char>(byte));
+  } else {
+    out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+    out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+  }
+}
+
+bool isAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool isUtf8Name(std::string_view charset) {
+  return nameIs(charset, "UTF-8") || nameIs(charset, "UTF8") || nameIs(charset, "US-ASCII") ||
+         nameIs(charset, "ASCII");
+}
+
+// Labels of Latin-1. Exporters that name it mostly write Windows-1252 (the
+// euro sign, curly quotes), whose extra characters Latin-1 holds as control
+// codes, so it is read as Windows-1252, as web browsers do.
+bool isLatin1Name(std::string_view charset) {
+  for (const char* name :
+       {"ISO-8859-1", "ISO8859-1", "ISO_8859-1", "ISO88591", "LATIN1", "L1", "CP819", "IBM819",
+        "ISO-IR-100", "CSISOLATIN1", "WINDOWS-1252", "CP1252", "X-CP1252"}) {
+    if (nameIs(charset, name)) return true;
+  }
+  return false;
+}
+
+// Names iconv may take: no option suffix ("//IGNORE") or anything odd.
+bool isPlainCharsetName(std::string_view charset) {
+  if (charset.empty() || charset.size() > 64) return false;
+  for (const char c : charset) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_' || c == '.' || c == ':';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t length;
+    std::uint32_t point;
+    std::uint32_t least;
+    if ((c & 0xE0) == 0xC0) {
+      length = 2, point = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      length = 3, point = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4, point = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) < length) return false;
+    for (std::size_t i = 1; i < length; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      point = (point << 6) | (p[i] & 0x3F);
+    }
+    if (point < least || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return false;
+    p += length;
+  }
+  return true;
+}
+
+std::string windows1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  Converter converter("WINDOWS-1252");
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    // Without the system's converter, Latin-1 is the nearest reading that
+    // still keeps every byte.
+    if (converter.ok() && converter.convert(rest, out)) break;
+    appendLatin1(static_cast<unsigned char>(rest.front()), out);
+    rest.remove_prefix(1);
+  }
+  return out;
+}
+
+bool charsetToUtf8(std::string_view charset, std::string_view bytes, std::string& out) {
+  out.clear();
+  if (!isPlainCharsetName(charset)) return false;
+  Converter converter{std::string(charset)};
+  if (!converter.ok()) return false;
+  return converter.convert(bytes, out);
+}
+
+std::string_view textAsUtf8(std::string_view bytes, std::string_view charset, std::string& buffer) {
+  if (isLatin1Name(charset)) {
+    if (isAscii(bytes)) return bytes;
+    buffer = windows1252ToUtf8(bytes);
+    return buffer;
+  }
+  if (!charset.empty() && !isUtf8Name(charset) && charsetToUtf8(charset, bytes, buffer) &&
+      isValidUtf8(buffer)) {
+    return buffer;
+  }
+  if (isValidUtf8(bytes)) return bytes;
+  buffer = windows1252ToUtf8(bytes);
+  return buffer;
+}
+
+}  // namespace orva_vcard
