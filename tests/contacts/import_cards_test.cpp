@@ -28,6 +28,47 @@ std::string storedAs(const std::string& keptLines, const std::string& name) {
   return "BEGIN:VCARD\r\n" + keptLines + "VERSION:3.0\r\nUID:" + name + "\r\nEND:VCARD\r\n";
 }
 
+// Output of a command and its exit status.
+struct CommandResult {
+  std::string out;
+  int status = -1;
+};
+
+CommandResult run(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.out.append(chunk, got);
+  result.status = ::pclose(pipe);
+  return result;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The cards of a text of cards, each up to and with its "END:VCARD" CR LF.
+std::vector<std::string> splitCards(const std::string& text) {
+  static const std::string kEnd = "END:VCARD\r\n";
+  std::vector<std::string> cards;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(kEnd, start)) != std::string::npos;) {
+    cards.push_back(text.substr(start, end + kEnd.size() - start));
+    start = end + kEnd.size();
+  }
+  return cards;
+}
+
+const std::string kImportData = std::string(ORVA_SOURCE_DIR) + "/tests/data/import/";
+
 class ImportCards : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,6 +124,20 @@ class ImportCards : public ::testing::Test {
   static std::vector<std::string> sorted(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end());
     return texts;
+  }
+
+  // What python3-vobject, the library of the CardDAV server, reads of each
+  // stored card: one JSON line per card, sorted. Fails the test when a card
+  // does not load.
+  std::vector<std::string> loadedByVobject() {
+    std::string all;
+    for (const std::string& text : storedTexts()) all += text;
+    const std::string path = root_.path() + "/stored.vcf";
+    EXPECT_TRUE(orva_test::writeFile(path, all));
+    const CommandResult loaded =
+        run("/usr/bin/python3 '" + kImportData + "load_with_vobject.py' '" + path + "'");
+    EXPECT_EQ(loaded.status, 0) << "a stored card does not load in vobject:\n" << all;
+    return sorted(splitLines(loaded.out));
   }
 
   orva_test::TempRoot root_{true};
@@ -250,6 +305,26 @@ TEST_F(ImportCards, ExporterShapes) {
                        "@")}));
 }
 
+// Files as exporters write them: tests/data/import/NAME.vcf. NAME.expected
+// holds the cards the store must keep (UID written "@"), NAME.vobject what
+// vobject reads of them.
+class ImportExporterFile : public ImportCards, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ImportExporterFile, StoresItsCardsAsVCard30ThatVobjectReadsAsMeant) {
+  const std::string name = GetParam();
+  const ORVA::APIResponse response = importPath(kImportData + name + ".vcf");
+  ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
+  EXPECT_EQ(storedTexts(),
+            sorted(splitCards(orva_test::readFile(kImportData + name + ".expected"))));
+  EXPECT_EQ(loadedByVobject(), sorted(orva_test::readLines(kImportData + name + ".vobject")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Exporters, ImportExporterFile,
+                         ::testing::Values("desktop_mail_client_21", "phone_21",
+                                           "old_phone_latin1_21", "text_editor_bom_30",
+                                           "mixed_versions", "marker_case_30",
+                                           "standalone_encodings_21", "no_charset_windows1252"));
+
 // A file imported, then listed back as contact records with their fields.
 TEST_F(ImportCards, ImportedCardsListBackWithTheirFields) {
   const ORVA::APIResponse imported = importText(
@@ -285,21 +360,18 @@ TEST_F(ImportCards, ImportedCardsListBackWithTheirFields) {
 // The host's own way in: the orva-webapi program loads the module and serves
 // one call from its command line.
 TEST_F(ImportCards, ThroughTheHostProgram) {
-  const std::string path = upload("BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\n");
   const std::string command = std::string(ORVA_BIN_DIR) + "/orva-webapi --root '" + root_.path() +
                               "' call ORVA.ContactAndCalendar.Contacts import_cards user=alice" +
-                              " 'file_tmp=" + path + "' file=contacts.vcf";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char chunk[256];
-  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) out += chunk;
-  const int status = ::pclose(pipe);
-  const Json::Value answer = orva_test::parseJson(out);
-  EXPECT_EQ(answer["success"], Json::Value(true)) << out;
-  EXPECT_TRUE(answer.isMember("data") && answer["data"].isNull()) << out;
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(storedTexts(), std::vector<std::string>{storedAs("FN:Ann\r\n", "@")});
+                              " 'file_tmp=" + kImportData + "desktop_mail_client_21.vcf'" +
+                              " file=contacts.vcf";
+  const CommandResult result = run(command);
+  const Json::Value answer = orva_test::parseJson(result.out);
+  EXPECT_EQ(answer["success"], Json::Value(true)) << result.out;
+  EXPECT_TRUE(answer.isMember("data") && answer["data"].isNull()) << result.out;
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(
+      storedTexts(),
+      sorted(splitCards(orva_test::readFile(kImportData + "desktop_mail_client_21.expected"))));
 }
 
 }  // namespace
