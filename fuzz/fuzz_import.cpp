@@ -1,8 +1,9 @@
 // Fuzz target for the import's file reader: the input is written to a file
-// and read back through the line reader and card assembler, with a stand-in
-// for the store. Beyond not crashing: the lines must match a plain split of
-// the input, and every finished card must carry its begin line and trailer
-// and stay within the size limit.
+// and read back through the line reader and card assembler, with the store's
+// gate standing in for the store. Beyond not crashing: the lines must match a
+// plain split of the input, and every finished card must carry its begin line
+// and trailer, stay within the size limit, and be valid UTF-8 without a
+// 2.1 encoding, whatever bytes and encodings the file held.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "appliance/store/card_check.h"
 #include "contacts/vcard_file_reader.h"
 
 namespace {
@@ -102,6 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
           }
           if (text.size() > cardLimit + 64 + name.size()) __builtin_trap();
+          // What the store keeps must be one card it can serve.
+          const std::string refusal = orva_store::cardTextRefusal(text);
+          if (refusal == "not valid UTF-8" || endsWith(refusal, "uses ENCODING=QUOTED-PRINTABLE") ||
+              refusal == "no UID") {
+            __builtin_trap();
+          }
         },
         cardLimit);
     if (!orva_contacts::readVCardFile(inputPath(), assembler, maxLine)) __builtin_trap();

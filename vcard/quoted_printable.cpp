@@ -23,6 +23,8 @@ std::string decodeQuotedPrintable(std::string_view encoded) {
       continue;
     }
     const std::size_t rest = encoded.size() - i - 1;
+    // A soft break that ends the value has nothing left to join.
+    if (rest == 0) break;
     if (rest >= 2 && encoded[i + 1] == '\r' && encoded[i + 2] == '\n') {
       i += 2;
       continue;

@@ -7,8 +7,9 @@
 namespace orva_vcard {
 
 // The bytes that encoded stands for: "=XX" (hex digits in either case) is one
-// byte, '=' before a line break is a soft break and vanishes with it, and any
-// other '=' stands for itself, so a damaged value loses nothing.
+// byte, '=' before a line break or at the very end is a soft break and
+// vanishes (with the line break), and any other '=' stands for itself, so a
+// damaged value loses nothing.
 std::string decodeQuotedPrintable(std::string_view encoded);
 
 // True when the value goes on in the next line of the file: its last

@@ -163,6 +163,80 @@ TEST(VCardFileReader, BlankLinesInsideACardVanish) {
             std::vector<std::string>{stored("n1", {"FN:Ann", "TEL:1"})});
 }
 
+TEST(VCardFileReader, SoftBreaksJoinWhatTheNextLineHoldsButNeverAMarker) {
+  // The line after a soft break belongs to the value, colon and blank
+  // included; a blank line closes it (phones write one after the value).
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nVERSION:2.1\r\nNOTE;QUOTED-PRINTABLE:a=0D=0A=\r\n"
+                       "Time: 10=\r\n am=\r\n\r\nTEL:1\r\nEND:VCARD\r\n")
+                .texts(),
+            std::vector<std::string>{stored("n1", {"NOTE:a\\nTime: 10 am", "TEL:1", "FN:"})});
+  // Only quoted-printable values have soft breaks.
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nNOTE:1+1=\r\nTEL:2\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"NOTE:1+1=", "TEL:2", "FN:"})});
+  // A soft break before a marker does not swallow it.
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nFN:A\r\nNOTE;QUOTED-PRINTABLE:x=\r\nEND:VCARD\r\n"
+                       "BEGIN:VCARD\r\nFN:B\r\nNOTE;QUOTED-PRINTABLE:y=\r\nbegin:vcard\r\n"
+                       "FN:C\r\nEND:VCARD\r\n")
+                .texts(),
+            (std::vector<std::string>{stored("n1", {"FN:A", "NOTE:x"}), stored("n3", {"FN:C"})}));
+}
+
+TEST(VCardFileReader, Base64BlocksOf21AreJoinedIntoOneValue) {
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nVERSION:2.1\r\nFN:A\r\nPHOTO;ENCODING=BASE64;JPEG:\r\n"
+                       "    QUJD\r\n    REVG\r\nR0hJ\r\n\r\nTEL;CELL:1\r\nEND:VCARD\r\n")
+                .texts(),
+            std::vector<std::string>{stored(
+                "n1", {"FN:A", "PHOTO;ENCODING=b;TYPE=JPEG:QUJDREVGR0hJ", "TEL;TYPE=CELL:1"})});
+}
+
+TEST(VCardFileReader, TheCardsVersionDecidesHowItsTextIsRead) {
+  // Wherever the VERSION line stands, and whatever its letter case.
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nFN:Doe, John\r\nversion:2.1\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"FN:Doe\\, John"})});
+  EXPECT_EQ(
+      importText("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Doe, John\r\nEND:VCARD\r\n"
+                 "BEGIN:VCARD\r\nFN:Doe, Jane\r\nEND:VCARD\r\n")
+          .texts(),
+      (std::vector<std::string>{stored("n1", {"FN:Doe, John"}), stored("n2", {"FN:Doe, Jane"})}));
+}
+
+TEST(VCardFileReader, UidVersionRevAreDroppedByNameWithWhatContinuesThem) {
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nuid:a\r\nUID;VALUE=text:b\r\nitem1.Rev:1\r\n"
+                       "2024\r\nVersion;X=1:3.0\r\n more\r\nFN:Ann\r\nUIDX:kept\r\n"
+                       "X-UID:kept\r\nEND:VCARD\r\n")
+                .texts(),
+            std::vector<std::string>{stored("n1", {"FN:Ann", "UIDX:kept", "X-UID:kept"})});
+}
+
+TEST(VCardFileReader, ByteOrderMarkIsSkippedBeforeCardsOnly) {
+  const std::string bom = "\xEF\xBB\xBF";
+  // At the file's start, and where files were joined end to end.
+  EXPECT_EQ(importText(bom + "BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n" + bom +
+                       "BEGIN:VCARD\r\nFN:B\r\nEND:VCARD\r\n")
+                .texts(),
+            (std::vector<std::string>{stored("n1", {"FN:A"}), stored("n2", {"FN:B"})}));
+  // Inside a card it is the value's own character.
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nFN:A\r\nNOTE:" + bom + "x\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"FN:A", ("NOTE:" + bom + "x").c_str()})});
+}
+
+TEST(VCardFileReader, ABareLineRightAfterTheBeginLineIsDropped) {
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nstray\r\nFN:A\r\nEND:VCARD\r\n").texts(),
+            std::vector<std::string>{stored("n1", {"FN:A"})});
+}
+
+TEST(VCardFileReader, CardThatGrowsPastTheLimitWhenRewrittenIsDropped) {
+  // 40 Windows-1252 bytes fit in 128, their 120 bytes of UTF-8 and the rest
+  // of the card do not.
+  const std::string wide = "NOTE;CHARSET=Windows-1252:" + std::string(40, '\x80');
+  EXPECT_TRUE(
+      importText("BEGIN:VCARD\r\nFN:A\r\n" + wide + "\r\nEND:VCARD\r\n", 1024, 128).cards.empty());
+  EXPECT_EQ(importText("BEGIN:VCARD\r\nFN:A\r\nNOTE:" + std::string(40, 'x') + "\r\nEND:VCARD\r\n",
+                       1024, 128)
+                .cards.size(),
+            1u);
+}
+
 TEST(VCardFileReader, EmptyFileGivesNoCard) {
   const Imported got = importText("");
   EXPECT_TRUE(got.opened);
