@@ -5,6 +5,20 @@
 
 namespace orva_contacts {
 
+namespace {
+
+// The form of a resource name the store can hold (see DBHandler); a name of
+// any other form can only be refused.
+bool isResourceNameForm(const std::string& name) {
+  if (name.empty() || name.front() == '.' || name.back() == '~') return false;
+  for (char c : name) {
+    if (c == '/' || c == '\0') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void applyToCards(ORVA::APIRequest* request, ORVA::APIResponse* response, DBHandler& store,
                   CardOperation operation) {
   if (!orva_params::requireParams(request, response, __LINE__, {"user", "id"})) return;
@@ -28,6 +42,14 @@ void applyToCards(ORVA::APIRequest* request, ORVA::APIResponse* response, DBHand
     if (!ids[i].isConvertibleTo(Json::stringValue)) {
       orva_params::answerIncorrectParameter(response, __LINE__,
                                             "check type of id(array of strings)");
+      return;
+    }
+  }
+  // A malformed name would be refused; refusing it before the first store
+  // call keeps the names ahead of it from being done.
+  for (Json::ArrayIndex i = 0; i < ids.size(); ++i) {
+    if (!isResourceNameForm(ids[i].asString())) {
+      orva_params::answerError(response, orva_errors::kDeleteItems);
       return;
     }
   }

@@ -5,6 +5,7 @@
 // and trailer, stay within the size limit, and be valid UTF-8 without a
 // 2.1 encoding, whatever bytes and encodings the file held.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,28 +19,31 @@
 
 namespace {
 
-// The input's file: made once per fuzzing process, rewritten per input.
-const std::string& inputPath() {
-  static const std::string path = [] {
-    std::string pattern = "/tmp/orva-fuzz-import-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    ::close(fd);
-    return pattern;
+// The input's file: an anonymous memory file made once per fuzzing process
+// and rewritten per input, reached by its /proc path; nothing is left on disk.
+int inputFd() {
+  static const int fd = [] {
+    const int made = ::memfd_create("orva-fuzz-import", MFD_CLOEXEC);
+    if (made < 0) std::abort();
+    return made;
   }();
+  return fd;
+}
+
+const std::string& inputPath() {
+  static const std::string path = "/proc/self/fd/" + std::to_string(inputFd());
   return path;
 }
 
 void writeInput(const uint8_t* data, size_t size) {
-  const int fd = ::open(inputPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) std::abort();
+  const int fd = inputFd();
+  if (::ftruncate(fd, 0) != 0) std::abort();
   size_t done = 0;
   while (done < size) {
-    const ssize_t wrote = ::write(fd, data + done, size - done);
+    const ssize_t wrote = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
     if (wrote <= 0) std::abort();
     done += static_cast<size_t>(wrote);
   }
-  ::close(fd);
 }
 
 // What the line reader should give: the input split at LF, a last line

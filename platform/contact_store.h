@@ -17,10 +17,13 @@ class DBHandler {
   // The user's GUID, or "" when the store does not know the user.
   std::string GetGUID(std::string userName);
   // Sets the user up (an empty address book); afterwards GetGUID gives a GUID,
-  // unless the name is one the store refuses (empty, '/', NUL, leading '.',
-  // trailing '~').
+  // unless the name is one the store refuses (empty, '/', a control
+  // character, invalid UTF-8, a blank at either end, leading '.', trailing
+  // '~'): such a name stays an unknown user.
   void SetupUserBasicInfo(std::string userName);
-  // A fresh, unique resource name for a new card.
+  // A fresh, unique resource name for a new card. The store refuses, in every
+  // call, resource names that are empty, hold '/' or NUL, begin with '.' or
+  // end with '~'.
   std::string GetUUID();
   // Appends the user's cards to ids (resource names) and texts (vCard texts),
   // in resource-name order; returns their count, 0 for an unknown GUID.

@@ -26,7 +26,9 @@ bool readFlag(ORVA::APIRequest* request, ORVA::APIResponse* response, int line, 
 bool readPort(ORVA::APIRequest* request, ORVA::APIResponse* response, int line, const char* name,
               Json::Value& settings) {
   const Json::Value value = request->GetParam(name, Json::Value());
-  if (!value.isConvertibleTo(Json::intValue)) {
+  // Only a whole number is a port: jsoncpp would take true as 1 and cut
+  // 8080.9 down to 8080.
+  if (!value.isInt()) {
     orva_params::answerIncorrectParameter(response, line,
                                           (std::string("check type of ") + name + "(int)").c_str());
     return false;

@@ -1,8 +1,5 @@
 #include "appliance/base/appliance_root.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 namespace orva_root {
@@ -14,22 +11,16 @@ std::string applianceRoot() {
   return root;
 }
 
-std::string underRoot(const std::string& absolutePath) {
-  const std::string root = applianceRoot();
-  if (root == "/") return absolutePath;
-  if (!absolutePath.empty() && absolutePath[0] == '/') return root + absolutePath;
-  return root + "/" + absolutePath;
+std::string pathUnder(const std::string& root, const std::string& absolutePath) {
+  std::string base = root;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  if (base.empty()) return absolutePath;
+  if (!absolutePath.empty() && absolutePath[0] == '/') return base + absolutePath;
+  return base + "/" + absolutePath;
 }
 
-bool makeDirs(const std::string& path) {
-  if (path.empty()) return false;
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string prefix = slash == std::string::npos ? path : path.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+std::string underRoot(const std::string& absolutePath) {
+  return pathUnder(applianceRoot(), absolutePath);
 }
 
 }  // namespace orva_root

@@ -9,9 +9,10 @@ namespace orva_root {
 
 // ORVA_ROOT, or "/" when it is unset or empty; never ends in '/' unless "/".
 std::string applianceRoot();
-// An absolute appliance path ("/var/...") resolved under the root.
+// An absolute appliance path ("/var/...") resolved under the given root
+// (trailing slashes of root ignored; "/" or "" leaves the path as it is).
+std::string pathUnder(const std::string& root, const std::string& absolutePath);
+// The same under applianceRoot().
 std::string underRoot(const std::string& absolutePath);
-// Creates the directory and its parents (mode 0755); true when it exists after.
-bool makeDirs(const std::string& path);
 
 }  // namespace orva_root

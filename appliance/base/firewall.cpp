@@ -52,11 +52,11 @@ extern "C" int ORVAFwRuleHup(void) {
   }
 
   const std::string rulesDir = orva_root::underRoot(kRulesDir);
-  if (!orva_root::makeDirs(rulesDir) || !orva_file::writeAtomic(rulesDir + "/rules", rules)) {
+  if (!orva_file::makeFolders(rulesDir) || !orva_file::writeAtomic(rulesDir + "/rules", rules)) {
     return -1;
   }
   const std::string logDir = orva_root::underRoot(kLogDir);
-  orva_root::makeDirs(logDir);
+  orva_file::makeFolders(logDir);
   // The trace is best effort: the rules are in force whether or not it is written.
   orva_file::appendLine(logDir + "/firewall.log",
                         orva_file::utcStamp() + " reload files=" + std::to_string(names.size()) +

@@ -28,12 +28,6 @@ constexpr SeedFile kSeedFiles[] = {
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
 };
 
-std::string join(const std::string& root, const std::string& absolutePath) {
-  std::string base = root;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base == "/" ? absolutePath : base + absolutePath;
-}
-
 }  // namespace
 
 bool seedRoot(const std::string& root, const std::string& packageDir, std::string& error) {
@@ -41,13 +35,13 @@ bool seedRoot(const std::string& root, const std::string& packageDir, std::strin
     error = "no appliance root given";
     return false;
   }
-  const std::string logDir = join(root, "/var/log");
-  if (!makeDirs(logDir)) {
+  const std::string logDir = pathUnder(root, "/var/log");
+  if (!orva_file::makeFolders(logDir)) {
     error = "cannot create " + logDir;
     return false;
   }
   for (const SeedFile& file : kSeedFiles) {
-    const std::string target = join(root, file.target);
+    const std::string target = pathUnder(root, file.target);
     struct stat st {};
     // Whatever is there already (even something broken) is the owner's.
     if (::lstat(target.c_str(), &st) == 0) continue;
@@ -57,8 +51,8 @@ bool seedRoot(const std::string& root, const std::string& packageDir, std::strin
       error = "cannot read the package file " + source;
       return false;
     }
-    const std::string folder = target.substr(0, target.rfind('/'));
-    if (!makeDirs(folder) || !orva_file::writeAtomic(target, content, file.mode)) {
+    const std::string folder = orva_file::parentFolder(target);
+    if (!orva_file::makeFolders(folder) || !orva_file::writeAtomic(target, content, {file.mode})) {
       error = "cannot write " + target;
       return false;
     }

@@ -29,7 +29,7 @@ extern "C" int ErrorLog(const char* file, int line, int level, const char* forma
   }
 
   const std::string dir = orva_root::underRoot("/var/log");
-  orva_root::makeDirs(dir);
+  orva_file::makeFolders(dir);
   // One O_APPEND write a line keeps lines of concurrent requests whole.
   return orva_file::appendLine(dir + "/webapi.log", text) ? 0 : -1;
 }

@@ -18,7 +18,7 @@ void appendSystemLog(int priority, const char* format, va_list args) {
   char head[32];
   std::snprintf(head, sizeof head, " <%d> ", LOG_PRI(priority));
   const std::string dir = orva_root::underRoot("/var/log");
-  orva_root::makeDirs(dir);
+  orva_file::makeFolders(dir);
   orva_file::appendLine(dir + "/messages", orva_file::utcStamp() + head + message);
 }
 

@@ -3,42 +3,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "appliance/store/text_rules.h"
+
 namespace orva_store {
 
 namespace {
-
-bool isValidUtf8(const std::string& text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* end = p + text.size();
-  while (p < end) {
-    const unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    size_t length;
-    uint32_t point;
-    uint32_t least;
-    if ((c & 0xE0) == 0xC0) {
-      length = 2, point = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, point = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, point = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (static_cast<size_t>(end - p) < length) return false;
-    for (size_t i = 1; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      point = (point << 6) | (p[i] & 0x3F);
-    }
-    // Overlong forms, UTF-16 surrogates and points past U+10FFFF.
-    if (point < least || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return false;
-    p += length;
-  }
-  return true;
-}
 
 bool hasLoneCrOrLf(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
@@ -134,6 +103,9 @@ bool isBlank(const std::string& text) { return text.find_first_not_of(" \t") == 
 std::string cardTextRefusal(const std::string& text) {
   if (text.empty()) return "empty text";
   if (!isValidUtf8(text)) return "not valid UTF-8";
+  // A NUL would cut the text short for a C reader; the next edit would lose
+  // what follows it.
+  if (hasControlCharacter(text, "\t\r\n")) return "control character";
   if (hasLoneCrOrLf(text)) return "lone CR or LF";
   static const char kEnd[] = "END:VCARD\r\n";
   if (text.size() < sizeof(kEnd) - 1 ||

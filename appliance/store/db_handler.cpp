@@ -3,6 +3,9 @@
 // when the handle is destroyed, before the request is answered.
 #include <json/value.h>
 
+#include <set>
+#include <string>
+
 #include "appliance/store/book_reader.h"
 #include "appliance/store/card_check.h"
 #include "appliance/store/store_files.h"
@@ -16,7 +19,9 @@
 using orva_store::StoreLock;
 
 struct DBHandler::Impl {
-  orva_store::DirSync sync;
+  orva_store::FolderSync sync;
+  // Folders this handle already cleared of stale temporaries.
+  std::set<std::string> cleared;
 
   // With the lock held: the card's file path, "" when the GUID is unknown
   // or the resource name is not one the store accepts.
@@ -25,6 +30,8 @@ struct DBHandler::Impl {
     if (!orva_store::isSafeName(resourceName)) return "";
     const std::string owner = orva_store::userOfGuid(guid);
     if (owner.empty()) return "";
+    // A planted link in place of a folder of the book is never followed.
+    if (!orva_store::hasNoLinks(orva_store::bookDir(owner))) return "";
     if (user != nullptr) *user = owner;
     return orva_store::bookDir(owner) + "/" + resourceName;
   }
@@ -51,6 +58,7 @@ struct DBHandler::Impl {
         !orva_store::setupUser(user, sync)) {
       return false;
     }
+    orva_store::clearStaleTemps(book, cleared);
     return orva_store::writeFileAtomic(book, resourceName, text, sync);
   }
 };
@@ -61,7 +69,7 @@ DBHandler::~DBHandler() = default;
 
 std::string DBHandler::GetGUID(std::string userName) {
   try {
-    if (!orva_store::isSafeName(userName)) return "";
+    if (!orva_store::isSafeUserName(userName)) return "";
     StoreLock lock(StoreLock::kShared);
     return lock.held() ? orva_store::guidOfUser(userName) : "";
   } catch (...) {
@@ -71,7 +79,7 @@ std::string DBHandler::GetGUID(std::string userName) {
 
 void DBHandler::SetupUserBasicInfo(std::string userName) {
   try {
-    if (!orva_store::isSafeName(userName)) return;
+    if (!orva_store::isSafeUserName(userName)) return;
     if (!orva_store::ensureDirs(orva_store::collectionsDir(), impl_->sync)) return;
     StoreLock lock(StoreLock::kExclusive);
     if (lock.held()) orva_store::setupUser(userName, impl_->sync);
@@ -94,7 +102,7 @@ int DBHandler::GetCards(Json::Value& ids, Json::Value& texts, std::string guid) 
     StoreLock lock(StoreLock::kShared);
     if (!lock.held()) return 0;
     const std::string user = orva_store::userOfGuid(guid);
-    if (user.empty()) return 0;
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return 0;
     return orva_store::readBook(orva_store::bookDir(user), ids, texts);
   } catch (...) {
     return 0;
@@ -121,9 +129,19 @@ bool DBHandler::DelCard(std::string guid, std::string resourceName) {
   try {
     StoreLock lock(StoreLock::kExclusive);
     if (!lock.held()) return false;
-    const std::string path = impl_->cardPath(guid, resourceName);
-    return !path.empty() && orva_store::isRegularFile(path) &&
-           orva_store::removeFile(path, impl_->sync);
+    std::string user;
+    const std::string path = impl_->cardPath(guid, resourceName, &user);
+    if (path.empty() || !orva_store::isRegularFile(path) ||
+        !orva_store::removeFile(path, impl_->sync)) {
+      return false;
+    }
+    // No copy of a deleted card stays behind in the export folder.
+    const std::string dir = orva_store::exportDir(user);
+    const std::string copy = dir + "/" + resourceName + ".vcf";
+    if (orva_store::hasNoLinks(dir) && orva_store::entryExists(copy)) {
+      orva_store::removeFile(copy, impl_->sync);
+    }
+    return true;
   } catch (...) {
     return false;
   }
@@ -139,8 +157,9 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     std::string text;
     if (path.empty() || !orva_store::readWholeFile(path, text)) return false;
     const std::string dir = orva_store::exportDir(user);
-    return orva_store::ensureDirs(dir, impl_->sync) &&
-           orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+    if (!orva_store::ensureDirs(dir, impl_->sync)) return false;
+    orva_store::clearStaleTemps(dir, impl_->cleared);
+    return orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
   } catch (...) {
     return false;
   }

@@ -1,44 +1,41 @@
-// File primitives of the store: atomic, durable replacement of a file and
-// creation of folders, with the folder fsyncs gathered until the handle ends.
+// The store's use of the base library's file helpers, with the store's own
+// rules: files readable by the appliance's user only (0600), folders 0700,
+// no symbolic link followed inside the store's folders, and folder fsyncs
+// gathered on the handle's FolderSync until it ends.
 #pragma once
 
 #include <set>
 #include <string>
 
+#include "appliance/base/file_io.h"
+
 namespace orva_store {
 
-// Folders whose entries changed and still need an fsync. A rename or a new
-// folder is only durable once its parent folder is synced.
-class DirSync {
- public:
-  DirSync() = default;
-  ~DirSync() { flush(); }
-  DirSync(const DirSync&) = delete;
-  DirSync& operator=(const DirSync&) = delete;
+using orva_file::FolderSync;
 
-  void add(const std::string& dir);
-  // fsyncs every pending folder once; true when all of them synced.
-  bool flush() noexcept;
+// Creates the folder and any missing parents below the store's base folder.
+// False when a part below the base is a symbolic link or not a folder.
+bool ensureDirs(const std::string& path, FolderSync& sync);
 
- private:
-  std::set<std::string> pending_;
-};
-
-// Creates the folder and any missing parents (mode 0755); each parent that
-// gains an entry is queued on sync. True when the folder exists afterwards.
-bool ensureDirs(const std::string& path, DirSync& sync);
-
-// Writes data to dir/name through a temporary file in dir (name beginning
-// with '.'): write, fsync, rename over any earlier file. The folder is queued
-// on sync. On failure the earlier file is untouched and no temporary stays.
+// Writes data to dir/name atomically and durably (see orva_file::writeAtomic),
+// mode 0600 whatever the earlier file had.
 bool writeFileAtomic(const std::string& dir, const std::string& name, const std::string& data,
-                     DirSync& sync);
+                     FolderSync& sync);
 
-// Removes the file and queues its folder on sync.
-bool removeFile(const std::string& path, DirSync& sync);
+// Removes the file (never following a symbolic link) and queues its folder.
+bool removeFile(const std::string& path, FolderSync& sync);
 
-// Whole content of a regular file (symbolic links are not followed).
+// Whole content of a regular file; a symbolic link is not followed.
 bool readWholeFile(const std::string& path, std::string& out);
+
+// True when no part of path below the store's base folder is a symbolic link
+// or anything but a folder; parts that do not exist yet are fine.
+bool hasNoLinks(const std::string& path);
+
+// With the exclusive lock held: removes the temporaries that a killed writer
+// left in dir. cleared holds the folders already done by this handle, so that
+// an import of many cards scans each folder once.
+void clearStaleTemps(const std::string& dir, std::set<std::string>& cleared);
 
 // lstat of path: does anything stand there / is it a regular file.
 bool entryExists(const std::string& path);

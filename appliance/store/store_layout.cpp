@@ -1,6 +1,7 @@
 #include "appliance/store/store_layout.h"
 
 #include "appliance/base/appliance_root.h"
+#include "appliance/store/text_rules.h"
 
 namespace orva_store {
 
@@ -13,25 +14,25 @@ namespace {
 const char kVarDir[] = "/var/packages/Tessaro/var";
 }
 
-std::string collectionsDir() { return orva_root::underRoot(std::string(kVarDir) + "/collections"); }
+std::string storeBaseDir() { return orva_root::underRoot(kVarDir); }
+std::string collectionsDir() { return storeBaseDir() + "/collections"; }
 std::string lockPath() { return collectionsDir() + "/.Radicale.lock"; }
 std::string collectionRoot() { return collectionsDir() + "/collection-root"; }
 std::string userCollectionDir(const std::string& user) { return collectionRoot() + "/" + user; }
 std::string bookDir(const std::string& user) { return userCollectionDir(user) + "/" + kBookName; }
-std::string usersByNameDir() {
-  return orva_root::underRoot(std::string(kVarDir) + "/users/by-name");
-}
-std::string usersByGuidDir() {
-  return orva_root::underRoot(std::string(kVarDir) + "/users/by-guid");
-}
-std::string exportDir(const std::string& user) {
-  return orva_root::underRoot(std::string(kVarDir) + "/export/" + user);
-}
+std::string usersByNameDir() { return storeBaseDir() + "/users/by-name"; }
+std::string usersByGuidDir() { return storeBaseDir() + "/users/by-guid"; }
+std::string exportDir(const std::string& user) { return storeBaseDir() + "/export/" + user; }
 std::string storeLogPath() { return orva_root::underRoot("/var/log/store.log"); }
 
 bool isSafeName(const std::string& name) {
   if (name.empty() || name.front() == '.' || name.back() == '~') return false;
   return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+bool isSafeUserName(const std::string& name) {
+  if (!isSafeName(name) || !isValidUtf8(name) || hasControlCharacter(name)) return false;
+  return name.front() != ' ' && name.back() != ' ';
 }
 
 bool isGuidText(const std::string& guid) {

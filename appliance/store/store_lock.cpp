@@ -14,7 +14,7 @@ StoreLock::StoreLock(Mode mode) {
   // A fresh descriptor per lock: flock belongs to the open file, and a
   // descriptor kept across fork would share its lock with the child.
   const std::string path = lockPath();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   // The server may own the file; a read-only descriptor locks as well.
   if (fd_ < 0 && errno == EACCES) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return;

@@ -30,7 +30,7 @@ std::string printable(const std::string& text) {
 void logRefusal(const std::string& operation, const std::string& user, const std::string& resource,
                 const std::string& reason) {
   const std::string path = storeLogPath();
-  orva_root::makeDirs(path.substr(0, path.find_last_of('/')));
+  orva_file::makeFolders(orva_file::parentFolder(path));
   orva_file::appendLine(path, orva_file::utcStamp() + " refused " + operation +
                                   " user=" + printable(user) + " card=" + printable(resource) +
                                   ": " + printable(reason));

@@ -20,6 +20,6 @@ std::string userOfGuid(const std::string& guid);
 // With the exclusive lock held: creates the user's address book folder and
 // its properties (when missing) and the map entry (when missing). True when
 // the user has a GUID and a book afterwards.
-bool setupUser(const std::string& user, DirSync& sync);
+bool setupUser(const std::string& user, FolderSync& sync);
 
 }  // namespace orva_store

@@ -181,6 +181,18 @@ TEST_P(DeleteExportCards, WrongTypesAnswer901AndTouchNothing) {
   EXPECT_TRUE(exportedFiles().empty());
 }
 
+TEST_P(DeleteExportCards, AMalformedNameAnywhereStopsTheRequestBeforeTheFirstName) {
+  for (const char* bad : {"", "../card-b", "a/b", ".hidden", "card-c~"}) {
+    const ORVA::APIResponse response = call(request(array({"card-a", "card-b", bad})));
+    EXPECT_EQ(response.ErrorCode(), 1009) << bad;
+    EXPECT_EQ(response.ErrorDetail(), Json::Value("Fail to delete item(s) from DB"));
+  }
+  const ORVA::APIResponse nul = call(request(array({"card-a", std::string("card-b\0x", 8)})));
+  EXPECT_EQ(nul.ErrorCode(), 1009);
+  EXPECT_EQ(names(), all_);
+  EXPECT_TRUE(exportedFiles().empty());
+}
+
 TEST_P(DeleteExportCards, ScalarNamesGoToTheStoreAsText) {
   // jsoncpp turns numbers into text; the store decides about the name.
   const ORVA::APIResponse response = call(request(array({"card-a", 7})));

@@ -203,9 +203,10 @@ TEST_F(CommonSettingTest, SetWithNoStoredPortsWritesBothSectionsAndReloads) {
 }
 
 TEST_F(CommonSettingTest, SetConvertsParametersAsJsonDoes) {
-  // Numbers and null are convertible: a real port is stored as its integer,
-  // and the services file gets that integer's digits.
-  ASSERT_TRUE(set(request(1, Json::Value(), 9008.0, 9443.9)).IsSuccess()) << webapiLog();
+  // Numbers and null are convertible to flags; a port given as a whole
+  // real number is stored as its integer, and the services file gets that
+  // integer's digits.
+  ASSERT_TRUE(set(request(1, Json::Value(), 9008.0, 9443.0)).IsSuccess()) << webapiLog();
   const Json::Value stored = storedSettings();
   EXPECT_EQ(stored["EnableSSL"], true);
   EXPECT_EQ(stored["RedirectHTTPToHTTPS"], false);
@@ -242,6 +243,11 @@ TEST_F(CommonSettingTest, AParameterOfTheWrongTypeAnswers901BeforeAnythingIsWrit
       {request(true, true, 9008, array), "check type of SSLPort(int)"},
       {request(true, true, 4294967296.0, 9443), "check type of HTTPPort(int)"},
       {request(true, true, 9008, Json::Value(Json::UInt64(1) << 40)), "check type of SSLPort(int)"},
+      // Not taken as 1, 0 or a truncated number.
+      {request(true, true, true, 9443), "check type of HTTPPort(int)"},
+      {request(true, true, 9008, false), "check type of SSLPort(int)"},
+      {request(true, true, 9008, 9443.9), "check type of SSLPort(int)"},
+      {request(true, true, Json::Value(), 9443), "check type of HTTPPort(int)"},
   };
   for (const Case& c : cases) {
     const ORVA::APIResponse response = set(c.params);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "appliance/base/appliance_root.h"
+#include "appliance/base/file_io.h"
 
 namespace orva_host {
 
@@ -20,7 +21,7 @@ namespace {
 constexpr size_t kTokenBytes = 32;
 
 std::string dirUnder(const std::string& root) {
-  return (root == "/" ? std::string() : root) + "/etc/orva-webapi";
+  return orva_root::pathUnder(root, "/etc/orva-webapi");
 }
 
 bool randomHex(size_t bytes, std::string& hex) {
@@ -40,19 +41,6 @@ bool randomHex(size_t bytes, std::string& hex) {
   for (size_t i = 0; i < bytes; ++i) {
     hex.push_back(kDigits[buffer[i] >> 4]);
     hex.push_back(kDigits[buffer[i] & 0x0f]);
-  }
-  return true;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(wrote);
   }
   return true;
 }
@@ -87,16 +75,14 @@ ReadOutcome readToken(const std::string& path, std::string& token, std::string& 
     std::fprintf(stderr, "orva-webapi: %s was readable by others; now mode 0600\n", path.c_str());
     (void)::fchmod(fd, 0600);
   }
-  char buffer[512];
   std::string text;
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<size_t>(got));
-    if (text.size() > 4096) break;
-  }
+  // A token file is one line; anything much longer is not one.
+  const bool read = orva_file::readAll(fd, text, 4096);
   ::close(fd);
+  if (!read) {
+    error = path + " holds no valid token; remove it to make a new one";
+    return ReadOutcome::kFailed;
+  }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
     text.pop_back();
   }
@@ -108,44 +94,20 @@ ReadOutcome readToken(const std::string& path, std::string& token, std::string& 
   return ReadOutcome::kRead;
 }
 
-// Writes the token to a private temporary file and links it into place, so
-// that the file is never seen half written and a concurrent start that got
-// there first wins.
-bool createToken(const std::string& dir, const std::string& path, std::string& error) {
+// The file is never seen half written, and when two starts race, the one
+// that got there first wins (no replace).
+bool createToken(const std::string& path, std::string& error) {
   std::string token;
   if (!randomHex(kTokenBytes, token)) {
     error = std::string("no random bytes: ") + std::strerror(errno);
     return false;
   }
-  std::string suffix;
-  if (!randomHex(8, suffix)) {
-    error = std::string("no random bytes: ") + std::strerror(errno);
+  orva_file::WriteOptions options;
+  options.mode = 0600;
+  options.replace = false;
+  if (!orva_file::writeAtomic(path, token + "\n", options)) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
-  }
-  const std::string temp = dir + "/.token-" + suffix;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot create " + temp + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = writeAll(fd, token + "\n") && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written) {
-    error = "cannot write " + temp + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const int linked = ::link(temp.c_str(), path.c_str());
-  const int linkErrno = errno;
-  ::unlink(temp.c_str());
-  if (linked != 0 && linkErrno != EEXIST) {
-    error = "cannot create " + path + ": " + std::strerror(linkErrno);
-    return false;
-  }
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    (void)::fsync(dirFd);
-    ::close(dirFd);
   }
   return true;
 }
@@ -157,8 +119,8 @@ std::string tokenPath(const std::string& root) { return dirUnder(root) + "/token
 bool loadOrCreateToken(const std::string& root, std::string& token, std::string& error) {
   const std::string dir = dirUnder(root);
   const std::string path = tokenPath(root);
-  const std::string parent = (root == "/" ? std::string() : root) + "/etc";
-  if (!orva_root::makeDirs(parent) || (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)) {
+  if (!orva_file::makeFolders(orva_file::parentFolder(dir)) ||
+      (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)) {
     error = "cannot create " + dir + ": " + std::strerror(errno);
     return false;
   }
@@ -170,7 +132,7 @@ bool loadOrCreateToken(const std::string& root, std::string& token, std::string&
     case ReadOutcome::kMissing:
       break;
   }
-  if (!createToken(dir, path, error)) return false;
+  if (!createToken(path, error)) return false;
   return readToken(path, token, error) == ReadOutcome::kRead;
 }
 

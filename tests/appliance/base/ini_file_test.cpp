@@ -7,6 +7,7 @@
 #include <string>
 
 #include "appliance/base/appliance_root.h"
+#include "appliance/base/file_io.h"
 #include "platform/system_services.h"
 #include "tests/support/temp_root.h"
 
@@ -19,7 +20,7 @@ class IniFileTest : public ::testing::Test {
  protected:
   orva_test::TempRoot root;
   const std::string file = "/etc/test.ini";
-  void SetUp() override { ASSERT_TRUE(orva_root::makeDirs(root.at("/etc"))); }
+  void SetUp() override { ASSERT_TRUE(orva_file::makeFolders(root.at("/etc"))); }
   void put(const std::string& text) { ASSERT_TRUE(writeFile(root.at(file), text)); }
   std::string text() const { return readFile(root.at(file)); }
   int set(const char* section, const char* key, const char* value) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "appliance/base/appliance_root.h"
+#include "appliance/base/file_io.h"
 #include "platform/system_services.h"
 #include "tests/support/temp_root.h"
 
@@ -12,7 +13,7 @@ namespace {
 class ProgramExecTest : public ::testing::Test {
  protected:
   orva_test::TempRoot root;
-  void SetUp() override { ASSERT_TRUE(orva_root::makeDirs(root.at("/bin"))); }
+  void SetUp() override { ASSERT_TRUE(orva_file::makeFolders(root.at("/bin"))); }
   void program(const std::string& name, const std::string& body) {
     ASSERT_TRUE(orva_test::writeFile(root.at("/bin/" + name), "#!/bin/sh\n" + body + "\n"));
     ASSERT_EQ(::chmod(root.at("/bin/" + name).c_str(), 0755), 0);

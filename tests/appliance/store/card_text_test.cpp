@@ -79,7 +79,11 @@ std::vector<Case> refused() {
       {"parameter without name", with("TEL;=x:1\r\n"), "malformed parameter"},
       {"unterminated quote", with("ADR;LABEL=\"abc:;;x\r\n"), "malformed parameter value"},
       {"quote inside a bare value", with("TEL;TYPE=a\"b:1\r\n"), "malformed parameter value"},
-      {"control byte in a parameter", with("TEL;TYPE=a\x01:1\r\n"), "malformed parameter value"},
+      {"control byte in a parameter", with("TEL;TYPE=a\x01:1\r\n"), "control character"},
+      // A reader that stops at the NUL would drop the rest of the note.
+      {"NUL in a value", with(std::string("NOTE:before\0after\r\n", 19)), "control character"},
+      {"escape in a value", with("NOTE:a\x1b[31m\r\n"), "control character"},
+      {"DEL in a value", with("NOTE:a\x7f\r\n"), "control character"},
       {"quoted-printable", with("NOTE;ENCODING=QUOTED-PRINTABLE:a=3Db\r\n"),
        "line 4 uses ENCODING=QUOTED-PRINTABLE"},
       {"quoted-printable any case", with("NOTE;encoding=Quoted-Printable:a\r\n"),

@@ -138,7 +138,13 @@ TEST_F(StoreCallsTest, AddStoresByteForByteAndRefusesATakenName) {
   EXPECT_EQ(filesUnder(book("alice")), (std::set<std::string>{".Radicale.props", "c1"}));
   struct stat st {};
   ASSERT_EQ(::stat((book("alice") + "/c1").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  // Address books are the appliance user's alone.
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (const std::string& folder :
+       {book("alice"), root_.at("/var/packages/Tessaro/var/users/by-name")}) {
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+  }
 }
 
 TEST_F(StoreCallsTest, GetCardsAppendsInNameOrder) {
@@ -220,6 +226,14 @@ TEST_F(StoreCallsTest, ExportWritesAndReplacesTheVcfFile) {
   ASSERT_TRUE(store_.AddCard(guid, longName, card("long")));
   EXPECT_FALSE(store_.ExportData(guid, longName));
   EXPECT_EQ(filesUnder(exportDir), (std::set<std::string>{"c1.vcf"}));
+  struct stat st {};
+  ASSERT_EQ(::stat((exportDir + "/c1.vcf").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(exportDir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A deleted card leaves no copy behind.
+  EXPECT_TRUE(store_.DelCard(guid, "c1"));
+  EXPECT_TRUE(filesUnder(exportDir).empty());
 }
 
 TEST_F(StoreCallsTest, EveryCardCallIsFalseForAnUnknownGuid) {

@@ -49,10 +49,20 @@ std::vector<string> hostileNames() {
           "./a"};
 }
 
+// Names that would be real folders, but that no user could type or see.
+std::vector<string> hostileUserNames() {
+  std::vector<string> names = hostileNames();
+  for (const char* name : {"a\tb", "line\nbreak", "bell\a", "del\x7f", "esc\x1b[0m", "bad\xC3(utf8",
+                           "\xC0\xAFoverlong", "\xED\xA0\x80surrogate", " alice", "alice ", " "}) {
+    names.emplace_back(name);
+  }
+  return names;
+}
+
 TEST(StoreNamesTest, HostileUserNamesAreUnknownAndNeverSetUp) {
   orva_test::TempRoot root;
   DBHandler store;
-  for (const string& name : hostileNames()) {
+  for (const string& name : hostileUserNames()) {
     SCOPED_TRACE(name);
     store.SetupUserBasicInfo(name);
     EXPECT_EQ(store.GetGUID(name), "");
