@@ -22,9 +22,9 @@ constexpr const char* kFilePrefix = "upload-";
 // The folder exists as a real folder of ours with mode 0700; a symbolic link
 // or someone else's folder in its place is refused.
 bool ensurePrivateFolder(const std::string& folder, std::string& error) {
-  const size_t slash = folder.rfind('/');
-  if (!orva_root::makeDirs(folder.substr(0, slash))) {
-    error = "cannot create " + folder.substr(0, slash);
+  const std::string parent = orva_file::parentFolder(folder);
+  if (!orva_file::makeFolders(parent)) {
+    error = "cannot create " + parent;
     return false;
   }
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
