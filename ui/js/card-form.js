@@ -1,0 +1,355 @@
+// The form of one card. It keeps the record as the module listed it and, on
+// save, changes only what the person edited: every member the form does not
+// show, or that was left alone, goes back exactly as it came.
+import { el, field, clear, showStatus, hideStatus } from './dom.js';
+import { clone, emptyRecord, displayName } from './record.js';
+import {
+  ADDRESS_PARTS, splitAddress, joinAddress, unescapeComponent, escapeComponent,
+} from './address.js';
+
+// Members of "name" in the order a person reads them; others found in a
+// record are shown after these, under their own key.
+const NAME_PARTS = [
+  ['prefix', 'Name prefix'],
+  ['given_name', 'Given name'],
+  ['additional_name', 'Additional names'],
+  ['family_name', 'Family name'],
+  ['suffix', 'Name suffix'],
+];
+const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
+
+const ENTRY_KINDS = [
+  { key: 'tel', title: 'Phones', one: 'Phone', property: 'TEL', inputType: 'tel',
+    typeHint: 'e.g. CELL, WORK, HOME, VOICE, FAX' },
+  { key: 'mail', title: 'E-mail addresses', one: 'E-mail', property: 'EMAIL', inputType: 'email',
+    typeHint: 'e.g. INTERNET, WORK, HOME, PREF' },
+  { key: 'adr', title: 'Addresses', one: 'Address', property: 'ADR', address: true,
+    typeHint: 'e.g. WORK, HOME, POSTAL' },
+  { key: 'url', title: 'Web addresses', one: 'Web address', property: 'URL', inputType: 'url',
+    typeHint: 'e.g. WORK, HOME' },
+];
+
+function isObject(value) {
+  return value !== null && typeof value === 'object' && !Array.isArray(value);
+}
+
+function textOf(value) {
+  return typeof value === 'string' ? value : '';
+}
+
+function typesText(entry) {
+  return Array.isArray(entry.type) ? entry.type.filter((t) => typeof t === 'string').join(', ') : '';
+}
+
+function parseTypes(textValue) {
+  return textValue.split(',').map((t) => t.trim()).filter(Boolean);
+}
+
+// The label a person gave the entry; an ungrouped property's own name
+// ("TEL", "EMAIL", ...) is no label of theirs.
+function labelText(entry, property) {
+  const label = entry.cust_name;
+  return typeof label === 'string' && label !== property ? label : '';
+}
+
+function humanise(key) {
+  const words = key.replace(/_/g, ' ');
+  return words.charAt(0).toUpperCase() + words.slice(1);
+}
+
+// Sets record[path[0]][path[1]]... = value, making the objects on the way.
+function setPath(record, path, value) {
+  let holder = record;
+  for (const key of path.slice(0, -1)) {
+    if (!isObject(holder[key])) holder[key] = {};
+    holder = holder[key];
+  }
+  holder[path[path.length - 1]] = value;
+}
+
+function getPath(record, path) {
+  let value = record;
+  for (const key of path) value = isObject(value) ? value[key] : undefined;
+  return value;
+}
+
+export class CardForm {
+  // options: {record (null for a new card), onSave(record) -> Promise, onClose()}
+  constructor(container, options) {
+    this.container = container;
+    this.isNew = !options.record;
+    this.original = this.isNew ? emptyRecord() : clone(options.record);
+    this.onSave = options.onSave;
+    this.onClose = options.onClose;
+    this.scalars = [];
+    this.lists = {};
+    this.render();
+  }
+
+  get cardId() {
+    return this.isNew ? null : this.original.id;
+  }
+
+  render() {
+    clear(this.container);
+    const title = this.isNew ? 'New card' : `Edit card: ${displayName(this.original)}`;
+    this.status = el('div', { class: 'status', 'aria-live': 'polite', hidden: true });
+    this.form = el('form', { class: 'card-form', novalidate: true, 'aria-labelledby': 'card-form-title' },
+      el('h3', { id: 'card-form-title' }, title),
+      this.renderName(),
+      this.renderCompany(),
+      ...ENTRY_KINDS.map((kind) => this.renderEntries(kind)),
+      this.renderOthers(),
+      el('div', { class: 'buttons sticky' },
+        el('button', { type: 'submit', class: 'primary' }, this.isNew ? 'Add card' : 'Save card'),
+        el('button', { type: 'button', onclick: () => this.onClose() }, 'Cancel')),
+      this.status);
+    this.form.addEventListener('submit', (event) => {
+      event.preventDefault();
+      this.save();
+    });
+    this.form.addEventListener('keydown', (event) => {
+      if (event.key === 'Escape') {
+        event.preventDefault();
+        this.onClose();
+      }
+    });
+    this.container.append(this.form);
+  }
+
+  focusFirst() {
+    const first = this.form.querySelector('input, textarea');
+    if (first) first.focus();
+  }
+
+  // A text input bound to a member at path; only an edit changes the record.
+  scalar(path, labelText_, { multiline = false, hint, placeholder, inputType = 'text' } = {}) {
+    const initial = textOf(getPath(this.original, path));
+    const input = multiline
+      ? el('textarea', { rows: 3 })
+      : el('input', { type: inputType, autocomplete: 'off', placeholder });
+    input.value = initial;
+    input.dataset.member = path.join('.');
+    this.scalars.push({ path, input, initial });
+    return field(labelText_, input, hint).wrap;
+  }
+
+  renderName() {
+    const name = isObject(this.original.name) ? this.original.name : {};
+    const known = NAME_PARTS.filter(([key]) => NAME_PARTS_ALWAYS.has(key) || typeof name[key] === 'string');
+    const knownKeys = new Set(NAME_PARTS.map(([key]) => key));
+    const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && typeof name[key] === 'string');
+    const fields = [
+      ...known.map(([key, label]) => this.scalar(['name', key], label)),
+      ...extra.map((key) => this.scalar(['name', key], humanise(key))),
+    ];
+    if (typeof this.original.fn === 'string') {
+      fields.push(this.scalar(['fn'], 'Shown name', { hint: 'The name as the card shows it' }));
+    }
+    return el('fieldset', { class: 'grid' }, el('legend', {}, 'Name'), fields);
+  }
+
+  renderCompany() {
+    return el('fieldset', { class: 'grid' }, el('legend', {}, 'Organisation'),
+      this.scalar(['company', 'org'], 'Organisation'),
+      this.scalar(['company', 'title'], 'Title'));
+  }
+
+  renderOthers() {
+    return el('fieldset', {}, el('legend', {}, 'More'),
+      this.scalar(['bday'], 'Birthday', { placeholder: 'YYYY-MM-DD', hint: 'For example 1984-03-21' }),
+      this.scalar(['note'], 'Note', { multiline: true }));
+  }
+
+  renderEntries(kind) {
+    const original = Array.isArray(this.original[kind.key]) ? this.original[kind.key] : [];
+    const rowsNode = el('div', { class: 'entries' });
+    const list = { kind, rows: [], rowsNode, originalLength: original.length };
+    this.lists[kind.key] = list;
+    original.forEach((entry) => {
+      // Elements the page cannot show are kept in their place untouched.
+      if (isObject(entry)) this.addRow(list, entry);
+      else list.rows.push({ orig: entry, opaque: true });
+    });
+    const addButton = el('button', {
+      type: 'button', class: 'add',
+      onclick: () => {
+        const row = this.addRow(list, null);
+        row.focusTarget.focus();
+      },
+    }, `Add ${kind.one.toLowerCase()}`);
+    return el('fieldset', { class: `entries-set entries-${kind.key}` },
+      el('legend', {}, kind.title), rowsNode, addButton);
+  }
+
+  addRow(list, entry) {
+    const { kind } = list;
+    const orig = entry ? clone(entry) : null;
+    const base = orig || {};
+    const number = list.rows.filter((r) => !r.opaque).length + 1;
+    const row = { orig, opaque: false, removed: false };
+    const rowNode = el('div', { class: 'entry', role: 'group', 'aria-label': `${kind.one} ${number}` });
+
+    if (kind.address) {
+      const raw = textOf(base.data);
+      row.rawParts = splitAddress(raw);
+      row.partInputs = [];
+      row.partInitial = [];
+      const grid = el('div', { class: 'grid address' });
+      for (const part of ADDRESS_PARTS) {
+        const shown = unescapeComponent(row.rawParts[part.index]);
+        const input = el('input', { type: 'text', autocomplete: 'off' });
+        input.value = shown;
+        input.dataset.part = part.key;
+        row.partInputs[part.index] = input;
+        row.partInitial[part.index] = shown;
+        grid.append(field(part.label, input).wrap);
+      }
+      rowNode.append(grid);
+      row.focusTarget = row.partInputs[2];
+    } else {
+      const input = el('input', { type: kind.inputType, autocomplete: 'off', class: 'data' });
+      input.value = textOf(base.data);
+      row.dataInput = input;
+      row.dataInitial = input.value;
+      rowNode.append(field(kind.one, input).wrap);
+      row.focusTarget = input;
+    }
+
+    row.typesInput = el('input', { type: 'text', autocomplete: 'off', class: 'types' });
+    row.typesInput.value = typesText(base);
+    row.typesInitial = row.typesInput.value;
+    row.labelInput = el('input', { type: 'text', autocomplete: 'off', class: 'label' });
+    row.labelInput.value = labelText(base, kind.property);
+    row.labelInitial = row.labelInput.value;
+
+    const remove = el('button', {
+      type: 'button', class: 'remove',
+      'aria-label': `Remove ${kind.one.toLowerCase()} ${number}`,
+      onclick: () => {
+        row.removed = true;
+        rowNode.remove();
+        const next = list.rowsNode.querySelector('input');
+        if (next) next.focus();
+      },
+    }, 'Remove');
+    rowNode.append(el('div', { class: 'grid small' },
+      field('Types', row.typesInput, kind.typeHint).wrap,
+      field('Label', row.labelInput).wrap,
+      el('div', { class: 'field end' }, remove)));
+    list.rows.push(row);
+    list.rowsNode.append(rowNode);
+    return row;
+  }
+
+  // The entry of a row as it is now: the original entry untouched when
+  // nothing of it was edited; null when the row holds no value.
+  rowEntry(row, kind) {
+    if (row.opaque) return { entry: row.orig, changed: false };
+    let changed = row.orig === null;
+    const entry = row.orig ? clone(row.orig) : {};
+
+    let data;
+    if (kind.address) {
+      const parts = row.rawParts.slice();
+      let edited = false;
+      for (const [index, input] of row.partInputs.entries()) {
+        if (!input) continue;
+        if (input.value !== row.partInitial[index]) {
+          parts[index] = escapeComponent(input.value);
+          edited = true;
+        }
+      }
+      data = edited ? joinAddress(parts) : textOf(entry.data);
+      if (edited) {
+        entry.data = data;
+        changed = true;
+      }
+      if (row.partInputs.every((input) => !input || input.value.trim() === '')) data = '';
+    } else {
+      data = row.dataInput.value;
+      if (data !== row.dataInitial) {
+        data = data.trim();
+        entry.data = data;
+        changed = true;
+      }
+    }
+    if (data.trim() === '') return { entry: null, changed: true };
+    if (row.orig === null) entry.data = data;
+
+    if (row.typesInput.value !== row.typesInitial) {
+      const types = parseTypes(row.typesInput.value);
+      if (types.length) entry.type = types;
+      else delete entry.type;
+      changed = true;
+    }
+    if (row.labelInput.value !== row.labelInitial) {
+      const label = row.labelInput.value.trim();
+      entry.cust_name = label || null;
+      changed = true;
+    }
+    return { entry, changed };
+  }
+
+  // The record to send: the listed record with the edits applied.
+  collect() {
+    const record = clone(this.original);
+    for (const { path, input, initial } of this.scalars) {
+      if (input.value === initial) continue;
+      // A birthday left empty on a card that had none stays absent.
+      if (path.length === 1 && path[0] === 'bday' && input.value.trim() === ''
+          && getPath(this.original, path) === undefined) continue;
+      setPath(record, path, path[0] === 'note' ? input.value : input.value.trim());
+    }
+    for (const list of Object.values(this.lists)) {
+      let changed = list.rows.some((row) => row.removed);
+      const entries = [];
+      for (const row of list.rows) {
+        if (row.removed) continue;
+        const { entry, changed: rowChanged } = this.rowEntry(row, list.kind);
+        changed = changed || rowChanged;
+        if (entry !== null) entries.push(entry);
+      }
+      if (!changed) continue;
+      const key = list.kind.key;
+      // "adr" and "url" are absent from a record without them; keep it so.
+      if (entries.length === 0 && !(key in this.original) && (key === 'adr' || key === 'url')) continue;
+      record[key] = entries;
+    }
+    if (!this.isNew) record.resource_name = this.original.id;
+    return record;
+  }
+
+  problems(record) {
+    const nameParts = isObject(record.name) ? Object.values(record.name) : [];
+    const hasName = nameParts.some((part) => typeof part === 'string' && part.trim() !== '')
+      || textOf(record.fn).trim() !== ''
+      || textOf(getPath(record, ['company', 'org'])).trim() !== '';
+    return hasName ? [] : ['Give the card a name or an organisation.'];
+  }
+
+  async save() {
+    const record = this.collect();
+    const problems = this.problems(record);
+    if (problems.length) {
+      showStatus(this.status, 'error', ...problems);
+      this.focusFirst();
+      return;
+    }
+    hideStatus(this.status);
+    const buttons = this.form.querySelectorAll('button');
+    for (const button of buttons) button.disabled = true;
+    try {
+      await this.onSave(record, this);
+    } catch (error) {
+      showStatus(this.status, 'error', error.message);
+    } finally {
+      for (const button of buttons) button.disabled = false;
+    }
+  }
+
+  showError(message) {
+    showStatus(this.status, 'error', message);
+  }
+}
+

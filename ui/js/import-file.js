@@ -1,0 +1,104 @@
+// Import of a .vcf file chosen from the computer: the upload, then the
+// server's work, with the book's count before and after.
+import { callWithFile, CONTACTS_API } from './api.js';
+import { describeError } from './error-texts.js';
+import { showStatus } from './dom.js';
+
+const POLL_MS = 1000;
+
+// The cards the file holds, counted the way the import reads it: lines that
+// begin with the marker, in that letter case.
+export function countCardsInText(text) {
+  let cards = 0;
+  for (const line of text.split('\n')) if (line.startsWith('BEGIN:VCARD')) cards += 1;
+  return cards;
+}
+
+function plural(n, one, many) {
+  return `${n} ${n === 1 ? one : many}`;
+}
+
+// options: {user, file, status (region), countBook() -> Promise<number>}
+export async function runImport({ user, file, status, countBook }) {
+  const box = document.getElementById('import-progress');
+  const bar = document.getElementById('import-bar');
+  const label = document.getElementById('import-label');
+  const setProgress = (text, value, max) => {
+    label.textContent = text;
+    if (max > 0) {
+      bar.max = max;
+      bar.value = Math.min(value, max);
+    } else {
+      bar.removeAttribute('value');
+    }
+  };
+
+  let before;
+  let inFile = 0;
+  try {
+    before = await countBook();
+    inFile = countCardsInText(await file.text());
+  } catch (error) {
+    showStatus(status, 'error', `The import did not start: ${describeError(error)}`);
+    return;
+  }
+
+  box.hidden = false;
+  setProgress(`Sending ${file.name}…`, 0, 0);
+  let serverWorking = false;
+  let stored = 0;
+  let polling = false;
+  // The store takes the cards one by one: the count of the book shows how
+  // far the server has got.
+  const poll = setInterval(async () => {
+    if (!serverWorking || polling) return;
+    polling = true;
+    try {
+      stored = Math.max(stored, (await countBook()) - before);
+      if (serverWorking) setProgress(`Importing ${file.name}: ${stored} of ${inFile} cards stored…`, stored, inFile);
+    } catch {
+      // The final count below reports the outcome.
+    } finally {
+      polling = false;
+    }
+  }, POLL_MS);
+
+  let failure = null;
+  try {
+    await callWithFile(CONTACTS_API, 'import_cards', { user }, file, (sent, total) => {
+      if (sent < total) {
+        setProgress(`Sending ${file.name}: ${Math.round((100 * sent) / total)}%`, sent, total);
+      } else {
+        serverWorking = true;
+        setProgress(`Importing ${file.name}: the server is storing ${plural(inFile, 'card', 'cards')}…`, 0, inFile);
+      }
+    });
+  } catch (error) {
+    failure = error;
+  } finally {
+    serverWorking = false;
+    clearInterval(poll);
+  }
+
+  let after = null;
+  try {
+    after = await countBook();
+  } catch {
+    after = null;
+  }
+  box.hidden = true;
+
+  const counts = after === null
+    ? `The book held ${plural(before, 'card', 'cards')} before; its count now could not be read.`
+    : `The book held ${plural(before, 'card', 'cards')} before and holds ${plural(after, 'card', 'cards')} now.`;
+  if (failure) {
+    showStatus(status, 'error', `The import of ${file.name} failed: ${describeError(failure)}`, counts);
+    return;
+  }
+  const added = after === null ? null : after - before;
+  const lines = [`Imported ${file.name}: ${added === null ? '' : `${plural(added, 'card', 'cards')} added. `}${counts}`];
+  if (added !== null && added < inFile) {
+    lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${inFile - added}.`);
+  }
+  showStatus(status, added !== null && added < inFile ? 'error' : 'ok', ...lines);
+}

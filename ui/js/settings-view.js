@@ -1,0 +1,147 @@
+// The server settings page: filled by "get", saved by "set".
+import { callApi, COMMON_API } from './api.js';
+import { describeError } from './error-texts.js';
+import { showStatus, hideStatus } from './dom.js';
+
+const PORT_FIELDS = [
+  { key: 'HTTPPort', label: 'HTTP port' },
+  { key: 'SSLPort', label: 'HTTPS port' },
+];
+
+// What a failed save means, naming the setting at fault. changed tells which
+// ports differ from the stored ones (the firewall steps touch only those).
+function explainSetError(code, sent, changed) {
+  const changedPorts = PORT_FIELDS.filter((f) => changed[f.key]).map((f) => `${f.label} (${sent[f.key]})`);
+  const portsText = changedPorts.length ? changedPorts.join(' and ') : 'the ports';
+  switch (code) {
+    case 900:
+      return { text: 'A setting was missing from the request: SSL, the redirect, the HTTP port and the HTTPS port are all needed. Nothing was changed.' };
+    case 1000:
+      return { text: 'The server\'s configuration file could not be read, so the settings (SSL, redirect, HTTP and HTTPS ports) could not be checked or shown. Check the configuration file on the appliance.' };
+    case 1001:
+      return { text: `The settings could not be written into the server's configuration file: SSL, the redirect and the ports were not stored (the firewall already has ${portsText}).` };
+    case 1002:
+      return { field: 'HTTPPort', text: `The HTTP port ${sent.HTTPPort} cannot be used: it is reserved by the appliance, used by another service or outside 1–65535. Choose another HTTP port. Nothing was changed.` };
+    case 1003:
+      return { field: 'SSLPort', text: `The HTTPS port ${sent.SSLPort} cannot be used: it is reserved by the appliance, used by another service or outside 1–65535. Choose another HTTPS port. Nothing was changed.` };
+    case 1004:
+      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The new ${portsText} could not be written into the firewall's service definition. The settings were not stored.` };
+    case 1005:
+      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The firewall was not reloaded after the change of ${portsText}: the new ports are written but not yet open. The settings were not stored.` };
+    case 1006:
+      return { text: 'The settings (SSL, redirect, HTTP and HTTPS ports) were stored, but the server\'s own configuration could not be regenerated from them: the server still runs with its old settings.' };
+    case 1007:
+      return { text: 'The settings (SSL, redirect, HTTP and HTTPS ports) were stored and the server\'s configuration regenerated, but the server could not be restarted with them.' };
+    default:
+      return { text: 'The settings could not be saved.' };
+  }
+}
+
+// A whole number, as the module stores ports; null for anything else.
+function parsePort(text) {
+  const trimmed = text.trim();
+  return /^\d{1,5}$/.test(trimmed) ? Number(trimmed) : null;
+}
+
+export function setUpSettings() {
+  const form = document.getElementById('settings-form');
+  const ssl = document.getElementById('EnableSSL');
+  const redirect = document.getElementById('RedirectHTTPToHTTPS');
+  const status = document.getElementById('settings-status');
+  const saveButton = document.getElementById('settings-save');
+  const ports = Object.fromEntries(PORT_FIELDS.map((f) => [f.key, document.getElementById(f.key)]));
+  let stored = null;
+
+  function markField(key, message) {
+    const input = ports[key];
+    const note = document.getElementById(`${key}-error`);
+    if (message) {
+      input.setAttribute('aria-invalid', 'true');
+      note.textContent = message;
+      note.hidden = false;
+    } else {
+      input.removeAttribute('aria-invalid');
+      note.textContent = '';
+      note.hidden = true;
+    }
+  }
+
+  function clearMarks() {
+    for (const f of PORT_FIELDS) markField(f.key, '');
+  }
+
+  function fill(settings) {
+    stored = settings || {};
+    ssl.checked = stored.EnableSSL === true;
+    redirect.checked = stored.RedirectHTTPToHTTPS === true;
+    for (const f of PORT_FIELDS) {
+      const value = stored[f.key];
+      ports[f.key].value = value === undefined || value === null ? '' : String(value);
+    }
+  }
+
+  async function load() {
+    clearMarks();
+    hideStatus(status);
+    try {
+      const data = await callApi(COMMON_API, 'get');
+      fill(data && data.common);
+    } catch (error) {
+      showStatus(status, 'error', `The settings could not be read: ${describeError(error)}`);
+    }
+  }
+
+  async function save() {
+    clearMarks();
+    hideStatus(status);
+    const sent = { EnableSSL: ssl.checked, RedirectHTTPToHTTPS: redirect.checked };
+    let firstBad = null;
+    for (const f of PORT_FIELDS) {
+      const port = parsePort(ports[f.key].value);
+      if (port === null || port < 1 || port > 65535) {
+        markField(f.key, `The ${f.label} must be a whole number from 1 to 65535.`);
+        firstBad = firstBad || f.key;
+      }
+      sent[f.key] = port;
+    }
+    if (!firstBad && sent.HTTPPort === sent.SSLPort) {
+      markField('SSLPort', 'The HTTPS port must differ from the HTTP port.');
+      firstBad = 'SSLPort';
+    }
+    if (firstBad) {
+      showStatus(status, 'error', 'Nothing was saved: correct the marked field.');
+      ports[firstBad].focus();
+      return;
+    }
+    const changed = {
+      HTTPPort: !stored || String(stored.HTTPPort) !== String(sent.HTTPPort),
+      SSLPort: !stored || String(stored.SSLPort) !== String(sent.SSLPort),
+    };
+    saveButton.disabled = true;
+    showStatus(status, 'info', 'Saving and restarting the server…');
+    try {
+      const data = await callApi(COMMON_API, 'set', sent);
+      fill(data && data.common);
+      showStatus(status, 'ok', 'Saved. The server was restarted with these settings.');
+    } catch (error) {
+      const explanation = typeof error.code === 'number' && error.code >= 900
+        ? explainSetError(error.code, sent, changed) : { text: '' };
+      if (explanation.field) {
+        markField(explanation.field, explanation.text);
+        ports[explanation.field].focus();
+      }
+      const lines = [explanation.text, describeError(error)].filter(Boolean);
+      showStatus(status, 'error', ...lines);
+    } finally {
+      saveButton.disabled = false;
+    }
+  }
+
+  form.addEventListener('submit', (event) => {
+    event.preventDefault();
+    save();
+  });
+  document.getElementById('settings-reload').addEventListener('click', load);
+
+  return { load };
+}
