@@ -11,6 +11,7 @@ packages=(
   python3 valgrind curl
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
   python3-vobject
+  chromium
 )
 
 missing=()

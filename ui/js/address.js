@@ -15,7 +15,8 @@ export const ADDRESS_PARTS = [
 const COMPONENTS = 7;
 
 // Splits at every ';' that no backslash escapes; text past the seventh
-// component stays with the country, so nothing of the value is dropped.
+// component stays with the country, so nothing of the value is dropped. A
+// value without any ';' is free text, which the writer puts in the street.
 export function splitAddress(value) {
   const parts = [];
   let current = '';
@@ -32,6 +33,7 @@ export function splitAddress(value) {
     }
   }
   parts.push(current);
+  if (parts.length === 1) return ['', '', current, '', '', '', ''];
   while (parts.length < COMPONENTS) parts.push('');
   return parts;
 }

@@ -219,9 +219,13 @@ export class CardForm {
     row.typesInput = el('input', { type: 'text', autocomplete: 'off', class: 'types' });
     row.typesInput.value = typesText(base);
     row.typesInitial = row.typesInput.value;
-    row.labelInput = el('input', { type: 'text', autocomplete: 'off', class: 'label' });
-    row.labelInput.value = labelText(base, kind.property);
-    row.labelInitial = row.labelInput.value;
+    // The writer takes a label from the card's own label line, not from the
+    // record, so a label is shown as the card has it and cannot be edited.
+    const label = labelText(base, kind.property);
+    const labelField = label
+      ? field('Label', el('input', { type: 'text', class: 'label', readOnly: true, value: label }),
+        'Kept as the card has it').wrap
+      : null;
 
     const remove = el('button', {
       type: 'button', class: 'remove',
@@ -235,7 +239,7 @@ export class CardForm {
     }, 'Remove');
     rowNode.append(el('div', { class: 'grid small' },
       field('Types', row.typesInput, kind.typeHint).wrap,
-      field('Label', row.labelInput).wrap,
+      labelField,
       el('div', { class: 'field end' }, remove)));
     list.rows.push(row);
     list.rowsNode.append(rowNode);
@@ -281,11 +285,6 @@ export class CardForm {
       const types = parseTypes(row.typesInput.value);
       if (types.length) entry.type = types;
       else delete entry.type;
-      changed = true;
-    }
-    if (row.labelInput.value !== row.labelInitial) {
-      const label = row.labelInput.value.trim();
-      entry.cust_name = label || null;
       changed = true;
     }
     return { entry, changed };

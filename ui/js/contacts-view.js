@@ -157,14 +157,15 @@ export function setUpContacts() {
           return;
         }
         closeForm();
-        showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         await refreshWithTotal();
+        showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
       },
     });
     renderList();
     state.form.focusFirst();
-    editorPane.scrollIntoView({ block: 'nearest' });
+    const top = editorPane.getBoundingClientRect().top;
+    if (top < 0 || top > window.innerHeight - 80) editorPane.scrollIntoView({ block: 'start' });
   }
 
   function pickedCards() {
@@ -188,15 +189,17 @@ export function setUpContacts() {
     const cards = pickedCards();
     if (cards.length === 0) return;
     if (!(await confirmDelete(cards))) return;
+    let failure = null;
     try {
       await callApi(CONTACTS_API, 'delete_cards', { user: state.user, id: cards.map((card) => card.id) });
-      showStatus(status, 'ok', `Deleted ${cards.length} ${cards.length === 1 ? 'card' : 'cards'}.`);
     } catch (error) {
-      showError(error, 'The cards were not all deleted');
+      failure = error;
     }
     if (state.form && cards.some((card) => card.id === state.form.cardId)) closeForm();
     for (const card of cards) state.selected.delete(card.id);
     await refreshWithTotal();
+    if (failure) showError(failure, 'The cards were not all deleted');
+    else showStatus(status, 'ok', `Deleted ${cards.length} ${cards.length === 1 ? 'card' : 'cards'}.`);
     search.focus();
   }
 

@@ -1,0 +1,144 @@
+// Runs the real host on a fresh appliance root and a free port, and Debian's
+// Chromium headless against it. Nothing here downloads a browser.
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+// From the test runner's install folder when it names one, else from
+// tests/ui/node_modules (`npm ci` there).
+const { chromium } = process.env.ORVA_UI_NODE_MODULES
+  ? await import(pathToFileURL(path.join(process.env.ORVA_UI_NODE_MODULES, 'playwright-core/index.mjs')))
+  : await import('playwright-core');
+
+export const CONTACTS = 'ORVA.ContactAndCalendar.Contacts';
+export const COMMON = 'ORVA.ContactAndCalendar.Common';
+
+const BIN_DIR = process.env.ORVA_BIN_DIR || path.resolve(import.meta.dirname, '../../build/bin');
+const HOST = path.join(BIN_DIR, 'orva-webapi');
+const CHROMIUM = process.env.ORVA_CHROMIUM || '/usr/bin/chromium';
+
+export function tempDir(tag) {
+  return fs.mkdtempSync(path.join(os.tmpdir(), `orva-ui-${tag}-`));
+}
+
+// One request through the host's command line: the answer's envelope.
+export function cli(root, api, method, ...params) {
+  let out;
+  try {
+    out = execFileSync(HOST, ['--root', root, 'call', api, method, ...params], { encoding: 'utf8' });
+  } catch (error) {
+    out = error.stdout;
+  }
+  return JSON.parse(out);
+}
+
+export function listCards(root, user) {
+  const answer = cli(root, CONTACTS, 'list_cards', `user=${user}`);
+  if (!answer.success) throw new Error(`list_cards failed: ${JSON.stringify(answer)}`);
+  return answer.data.cards;
+}
+
+// Stores the cards of a vCard text in the user's book (made first, since an
+// import for an unknown user stores nothing).
+export function seedCards(root, user, vcardText) {
+  listCards(root, user);
+  const file = path.join(root, 'seed.vcf');
+  fs.writeFileSync(file, vcardText);
+  const answer = cli(root, CONTACTS, 'import_cards', `user=${user}`, `file_tmp=${file}`, 'file=seed.vcf');
+  fs.rmSync(file);
+  if (!answer.success) throw new Error(`seeding failed: ${JSON.stringify(answer)}`);
+}
+
+// Starts `orva-webapi serve` on a free port; resolves to {root, url, token, stop}.
+export async function startHost() {
+  const root = tempDir('root');
+  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0'], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let output = '';
+  const port = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`serve did not start: ${output}`)), 15000);
+    const look = (chunk) => {
+      output += chunk;
+      const match = /http:\/\/127\.0\.0\.1:(\d+)/.exec(output);
+      if (match) {
+        clearTimeout(timer);
+        resolve(Number(match[1]));
+      }
+    };
+    child.stdout.on('data', look);
+    child.stderr.on('data', look);
+    child.on('exit', (code) => reject(new Error(`serve ended (${code}): ${output}`)));
+  });
+  const token = fs.readFileSync(path.join(root, 'etc/orva-webapi/token'), 'utf8').trim();
+  const url = `http://127.0.0.1:${port}/`;
+  return {
+    root,
+    token,
+    url,
+    output: () => output,
+    async stop() {
+      const ended = new Promise((resolve) => child.once('exit', resolve));
+      child.kill('SIGTERM');
+      await ended;
+      fs.rmSync(root, { recursive: true, force: true });
+    },
+  };
+}
+
+// Chromium with a fresh profile; resolves to {context, downloads, close}.
+export async function startBrowser() {
+  const profile = tempDir('profile');
+  const downloads = tempDir('downloads');
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    acceptDownloads: true,
+    downloadsPath: downloads,
+    viewport: { width: 1280, height: 900 },
+    args: [
+      '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    ],
+  });
+  // The page must not reach anything but the host under test.
+  const outside = [];
+  await context.route((url) => !url.host.startsWith('127.0.0.1') && url.protocol !== 'blob:'
+      && url.protocol !== 'data:', (route) => {
+    outside.push(route.request().url());
+    return route.abort();
+  });
+  return {
+    context,
+    outside,
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+      fs.rmSync(downloads, { recursive: true, force: true });
+    },
+  };
+}
+
+// Opens the page with the sign-in link the host prints.
+export async function openSignedIn(context, host) {
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  page.errors = errors;
+  await page.goto(`${host.url}#token=${host.token}`);
+  await page.getByRole('heading', { name: 'Contacts', exact: true }).waitFor();
+  return page;
+}
+
+// Opens a user's book on the contacts page.
+export async function openBook(page, user) {
+  await page.getByLabel('User', { exact: true }).fill(user);
+  await page.getByRole('button', { name: 'Open address book' }).click();
+  await page.locator('#book-count').filter({ hasText: /card/ }).waitFor();
+}
+
+export function hostBinDir() {
+  return BIN_DIR;
+}
