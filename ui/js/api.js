@@ -74,8 +74,9 @@ export async function callApi(api, method, params = {}) {
 }
 
 // A request with one file, as multipart/form-data; the host stores the file
-// and hands the method its path. onUploaded(sent, total) follows the upload.
-export function callWithFile(api, method, params, file, onUploaded) {
+// and hands the method its path. progress.sending(sent, total) follows the
+// upload; progress.sent() tells that the server has it all and is working.
+export function callWithFile(api, method, params, file, progress = {}) {
   const form = new FormData();
   form.append('api', api);
   form.append('version', '1');
@@ -88,11 +89,12 @@ export function callWithFile(api, method, params, file, onUploaded) {
     request.open('POST', 'webapi');
     request.setRequestHeader('Authorization', `Bearer ${getToken()}`);
     request.responseType = 'text';
-    if (onUploaded) {
+    if (progress.sending) {
       request.upload.addEventListener('progress', (event) => {
-        if (event.lengthComputable) onUploaded(event.loaded, event.total);
+        if (event.lengthComputable && event.loaded < event.total) progress.sending(event.loaded, event.total);
       });
     }
+    if (progress.sent) request.upload.addEventListener('load', () => progress.sent());
     request.addEventListener('error', () =>
       reject(new ApiError(NETWORK_FAILURE, 'The server could not be reached', 0)));
     request.addEventListener('load', () => {

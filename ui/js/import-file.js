@@ -65,13 +65,14 @@ export async function runImport({ user, file, status, countBook }) {
 
   let failure = null;
   try {
-    await callWithFile(CONTACTS_API, 'import_cards', { user }, file, (sent, total) => {
-      if (sent < total) {
+    await callWithFile(CONTACTS_API, 'import_cards', { user }, file, {
+      sending: (sent, total) => {
         setProgress(`Sending ${file.name}: ${Math.round((100 * sent) / total)}%`, sent, total);
-      } else {
+      },
+      sent: () => {
         serverWorking = true;
         setProgress(`Importing ${file.name}: the server is storing ${plural(inFile, 'card', 'cards')}…`, 0, inFile);
-      }
+      },
     });
   } catch (error) {
     failure = error;
