@@ -18,6 +18,9 @@ export const COMMON = 'ORVA.ContactAndCalendar.Common';
 const BIN_DIR = process.env.ORVA_BIN_DIR || path.resolve(import.meta.dirname, '../../build/bin');
 const HOST = path.join(BIN_DIR, 'orva-webapi');
 const CHROMIUM = process.env.ORVA_CHROMIUM || '/usr/bin/chromium';
+// "set" restarts the package's server; the pages need only its record of the
+// restart, not the real processes.
+const HOST_ENV = { ...process.env, ORVA_SERVER_PROCESSES: 'off' };
 
 export function tempDir(tag) {
   return fs.mkdtempSync(path.join(os.tmpdir(), `orva-ui-${tag}-`));
@@ -27,7 +30,9 @@ export function tempDir(tag) {
 export function cli(root, api, method, ...params) {
   let out;
   try {
-    out = execFileSync(HOST, ['--root', root, 'call', api, method, ...params], { encoding: 'utf8' });
+    out = execFileSync(HOST, ['--root', root, 'call', api, method, ...params], {
+      encoding: 'utf8', env: HOST_ENV,
+    });
   } catch (error) {
     out = error.stdout;
   }
@@ -56,6 +61,7 @@ export async function startHost() {
   const root = tempDir('root');
   const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0'], {
     stdio: ['ignore', 'pipe', 'pipe'],
+    env: HOST_ENV,
   });
   let output = '';
   const port = await new Promise((resolve, reject) => {
