@@ -131,7 +131,12 @@ export async function startBrowser() {
 export async function openSignedIn(context, host) {
   const page = await context.newPage();
   const errors = [];
+  // Script errors and console errors (a refused style or script under the
+  // host's content policy shows there too).
   page.on('pageerror', (error) => errors.push(error.message));
+  page.on('console', (message) => {
+    if (message.type() === 'error') errors.push(message.text());
+  });
   page.errors = errors;
   await page.goto(`${host.url}#token=${host.token}`);
   await page.getByRole('heading', { name: 'Contacts', exact: true }).waitFor();
