@@ -14,6 +14,11 @@
 
 namespace {
 
+// Member keys in the module's own memory, which jsoncpp neither copies nor
+// frees: the host keeps the module loaded until the answer is written.
+const Json::StaticString kCards("cards");
+const Json::StaticString kId("id");
+
 // Cards are independent, so a large book is read on every core. Below this
 // many cards a worker costs more than it saves.
 constexpr std::size_t kCardsPerWorker = 256;
@@ -115,7 +120,7 @@ void ContactAndCalendarHandler::listCards() {
           reader.ParseCardLabel(freshCopy(text, buffer));
           reader.ParseCardText(freshCopy(text, buffer), record);
           text = Json::Value();  // read for good: its memory goes back now
-          record["id"] = idText(*listing.ids[i]);
+          record[kId] = idText(*listing.ids[i]);
           listing.kept[i] = searchKey.empty() || reader.isMatch(record, searchKey);
           if (!listing.kept[i]) record = Json::Value();
         }
@@ -143,6 +148,6 @@ void ContactAndCalendarHandler::listCards() {
     if (listing.kept[i]) list.append(std::move(listing.records[i]));
   }
   Json::Value reply(Json::objectValue);
-  reply["cards"] = std::move(list);
+  reply[kCards] = std::move(list);
   response->SetSuccess(std::move(reply));
 }

@@ -34,6 +34,9 @@ class APIResponse {
  public:
   APIResponse();
 
+  // The data's member keys and texts may be Json::StaticString pointing into
+  // the module's static memory: the host keeps the module loaded until the
+  // answer has been written and dropped.
   void SetSuccess(const Json::Value& data = Json::Value());
   // As above, taking the data over instead of copying it (large replies).
   void SetSuccess(Json::Value&& data);

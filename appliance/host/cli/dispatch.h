@@ -11,6 +11,8 @@
 
 namespace orva_host {
 
+// The envelope may point into the module's static memory: write and drop it
+// while the module is loaded.
 struct DispatchResult {
   Json::Value envelope;  // {"success":...} as the client gets it
   bool success = false;

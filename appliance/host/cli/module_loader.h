@@ -20,6 +20,11 @@ struct MethodRow {
 
 enum class Lookup { kFound, kUnknownApi, kUnknownVersion, kUnknownMethod };
 
+// The module stays loaded for as long as this object lives (load() of
+// another module unloads the one before). Answers may hold keys and texts in
+// the module's static memory (Json::StaticString), so every answer is written
+// and dropped before the module is unloaded: `call` and `serve` keep theirs
+// loaded until the process ends.
 class LoadedModule {
  public:
   LoadedModule() = default;

@@ -4,13 +4,17 @@
 // compiled by host_units_test.cpp.)
 #include "appliance/host/cli/dispatch.cpp"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
+#include "appliance/host/cli/json_text.h"
 #include "appliance/host/cli/module_loader.cpp"
+#include "platform/contact_store.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -135,6 +139,48 @@ TEST_F(Dispatch, ManyThreadsAtOnce) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(good.load(), 8 * 200);
+}
+
+// The module names members of its answers with keys in its own memory; the
+// host writes such an answer whole while the module is loaded.
+TEST(ModuleAnswer, KeysInTheModuleAreWrittenWhileItIsLoaded) {
+  orva_test::TempRoot root(true);
+  {
+    DBHandler db;
+    db.SetupUserBasicInfo("alice");
+    ASSERT_TRUE(db.AddCard(db.GetGUID("alice"), "c1",
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:c1\r\nFN:Zo\xc3\xab\r\n"
+                           "N:Zo\xc3\xab;;;;\r\nEND:VCARD\r\n"));
+  }
+  LoadedModule module;
+  std::string error;
+  ASSERT_TRUE(module.load(ORVA_BIN_DIR "/ORVA.ContactAndCalendar.so", error)) << error;
+  Json::Value params(Json::objectValue);
+  params["user"] = "alice";
+  const DispatchResult r = orva_host::dispatchRequest(module, "ORVA.ContactAndCalendar.Contacts", 1,
+                                                      "list_cards", params);
+  ASSERT_TRUE(r.success);
+
+  const Json::Value& data = r.envelope["data"];
+  ASSERT_EQ(data.size(), 1u);
+  const char* keyEnd = nullptr;
+  const char* key = data.begin().memberName(&keyEnd);
+  EXPECT_EQ(std::string(key, keyEnd), "cards");
+  Dl_info where{};
+  ASSERT_NE(::dladdr(key, &where), 0);
+  EXPECT_NE(std::string(where.dli_fname).find("ORVA.ContactAndCalendar.so"), std::string::npos)
+      << where.dli_fname;
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(orva_host::writeEnvelopeLine(file, r.envelope));
+  std::string written(static_cast<std::size_t>(std::ftell(file)), '\0');
+  std::rewind(file);
+  EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());
+  std::fclose(file);
+  EXPECT_EQ(orva_test::parseJson(written), r.envelope);
+  EXPECT_EQ(r.envelope["data"]["cards"][0]["id"], "c1");
+  EXPECT_EQ(r.envelope["data"]["cards"][0]["name"]["family_name"], "Zo\xc3\xab");
 }
 
 TEST(ModuleTableReading, IncompleteRowsAreRefused) {
