@@ -328,7 +328,9 @@ start_radicale() {
 	local conf="$1" offset line i
 	[ -x "$RADICALE" ] || fail "Radicale is not installed ($RADICALE; Debian package radicale)"
 	offset=$(stat -c %s "$RADICALE_LOG" 2>/dev/null || echo 0)
-	setsid "$RADICALE" --config "$conf" </dev/null >>"$RADICALE_LOG" 2>&1 9>&- &
+	# Its own session, so that signals to the caller's group do not reach it;
+	# what it writes of the users' data is theirs alone, as the store's files.
+	(umask 077 && exec setsid "$RADICALE" --config "$conf" </dev/null >>"$RADICALE_LOG" 2>&1 9>&-) &
 	NEW_RADICALE_PID=$!
 	NEW_RADICALE_PORT=""
 	for ((i = 0; i < WAIT_START * 20; i++)); do

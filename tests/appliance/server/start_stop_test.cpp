@@ -1,5 +1,7 @@
 // The start/stop script on its own: processes, pid files, status, failures
 // that leave the server as it was, concurrent callers, the certificate.
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <thread>
@@ -15,13 +17,13 @@ class StartStopTest : public ServerTest {
   int https = freePort();
 
   // The property list of a setting, as "set" would leave it.
-  void configure(bool ssl, bool redirect) {
+  void configure(bool ssl, bool redirect, const std::string& realm = "Home") {
     ASSERT_TRUE(orva_test::writeFile(
         root.at("/var/packages/Tessaro/target/etc/calendar_server_json.conf"),
         std::string("{\"general_setting\":{\"EnableSSL\":") + (ssl ? "true" : "false") +
             ",\"RedirectHTTPToHTTPS\":" + (redirect ? "true" : "false") +
             ",\"HTTPPort\":" + std::to_string(http) + ",\"SSLPort\":" + std::to_string(https) +
-            ",\"realmName\":\"Home\"}}"));
+            ",\"realmName\":\"" + realm + "\"}}"));
     ASSERT_EQ(run("ORVA_ROOT=" + root.path() + " python3 " + root.path() +
                   "/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py --dump "
                   "/var/packages/Tessaro/target/etc/calendar_server_json.conf " +
@@ -100,6 +102,36 @@ TEST_F(StartStopTest, ARestartThatCannotGoAheadLeavesTheServerAsItWas) {
   EXPECT_NE(restart.err.find("only one of"), std::string::npos) << restart.err;
   EXPECT_EQ(pidOf("nginx.pid"), nginx);
   EXPECT_EQ(request(httpBase(http)).code, 301);
+}
+
+// Checks cannot see everything: here the new HTTP port is free for IPv4
+// but taken for IPv6, so nginx itself fails on it.
+TEST_F(StartStopTest, WhenTheNewServerDoesNotStartTheOldOneIsPutBack) {
+  if (orva_test::readFile("/proc/net/if_inet6").empty()) GTEST_SKIP() << "no IPv6";
+  configure(false, false);
+  ASSERT_EQ(script("start").status, 0);
+  const std::string radicale = pidOf("radicale.pid");
+  const int oldHttp = http;
+
+  http = freePort();
+  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  const int on = 1;
+  ASSERT_EQ(::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on), 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(static_cast<uint16_t>(http));
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  configure(false, false, "Another realm");  // Radicale must change too
+  const Result restart = script("restart");
+  ::close(fd);
+  EXPECT_EQ(restart.status, 1);
+  EXPECT_NE(restart.err.find("the server runs as before"), std::string::npos) << restart.err;
+  EXPECT_EQ(pidOf("radicale.pid"), radicale);
+  const Answer old = report(httpBase(oldHttp));
+  EXPECT_EQ(old.code, 207);
+  EXPECT_EQ(serverProcesses().size(), 2u);  // the new Radicale is gone again
+  EXPECT_EQ(script("status").status, 0);
 }
 
 TEST_F(StartStopTest, ConcurrentCallersEachSucceedAndOneServerRemains) {
