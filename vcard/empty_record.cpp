@@ -1,5 +1,7 @@
 // The record a card starts from: every member the page always expects.
-#include "module/webapi-ContactAndCalendar.h"
+#include "vcard/card_reader.h"
+
+namespace orva_vcard {
 
 namespace {
 
@@ -22,10 +24,11 @@ Json::Value makeEmptyRecord() {
 
 }  // namespace
 
-void ContactAndCalendarHandler::setEmptyInfo(Json::Value& record) {
+const Json::Value& emptyRecord() {
   // Copying a finished tree costs about half of building it member by member
-  // (jsoncpp copies each new key twice on insertion). The shape is never
-  // changed after it is made, and copies own their keys.
+  // (jsoncpp copies each new key twice on insertion). Never changed once made.
   static const Json::Value kEmptyRecord = makeEmptyRecord();
-  record = kEmptyRecord;
+  return kEmptyRecord;
 }
+
+}  // namespace orva_vcard

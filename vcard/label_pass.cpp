@@ -1,39 +1,78 @@
 // Label pass: custom labels of item groups (item1.X-ABLabel:Gym) into the
-// handler's label table, for the property readers to name grouped entries.
-#include <cstring>
+// label table, for the entry readers to name grouped entries.
+#include <string>
 
-#include "module/webapi-ContactAndCalendar.h"
-#include "vcard/line_scanner.h"
+#include "vcard/card_lines.h"
+#include "vcard/card_reader.h"
+#include "vcard/content_line.h"
+#include "vcard/json_text.h"
+#include "vcard/property_name.h"
+
+namespace orva_vcard {
 
 namespace {
 
-bool isLabelLine(const char* line) {
-  return std::strstr(line, ".X-ABLabel:") != nullptr || std::strstr(line, ".X-ABADR:") != nullptr;
+bool isLabelName(std::string_view name) {
+  return nameIs(name, "X-ABLABEL") || nameIs(name, "X-ABADR");
+}
+
+// Apple writes its own labels as _$!<Mobile>!$_: keep the word inside.
+std::string_view labelWord(std::string_view label) {
+  const std::size_t close = label.find('>');
+  if (close == std::string_view::npos) return label;
+  label = label.substr(0, close);
+  const std::size_t open = label.find('<');
+  return open == std::string_view::npos ? label : label.substr(open + 1);
+}
+
+bool isA(char c) { return c == 'a' || c == 'A'; }
+bool isB(char c) { return c == 'b' || c == 'B'; }
+
+// The next place at or after from where "-AB" (any case) may stand: every
+// label name holds "X-AB". A fold may fall anywhere, so a line break in place
+// of the A or the B counts as a maybe. Returns the text's size when none.
+std::size_t nextMarker(std::string_view text, std::size_t from) {
+  for (std::size_t at = text.find('-', from); at != std::string_view::npos;
+       at = text.find('-', at + 1)) {
+    const char a = at + 1 < text.size() ? text[at + 1] : '\0';
+    if (isLineBreak(a)) return at;
+    if (!isA(a)) continue;
+    const char b = at + 2 < text.size() ? text[at + 2] : '\0';
+    if (isB(b) || isLineBreak(b)) return at;
+  }
+  return text.size();
+}
+
+// The start of the unfolded line that holds position at: back to the line's
+// first byte, then back over the lines it continues.
+std::size_t logicalLineStart(std::string_view text, std::size_t at) {
+  std::size_t start = at;
+  while (true) {
+    while (start > 0 && !isLineBreak(text[start - 1])) --start;
+    const bool continues = start < text.size() && (text[start] == ' ' || text[start] == '\t');
+    std::size_t before = start;
+    while (before > 0 && isLineBreak(text[before - 1])) --before;
+    if (!continues || before == 0) return start;
+    start = before;
+  }
 }
 
 }  // namespace
 
-void ContactAndCalendarHandler::ParseCardLabel(char* cardText) {
-  // Few lines carry a label, so search the whole text for the marker's
-  // common part and cut out only the lines around the hits.
-  char* cursor = cardText;
-  while (char* hit = std::strstr(cursor, ".X-AB")) {
-    char* begin = hit;
-    while (begin > cursor && !orva_vcard::isLineBreak(begin[-1])) --begin;
-    char* end = hit + std::strcspn(hit, "\r\n");
-    cursor = *end == '\0' ? end : end + 1;
-    *end = '\0';
-    if (!isLabelLine(begin)) continue;
-    const char* dot = std::strchr(begin, '.');
-    const char* label = std::strchr(begin, ':') + 1;
-    const char* labelEnd = end;
-    // Apple writes its own labels as _$!<Mobile>!$_: keep the word inside.
-    if (const char* close = std::strchr(label, '>')) {
-      labelEnd = close;
-      if (const char* open = static_cast<const char*>(std::memchr(label, '<', close - label))) {
-        label = open + 1;
-      }
+void readLabels(std::string_view cardText, Json::Value& labelTable) {
+  // Few lines can be label lines: read only those around a marker.
+  std::size_t at = nextMarker(cardText, 0);
+  while (at < cardText.size()) {
+    const std::size_t start = logicalLineStart(cardText, at);
+    LineWalker lines(cardText.substr(start));
+    std::string_view line;
+    if (!lines.next(line)) break;
+    const ContentLine content = splitContentLine(line);
+    if (!content.group.empty() && content.hasValue && isLabelName(content.name)) {
+      labelTable[std::string(content.group)] = jsonText(labelWord(content.value));
     }
-    labelTable[std::string(static_cast<const char*>(begin), dot)] = Json::Value(label, labelEnd);
+    at = nextMarker(cardText, cardText.size() - lines.rest().size());
   }
 }
+
+}  // namespace orva_vcard

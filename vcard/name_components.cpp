@@ -1,26 +1,39 @@
-// The N value: family, given and additional name; prefix and suffix dropped.
-#include <cstring>
+// The N value: family, given and additional name, prefix and suffix.
+#include "vcard/card_reader.h"
+#include "vcard/json_text.h"
 
-#include "module/webapi-ContactAndCalendar.h"
+namespace orva_vcard {
 
-void ContactAndCalendarHandler::ParseInfoName(char* text, Json::Value& record) {
-  static constexpr const char* kFields[] = {"family_name", "given_name", "additional_name"};
+bool readNameValue(std::string_view value, Json::Value& record) {
+  static constexpr const char* kFields[] = {"family_name", "given_name", "additional_name",
+                                            "prefix"};
   Json::Value& name = record["name"];
+  if (!name.isObject()) name = Json::Value(Json::objectValue);
+  name.removeMember("prefix");
+  name.removeMember("suffix");
   // Every ';' separates, so empty components keep their place; missing ones
   // read as empty.
-  const char* component = text;
+  std::string_view rest = value;
+  bool more = true;
+  bool named = false;
   for (const char* field : kFields) {
-    if (component == nullptr) {
-      name[field] = "";
-      continue;
+    std::string_view component;
+    if (more) {
+      const std::size_t semicolon = rest.find(';');
+      component = rest.substr(0, semicolon);
+      more = semicolon != std::string_view::npos;
+      rest = more ? rest.substr(semicolon + 1) : std::string_view();
     }
-    const char* end = std::strchr(component, ';');
-    if (end == nullptr) {
-      name[field] = component;
-      component = nullptr;
+    if (field == kFields[3]) {
+      if (component.empty()) continue;
     } else {
-      name[field] = Json::Value(component, end);
-      component = end + 1;
+      named = named || !component.empty();
     }
+    name[field] = jsonText(component);
   }
+  // The suffix keeps any further components, so writing back loses none.
+  if (more && !rest.empty()) name["suffix"] = jsonText(rest);
+  return named;
 }
+
+}  // namespace orva_vcard

@@ -1,70 +1,105 @@
-// TEL, EMAIL and URL lines into property entries of the record.
-#include <cstring>
+// TEL, EMAIL, ADR and URL lines into property entries of the record.
+#include <string>
 #include <utility>
 
-#include "module/webapi-ContactAndCalendar.h"
-#include "vcard/line_scanner.h"
-#include "vcard/property_naming.h"
+#include "vcard/card_reader.h"
+#include "vcard/content_line.h"
+#include "vcard/json_text.h"
+
+namespace orva_vcard {
 
 namespace {
 
-using orva_vcard::nextToken;
+struct EntryTarget {
+  const char* member;       // the record's array
+  const char* defaultName;  // "cust_name" of an ungrouped entry
+};
 
-// The name token, then type parameters and plain tokens; the last plain token
-// is the value. vCard 2.1 parameters without "type=" (TEL;CELL:...) are
-// plain tokens and so give way to the value after them.
-void readTokenEntry(char* line, Json::Value& target, const Json::Value& labelTable,
-                    const char* defaultName, const char* delimiters) {
-  char* cursor = line;
-  const char* key = nextToken(cursor, ";:");
-  if (key == nullptr) return;
-  Json::Value types;
-  const char* data = nullptr;
-  for (char* token = nextToken(cursor, delimiters); token != nullptr;
-       token = nextToken(cursor, delimiters)) {
-    if (orva_vcard::isTypeParameter(token)) {
-      orva_vcard::addType(types, token);
-    } else {
-      data = token;
-    }
+EntryTarget targetOf(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::kTel:
+      return {"tel", "TEL"};
+    case EntryKind::kEmail:
+      return {"mail", "EMAIL"};
+    case EntryKind::kAdr:
+      return {"adr", "ADR"};
+    case EntryKind::kUrl:
+      break;
   }
-  if (data == nullptr) return;  // tokens are never empty, so no value at all
-  Json::Value entry = orva_vcard::namedEntryShape();
-  entry["data"] = data;
-  orva_vcard::nameEntry(entry, key, labelTable, defaultName);
-  if (!types.isNull()) entry["type"] = std::move(types);
-  target.append(std::move(entry));
+  return {"url", "URL"};
+}
+
+// A new entry holding "cust_name", "data" and "key", to be filled in.
+Json::Value entryShape() {
+  // Copied rather than built: see emptyRecord. Never changed once made.
+  static const Json::Value kShape = [] {
+    // readEntryInto relies on exactly these three members, in this order.
+    Json::Value shape(Json::objectValue);
+    shape["cust_name"] = Json::Value();
+    shape["data"] = Json::Value();
+    shape["key"] = Json::Value();
+    return shape;
+  }();
+  return kShape;
 }
 
 }  // namespace
 
-void ContactAndCalendarHandler::ParseInfoTEL(char* line, Json::Value& record) {
-  readTokenEntry(line, record["tel"], labelTable, "TEL", ";:,");
+const char* entryMember(EntryKind kind) { return targetOf(kind).member; }
+
+bool readEntry(EntryKind kind, std::string_view line, const Json::Value& labelTable,
+               Json::Value& record) {
+  const ContentLine content = splitContentLine(line);
+  if (!content.hasValue || content.value.empty()) return false;
+  return readEntryInto(kind, content, labelTable, record[entryMember(kind)]);
 }
 
-void ContactAndCalendarHandler::ParseInfoEMAIL(char* line, Json::Value& record) {
-  readTokenEntry(line, record["mail"], labelTable, "EMAIL", ";:");
-}
+bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value& labelTable,
+                   Json::Value& entries) {
+  if (!content.hasValue || content.value.empty()) return false;
+  const EntryTarget target = targetOf(kind);
 
-// A web address holds colons of its own, so the value is everything after the
-// line's first colon; the parameters before it are read one by one. This
-// reads all the shapes the writer produces: no parameter, one, or several.
-void ContactAndCalendarHandler::ParseInfoURL(char* line, Json::Value& record) {
-  char* colon = std::strchr(line, ':');
-  if (colon == nullptr || colon[1] == '\0') return;
-  *colon = '\0';
-  char* cursor = line;
-  const char* key = nextToken(cursor, ";");
-  Json::Value entry =
-      key != nullptr ? orva_vcard::namedEntryShape() : Json::Value(Json::objectValue);
-  entry["data"] = colon + 1;
-  if (key != nullptr) {
-    orva_vcard::nameEntry(entry, key, labelTable, "URL");
-    Json::Value types;
-    for (char* token = nextToken(cursor, ";"); token != nullptr; token = nextToken(cursor, ";")) {
-      if (orva_vcard::isTypeParameter(token)) orva_vcard::addType(types, token);
+  Json::Value entry = entryShape();
+  // The shape's members in key order, reached without three lookups.
+  Json::Value::iterator member = entry.begin();
+  Json::Value& custName = *member;
+  Json::Value& data = *++member;
+  Json::Value& key = *++member;
+  data = jsonText(content.value);
+  key = jsonText(content.groupedName);
+  if (content.group.empty()) {
+    custName = target.defaultName;
+  } else if (labelTable.isObject()) {
+    const std::string_view group = content.group;
+    if (const Json::Value* label = labelTable.find(group.data(), group.data() + group.size())) {
+      custName = *label;
     }
-    if (!types.isNull()) entry["type"] = std::move(types);
   }
-  record["url"].append(std::move(entry));
+
+  Json::Value types;
+  Json::Value params;
+  std::string type;
+  forEachParameter(content.parameters, [&](std::string_view parameter) {
+    if (!isTypeParameter(parameter)) {
+      params.append(jsonText(parameter));
+      return;
+    }
+    forEachTypeValue(parameter, [&](std::string_view value, bool quoted) {
+      if (!quoted) {
+        types.append(jsonText(value));
+        return;
+      }
+      type.clear();
+      appendUnquoted(type, value);
+      types.append(Json::Value(type));
+    });
+  });
+  if (!types.isNull()) entry["type"] = std::move(types);
+  if (!params.isNull()) entry["params"] = std::move(params);
+
+  if (!entries.isArray()) entries = Json::Value(Json::arrayValue);
+  entries.append(std::move(entry));
+  return true;
 }
+
+}  // namespace orva_vcard

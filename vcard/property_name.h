@@ -15,7 +15,15 @@ std::string_view propertyName(std::string_view line);
 std::string_view propertyGroup(std::string_view line);
 
 // True when name equals upperName (an upper-case ASCII name) without regard
-// to ASCII case.
-bool nameIs(std::string_view name, std::string_view upperName);
+// to ASCII case. Inline: the reader asks it for every line.
+inline bool nameIs(std::string_view name, std::string_view upperName) {
+  if (name.size() != upperName.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upperName[i]) return false;
+  }
+  return true;
+}
 
 }  // namespace orva_vcard

@@ -1,129 +1,192 @@
-// Text pass: one card's lines into a contact record. A line scanner with
-// fixed prefixes, not a vCard parser: the first rule that fits a line wins,
-// and what no rule maps is kept verbatim in "other" for writing back.
-#include <cstring>
+// Text pass: one card's lines into a contact record. Each line is recognised
+// by its property name (any letter case, with or without group and
+// parameters); what no rule maps is kept verbatim in "other" for writing back.
 #include <string>
 
-#include "module/webapi-ContactAndCalendar.h"
-#include "vcard/line_scanner.h"
+#include "vcard/card_lines.h"
+#include "vcard/card_reader.h"
+#include "vcard/content_line.h"
+#include "vcard/json_text.h"
 #include "vcard/note_text.h"
+#include "vcard/property_name.h"
+
+namespace orva_vcard {
 
 namespace {
 
-using orva_vcard::endsAt;
-using orva_vcard::startsWith;
+enum class Property { kFn, kNote, kTitle, kOrg, kBday, kN, kEmail, kTel, kAdr, kUrl, kOther };
 
-// Which of the property markers a line contains anywhere. Every marker ends
-// in ';' or ':', so one walk over those bytes answers all of them.
-struct LineMarks {
-  bool email = false;
-  bool tel = false;
-  bool adr = false;
-  bool url = false;
-  bool colon = false;
-};
-
-LineMarks markLine(const char* line) {
-  LineMarks marks;
-  for (const char* p = std::strpbrk(line, ";:"); p != nullptr; p = std::strpbrk(p + 1, ";:")) {
-    const std::size_t at = static_cast<std::size_t>(p - line);
-    if (*p == ';') {
-      marks.email = marks.email || endsAt(line, at, "EMAIL");
-      marks.tel = marks.tel || endsAt(line, at, "TEL");
-      marks.adr = marks.adr || endsAt(line, at, "ADR");
-    } else {
-      marks.colon = true;
-    }
-    marks.url = marks.url || endsAt(line, at, "URL");
+Property propertyOf(std::string_view name) {
+  switch (name.size()) {
+    case 1:
+      return nameIs(name, "N") ? Property::kN : Property::kOther;
+    case 2:
+      return nameIs(name, "FN") ? Property::kFn : Property::kOther;
+    case 3:
+      if (nameIs(name, "TEL")) return Property::kTel;
+      if (nameIs(name, "ADR")) return Property::kAdr;
+      if (nameIs(name, "URL")) return Property::kUrl;
+      if (nameIs(name, "ORG")) return Property::kOrg;
+      return Property::kOther;
+    case 4:
+      if (nameIs(name, "NOTE")) return Property::kNote;
+      if (nameIs(name, "BDAY")) return Property::kBday;
+      return Property::kOther;
+    case 5:
+      if (nameIs(name, "EMAIL")) return Property::kEmail;
+      if (nameIs(name, "TITLE")) return Property::kTitle;
+      return Property::kOther;
+    default:
+      return Property::kOther;
   }
-  return marks;
 }
 
-void appendOther(std::string& other, const char* line, std::size_t size) {
-  other.append(line, size);
+EntryKind entryKindOf(Property property) {
+  switch (property) {
+    case Property::kEmail:
+      return EntryKind::kEmail;
+    case Property::kAdr:
+      return EntryKind::kAdr;
+    case Property::kUrl:
+      return EntryKind::kUrl;
+    default:
+      return EntryKind::kTel;
+  }
+}
+
+// The END line, or a bare line beginning with "END" as cards stored long
+// ago end. A property that merely begins with those letters is no end.
+bool endsCard(std::string_view line, const ContentLine& content) {
+  if (!content.hasValue && line.compare(0, 3, "END") == 0) return true;
+  return nameIs(content.name, "END");
+}
+
+void appendOther(std::string& other, std::string_view line) {
+  other.append(line.data(), line.size());
   other.append("\r\n", 2);
 }
 
 // Joins a continuation line to the last address; false when there is none.
-bool joinAddress(Json::Value& record, const char* line, std::size_t size) {
-  if (!record.isMember("adr")) return false;
+bool joinAddress(Json::Value& record, std::string_view line) {
+  const Json::Value* found = static_cast<const Json::Value&>(record).find("adr", "adr" + 3);
+  if (found == nullptr || !found->isArray() || found->empty()) return false;
   Json::Value& addresses = record["adr"];
-  if (!addresses.isArray() || addresses.empty()) return false;
   Json::Value& data = addresses[addresses.size() - 1]["data"];
   std::string joined = data.isString() ? data.asString() : std::string();
   joined.push_back(' ');
-  joined.append(line, size);
+  joined.append(line.data(), line.size());
   data = joined;
   return true;
 }
 
+// A value in a transfer encoding (vCard 2.1 quoted-printable) means something
+// else once its parameters are dropped, so such a line is kept as it stands.
+bool hasEncoding(std::string_view parameters) {
+  bool found = false;
+  forEachParameter(parameters, [&](std::string_view parameter) {
+    found = found || nameIs(parameterName(parameter), "ENCODING");
+  });
+  return found;
+}
+
+bool isSingleLineField(Property property) {
+  return property == Property::kFn || property == Property::kNote || property == Property::kTitle ||
+         property == Property::kOrg || property == Property::kBday || property == Property::kN;
+}
+
 }  // namespace
 
-void ContactAndCalendarHandler::ParseCardText(char* cardText, Json::Value& record) {
-  setEmptyInfo(record);
+void readCardText(std::string_view cardText, const Json::Value& labelTable, Json::Value& record) {
+  record = emptyRecord();
+  LineWalker lines(cardText);
   std::string other;
   std::string note;
+  std::string formattedName;
+  bool named = false;  // the last N line names someone
+  // The entry arrays, looked up once each (map nodes do not move).
+  Json::Value* entryArrays[4] = {nullptr, nullptr, nullptr, nullptr};
   int lineNumber = 0;
   int noteLine = -1;
   int addressLine = -1;
+  // NOTE, TITLE and ORG may stand more than once: the first is the field,
+  // later ones are kept in "other" as they are.
+  bool noteSeen = false;
+  bool titleSeen = false;
+  bool orgSeen = false;
 
-  char* cursor = cardText;
-  for (orva_vcard::Piece line = orva_vcard::nextLine(cursor); line.begin != nullptr;
-       line = orva_vcard::nextLine(cursor)) {
-    char* text = line.begin;
-    const char* end = text + line.size;
-    if (startsWith(text, "END")) break;
+  for (std::string_view line; lines.next(line);) {
+    const ContentLine content = splitContentLine(line);
+    if (endsCard(line, content)) break;
     ++lineNumber;
 
-    if (startsWith(text, "FN:")) continue;  // the writer rebuilds FN from N
-    if (startsWith(text, "NOTE:")) {
-      note.clear();
-      orva_vcard::appendNoteText(note, text + 5, line.size - 5);
-      noteLine = lineNumber;
-      continue;
-    }
-    if (startsWith(text, "TITLE:")) {
-      record["company"]["title"] = Json::Value(text + 6, end);
-      continue;
-    }
-    if (startsWith(text, "ORG:")) {
-      // ORG is structured (org;unit); exporters end a unit-less one in ';'.
-      const char* orgEnd = end[-1] == ';' ? end - 1 : end;
-      record["company"]["org"] = Json::Value(text + 4, orgEnd);
-      continue;
-    }
-    if (startsWith(text, "BDAY:")) {
-      record["bday"] = Json::Value(text + 5, end);
-      continue;
-    }
-    if (startsWith(text, "N:")) {
-      ParseInfoName(text + 2, record);
+    if (!content.hasValue) {
+      if (lineNumber - noteLine == 1) {
+        // A raw continuation of the note, as cards stored long ago have them.
+        note.push_back('\n');
+        appendNoteText(note, line.data(), line.size());
+        noteLine = lineNumber;
+      } else if (lineNumber - addressLine == 1 && joinAddress(record, line)) {
+        addressLine = lineNumber;
+      } else {
+        appendOther(other, line);
+      }
       continue;
     }
 
-    const LineMarks marks = markLine(text);
-    if (marks.email) {
-      ParseInfoEMAIL(text, record);
-    } else if (marks.tel) {
-      ParseInfoTEL(text, record);
-    } else if (marks.adr) {
-      ParseInfoADR(text, record);
-      addressLine = lineNumber;
-    } else if (marks.url) {
-      ParseInfoURL(text, record);
-    } else if (marks.colon) {
-      appendOther(other, text, line.size);
-    } else if (lineNumber - noteLine == 1) {
-      // A raw continuation of the note, as cards stored long ago have them.
-      note.push_back('\n');
-      orva_vcard::appendNoteText(note, text, line.size);
-      noteLine = lineNumber;
-    } else if (lineNumber - addressLine == 1 && joinAddress(record, text, line.size)) {
-      addressLine = lineNumber;
-    } else {
-      appendOther(other, text, line.size);
+    const std::string_view value = content.value;
+    Property property = propertyOf(content.name);
+    if (isSingleLineField(property) && hasEncoding(content.parameters)) property = Property::kOther;
+    switch (property) {
+      case Property::kFn:
+        // Rebuilt by the writer from the name; kept only for a card without one.
+        formattedName.assign(value.data(), value.size());
+        continue;
+      case Property::kNote:
+        if (noteSeen) break;
+        noteSeen = true;
+        appendNoteText(note, value.data(), value.size());
+        noteLine = lineNumber;
+        continue;
+      case Property::kTitle:
+        if (titleSeen) break;
+        titleSeen = true;
+        record["company"]["title"] = jsonText(value);
+        continue;
+      case Property::kOrg:
+        if (orgSeen) break;
+        orgSeen = true;
+        // ORG is structured (org;unit); exporters end a unit-less one in ';'.
+        record["company"]["org"] = jsonText(
+            !value.empty() && value.back() == ';' ? value.substr(0, value.size() - 1) : value);
+        continue;
+      case Property::kBday:
+        record["bday"] = jsonText(value);
+        continue;
+      case Property::kN:
+        named = readNameValue(value, record);
+        continue;
+      case Property::kEmail:
+      case Property::kTel:
+      case Property::kAdr:
+      case Property::kUrl:
+        // A line without a value makes no entry and is kept as it stands.
+        if (value.empty()) break;
+        {
+          const EntryKind kind = entryKindOf(property);
+          Json::Value*& entries = entryArrays[static_cast<int>(kind)];
+          if (entries == nullptr) entries = &record[entryMember(kind)];
+          readEntryInto(kind, content, labelTable, *entries);
+        }
+        if (property == Property::kAdr) addressLine = lineNumber;
+        continue;
+      case Property::kOther:
+        break;
     }
+    appendOther(other, line);
   }
   record["note"] = note;
   record["other"] = other;
+  if (!formattedName.empty() && !named) record["name"]["formatted_name"] = formattedName;
 }
+
+}  // namespace orva_vcard

@@ -131,6 +131,10 @@ std::string cardTextRefusal(const std::string& text) {
   // Unfold: a line beginning with space or tab continues the one before.
   // Checks run on the unfolded lines, as the server will read them.
   bool hasUid = false;
+  // The CardDAV server refuses a card without FN or with a second N, FN, UID
+  // or VERSION; names are counted whatever their group or letter case.
+  static const char* const kSingleNames[] = {"N", "FN", "UID", "VERSION"};
+  int singleCounts[4] = {0, 0, 0, 0};
   for (size_t i = 1; i + 1 < lines.size();) {
     const std::string where = "line " + std::to_string(i + 1) + " ";
     if (lines[i].empty()) return where + "is empty";
@@ -153,9 +157,14 @@ std::string cardTextRefusal(const std::string& text) {
     }
     if (property.quotedPrintable) return where + "uses ENCODING=QUOTED-PRINTABLE";
     if (equalsNoCase(property.name, "UID") && !isBlank(property.value)) hasUid = true;
+    for (int n = 0; n < 4; ++n) {
+      if (!equalsNoCase(property.name, kSingleNames[n])) continue;
+      if (++singleCounts[n] > 1) return where + "is a second " + kSingleNames[n] + " line";
+    }
     i = next;
   }
   if (!hasUid) return "no UID";
+  if (singleCounts[1] == 0) return "no FN";
   return "";
 }
 

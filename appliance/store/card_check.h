@@ -8,12 +8,14 @@
 namespace orva_store {
 
 // "" when the text is acceptable, otherwise the reason it is refused.
-// Acceptable: valid UTF-8 without control characters other than tab, lines ended by CR LF (no lone
-// CR or LF), ending "END:VCARD" CR LF, first line "BEGIN:VCARD", no other BEGIN or END line, a
-// non-empty UID, and every line a folded continuation (leading space or tab) or a property line
-// "[group.]name[;param[=value[,value]]]*:value" (names of letters, digits and '-'; a quoted
-// parameter value may hold ':',
-// ';' and ','), with no ENCODING=QUOTED-PRINTABLE parameter.
+// Acceptable: valid UTF-8 without control characters other than tab, lines
+// ended by CR LF (no lone CR or LF), ending "END:VCARD" CR LF, first line
+// "BEGIN:VCARD", no other BEGIN or END line, a non-empty UID, and every line
+// a folded continuation (leading space or tab) or a property line
+// "[group.]name[;param[=value[,value]]]*:value" (names of letters, digits and
+// '-'; a quoted parameter value may hold ':', ';' and ','), with no
+// ENCODING=QUOTED-PRINTABLE parameter, exactly one FN and at most one N, UID
+// and VERSION (names counted in any letter case and whatever their group).
 std::string cardTextRefusal(const std::string& text);
 
 }  // namespace orva_store

@@ -13,10 +13,15 @@ namespace {
 
 using orva_test::parseJson;
 
+// A card the store takes: with an FN line when the given lines hold none.
 std::string card(const std::string& uid, std::initializer_list<std::string> lines) {
   std::string text = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid + "\r\n";
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text + "END:VCARD\r\n";
+  bool hasFn = false;
+  for (const std::string& line : lines) {
+    text += line + "\r\n";
+    hasFn = hasFn || line.rfind("FN:", 0) == 0;
+  }
+  return text + (hasFn ? "" : "FN:" + uid + "\r\n") + "END:VCARD\r\n";
 }
 
 class ListCards : public ::testing::Test {

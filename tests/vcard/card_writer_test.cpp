@@ -40,7 +40,8 @@ Json::Value fullRecord() {
   record["mail"].append(entry("a.b", {"INTERNET", "HOME"}));
   record["mail"].append(entry("c@d"));
   record["tel"].append(entry("+1 555 0100"));
-  record["adr"].append(entry("  1 Main St\\Apt 2;x", {"HOME"}));
+  record["adr"].append(entry("  1 Main St\\Apt 2", {"HOME"}));
+  record["adr"].append(entry(";Attn: Desk;2 Side St\\, 3;Town;;;", {"WORK"}));
   record["url"].append(entry("https://example.org/a:b", {"WORK", "pref"}));
   record["note"] = "hello";
   record["bday"] = "2000-01-01";
@@ -56,10 +57,12 @@ const char kFullText[] =
     "N:Doe;Jane;Q;;\r\n"
     "ORG:Acme\r\n"
     "TITLE:Boss\r\n"
+    "BDAY:2000-01-01\r\n"
     "EMAIL;type=INTERNET;type=HOME:a.b\r\n"
     "EMAIL:c@d\r\n"
-    "TEL:+1 555 0100\r\n"
-    "ADR;type=HOME:;;1 Main St\\\\Apt 2;x;;;;\r\n"
+    "item1.TEL:+1 555 0100\r\n"
+    "ADR;type=HOME:;;1 Main St\\\\Apt 2;;;;\r\n"
+    "ADR;type=WORK:;Attn: Desk;2 Side St\\, 3;Town;;;\r\n"
     "URL;type=WORK;type=pref:https://example.org/a:b\r\n"
     "NOTE:hello\r\n"
     "END:VCARD\r\n";
@@ -96,20 +99,95 @@ TEST_F(CardWriterTest, IdReplacesOtherWithFreshHeader) {
 TEST_F(CardWriterTest, UnreadMembersDoNotReachTheText) {
   Json::Value record = fullRecord();
   record.removeMember("resource_name");
-  record["tel"][0].removeMember("key");
   record["tel"][0].removeMember("cust_name");
+  record["mail"][0]["cust_name"] = "Gym";
   EXPECT_EQ(write(record), kFullText);
 }
 
-// The page does not edit the birthday, and the writer does not write it.
-TEST_F(CardWriterTest, BirthdayNeverReachesTheText) {
+TEST_F(CardWriterTest, GroupComesBackOnlyForItsOwnProperty) {
+  Json::Value record(Json::objectValue);
+  const char* keys[] = {"item1.TEL", "item-2.tel", "item1.EMAIL", "TEL", ".TEL",
+                        "it em.TEL", "a.b.TEL",    "item3.TELX",  ""};
+  for (const char* key : keys) {
+    record["tel"].append(entry("5"));
+    record["tel"][record["tel"].size() - 1]["key"] = key;
+  }
+  record["tel"].append(entry("6"));
+  record["tel"][record["tel"].size() - 1]["key"] = 7;
+  EXPECT_EQ(write(record),
+            "FN:  \r\nN:;;;;\r\nitem1.TEL:5\r\nitem-2.TEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:5\r\n"
+            "TEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:6\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, TypesAndOtherParametersKeepTheLineWhole) {
+  Json::Value record(Json::objectValue);
+  Json::Value tel = entry("tel:+1-555", {"cell", "a;b", "x:y", "q\"t", ""});
+  tel["params"].append("PREF=1");
+  tel["params"].append("VALUE=uri");
+  tel["params"].append("X-A=\"p;q:r\",s");
+  tel["params"].append("CELL");
+  // Nothing a card could hold: these are left out.
+  for (const char* bad : {"", "=x", "X A=1", "X-A=a:b", "X-A=\"open", "X-A=a\"b", "X-A=\"a\"b",
+                          "X-A=1\r\nEND:VCARD", "X-A=\x01"}) {
+    tel["params"].append(bad);
+  }
+  tel["params"].append(5);
+  record["tel"].append(tel);
+  EXPECT_EQ(write(record),
+            "FN:  \r\nN:;;;;\r\n"
+            "TEL;type=cell;type=\"a;b\";type=\"x:y\";type=qt;type=;PREF=1;VALUE=uri;"
+            "X-A=\"p;q:r\",s;CELL:tel:+1-555\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, StructuredAddressIsWrittenAsItStands) {
+  Json::Value record(Json::objectValue);
+  record["adr"].append(entry(";Attn: Receiving;1 Loop\\, Suite 5;Cupertino;CA;95014;USA"));
+  record["adr"].append(entry("  free text\\typed"));
+  record["adr"].append(entry(" ;;lead"));
+  EXPECT_EQ(write(record),
+            "FN:  \r\nN:;;;;\r\n"
+            "ADR:;Attn: Receiving;1 Loop\\, Suite 5;Cupertino;CA;95014;USA\r\n"
+            "ADR:;;free text\\\\typed;;;;\r\n"
+            "ADR: ;;lead\r\n"
+            "NOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, NameKeepsPrefixSuffixAndFormattedNameRule) {
+  Json::Value record(Json::objectValue);
+  record["name"]["family_name"] = "Doe";
+  record["name"]["prefix"] = "Dr.";
+  record["name"]["suffix"] = "PhD";
+  record["name"]["formatted_name"] = "ignored while there is a name";
+  EXPECT_EQ(write(record), "FN:Doe  \r\nN:Doe;;;Dr.;PhD\r\nNOTE:\r\nEND:VCARD\r\n");
+
+  // No name: the card's own FN, else the organisation's name, else blanks.
+  Json::Value company(Json::objectValue);
+  company["name"]["formatted_name"] = "Acme Corp";
+  company["company"]["org"] = "Acme Inc.;Sales";
+  EXPECT_EQ(write(company),
+            "FN:Acme Corp\r\nN:;;;;\r\nORG:Acme Inc.;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
+  company["name"]["formatted_name"] = "";
+  EXPECT_EQ(write(company),
+            "FN:Acme Inc.\r\nN:;;;;\r\nORG:Acme Inc.;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
+  company["company"]["org"] = "A\\;B;C";
+  EXPECT_EQ(write(company), "FN:A\\;B\r\nN:;;;;\r\nORG:A\\;B;C\r\nNOTE:\r\nEND:VCARD\r\n");
+  company["company"]["org"] = ";Sales";
+  EXPECT_EQ(write(company), "FN:  \r\nN:;;;;\r\nORG:;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
+  company["name"]["formatted_name"] = "Two\r\nLines";
+  EXPECT_EQ(write(company), "FN:Two\\nLines\r\nN:;;;;\r\nORG:;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
+}
+
+TEST_F(CardWriterTest, BirthdayWrittenWhenAText) {
   Json::Value record(Json::objectValue);
   const std::string without = "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
-  for (const Json::Value& bday : {Json::Value(""), Json::Value(19900501),
-                                  Json::Value("1990-05-01\r\nX:y"), Json::Value("1990-05-01")}) {
+  for (const Json::Value& bday : {Json::Value(""), Json::Value(19900501), Json::Value()}) {
     record["bday"] = bday;
     EXPECT_EQ(write(record), without);
   }
+  record["bday"] = "1990-05-01";
+  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nBDAY:1990-05-01\r\nNOTE:\r\nEND:VCARD\r\n");
+  record["bday"] = "1990\r\nX:y";
+  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nBDAY:1990\\nX:y\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, EmptyCompanyFieldsAndEmptyArraysWriteNoLines) {

@@ -47,18 +47,24 @@ TEST(ReaderLabels, LaterLabelLineOfTheGroupWins) {
             "Home");
 }
 
-TEST(ReaderLabels, LabelMarkersAreCaseSensitiveAndNeedTheDot) {
-  const Json::Value record = read(card(
-      {"item1.URL;type=pref:http://a", "item1.X-ABLABEL:No", "X-ABLabel:No", "item1X-ABLabel:No"}));
-  EXPECT_TRUE(record["url"][0]["cust_name"].isNull());
+TEST(ReaderLabels, LabelNameInAnyCaseButOnlyWithAGroup) {
+  // CardDAV servers write the label property in upper case.
+  const Json::Value record =
+      read(card({"item1.URL;type=pref:http://a", "item1.X-ABLABEL:Yes", "item2.URL:http://b",
+                 "X-ABLabel:No", "item2X-ABLabel:No", "item2.X-ABLabelX:No"}));
+  EXPECT_EQ(record["url"][0]["cust_name"], "Yes");
+  EXPECT_TRUE(record["url"][1]["cust_name"].isNull());
 }
 
-TEST(ReaderLabels, GroupIsTextBeforeFirstDotAndLabelAfterFirstColon) {
-  // Labels are read from the whole text, lines after END included.
-  const Json::Value record =
-      read(card({"a.b.TEL;type=WORK:5", "END:VCARD", "a.b.X-ABLabel:Desk:2"}));
-  EXPECT_EQ(record["tel"][0]["key"], "a.b.TEL");
+TEST(ReaderLabels, GroupIsTextBeforeTheDotAndLabelTheWholeValue) {
+  // Labels are read from the whole text, lines after END included, and from
+  // folded lines once joined.
+  const Json::Value record = read(card(
+      {"item7.TEL;type=WORK:5", "item8.TEL:6", "item9.TEL:7", "END:VCARD", "item7.X-ABLabel:Desk:2",
+       "item8.X-ABLabel;X-A=\"p:q\":Front", "item9.X-AB", " Label:Fol", " ded"}));
   EXPECT_EQ(record["tel"][0]["cust_name"], "Desk:2");
+  EXPECT_EQ(record["tel"][1]["cust_name"], "Front");
+  EXPECT_EQ(record["tel"][2]["cust_name"], "Folded");
 }
 
 TEST(ReaderLabels, AdjacentLabelLinesSplitByAnyLineBreak) {

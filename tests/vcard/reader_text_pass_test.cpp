@@ -40,23 +40,50 @@ TEST(ReaderLines, CrLfLfAndLoneCrSplitAlikeAndBlankLinesVanish) {
   }
 }
 
-TEST(ReaderEnd, StopsAtFirstLineBeginningWithEnd) {
+TEST(ReaderEnd, StopsAtTheEndLineOnly) {
   const Json::Value record = read(card(
       {"BEGIN:VCARD", "NOTE:a", "ENDX", "TITLE:Boss", "END:VCARD", "BEGIN:VCARD", "N:Other;Card"}));
   EXPECT_EQ(record["other"], "BEGIN:VCARD\r\n");
   EXPECT_EQ(record["company"]["title"], "");
   EXPECT_EQ(record["name"]["family_name"], "");
+  // A property whose name merely begins with END ends nothing.
+  const Json::Value endorsed =
+      read(card({"X-A:1", "ENDORSED-BY:Jo", "TITLE:Boss", "end:vcard", "TITLE:No"}));
+  EXPECT_EQ(endorsed["other"], "X-A:1\r\nENDORSED-BY:Jo\r\n");
+  EXPECT_EQ(endorsed["company"]["title"], "Boss");
 }
 
-TEST(ReaderPrefixes, FixedFieldsAndLastLineWins) {
+TEST(ReaderFolding, ContinuationLinesJoinTheLineBefore) {
+  // RFC 6350 folding: the line break and one blank go, whatever is cut.
+  const Json::Value record =
+      read(card({"BEGIN:VCARD", "UID:abc-", " def", "NOTE:a long no", "\tte: with a colon",
+                 "  and more", "EM", " AIL;TYPE=", " HOME:a@", " b.c", "END:VCARD"}));
+  EXPECT_EQ(record["other"], "BEGIN:VCARD\r\nUID:abc-def\r\n");
+  EXPECT_EQ(record["note"], "a long note: with a colon and more");
+  EXPECT_EQ(record["mail"], json(R"([{"key":"EMAIL","cust_name":"EMAIL","type":["HOME"],
+                                       "data":"a@b.c"}])"));
+}
+
+TEST(ReaderFolding, OnlyOneBlankGoesAndEveryLineBreakShapeFolds) {
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    EXPECT_EQ(read(card({"TITLE:a", "  b", "\t\tc"}, end))["company"]["title"], "a b\tc") << end;
+  }
+  // Blank lines vanish, so a blank line between a line and its fold is none.
+  EXPECT_EQ(read("TITLE:a\r\n\r\n b\r\n")["company"]["title"], "ab");
+  // A blank at the very start continues nothing.
+  EXPECT_EQ(read("\r\n X-A:1\r\nTITLE:t\r\n")["other"], " X-A:1\r\n");
+}
+
+TEST(ReaderPrefixes, FixedFieldsFirstNoteTitleAndOrgWinLaterOnesKept) {
   const Json::Value record =
       read(card({"FN:Jane Doe", "TITLE:Chief", "TITLE:Chief of Staff", "BDAY:1980-02-29",
-                 "ORG:Acme;", "NOTE:first", "NOTE:second"}));
-  EXPECT_EQ(record["company"]["title"], "Chief of Staff");
+                 "ORG:Acme;", "ORG:Other", "NOTE:first", "NOTE:second"}));
+  EXPECT_EQ(record["company"]["title"], "Chief");
   EXPECT_EQ(record["company"]["org"], "Acme");
   EXPECT_EQ(record["bday"], "1980-02-29");
-  EXPECT_EQ(record["note"], "second");
-  EXPECT_EQ(record["other"], "");  // FN never reaches "other"
+  EXPECT_EQ(record["note"], "first");
+  // FN never reaches "other"; the repeated properties do, unchanged.
+  EXPECT_EQ(record["other"], "TITLE:Chief of Staff\r\nORG:Other\r\nNOTE:second\r\n");
 }
 
 TEST(ReaderPrefixes, OrgLosesOnlyOneTrailingSemicolon) {
@@ -65,34 +92,49 @@ TEST(ReaderPrefixes, OrgLosesOnlyOneTrailingSemicolon) {
   EXPECT_EQ(read("ORG:;")["company"]["org"], "");
 }
 
-TEST(ReaderPrefixes, PrefixesAreCaseAndPlaceSensitive) {
+TEST(ReaderPrefixes, NamesInAnyCaseWithParametersAndGroups) {
   const Json::Value record =
-      read(card({"note:lower", "NOTE;CHARSET=UTF-8:param", "X-N:Doe", "item1.TITLE:x"}));
-  EXPECT_EQ(record["note"], "");
-  EXPECT_EQ(record["name"]["family_name"], "");
-  EXPECT_EQ(record["other"],
-            "note:lower\r\nNOTE;CHARSET=UTF-8:param\r\nX-N:Doe\r\nitem1.TITLE:x\r\n");
+      read(card({"note:lower", "N;CHARSET=UTF-8:Sasaki;Hina;;;", "Title;LANGUAGE=en:Boss",
+                 "item1.ORG:Acme", "BDAY;VALUE=date:1976-04-01", "X-N:Doe", "NOTES:x"}));
+  EXPECT_EQ(record["note"], "lower");
+  EXPECT_EQ(record["name"]["family_name"], "Sasaki");
+  EXPECT_EQ(record["name"]["given_name"], "Hina");
+  EXPECT_EQ(record["company"]["title"], "Boss");
+  EXPECT_EQ(record["company"]["org"], "Acme");
+  EXPECT_EQ(record["bday"], "1976-04-01");
+  EXPECT_EQ(record["other"], "X-N:Doe\r\nNOTES:x\r\n");
+  // The value starts after the first ':' outside quotes.
+  EXPECT_EQ(read("NOTE;X-A=\"a:b\":text: more")["note"], "text: more");
 }
 
-TEST(ReaderName, ComponentsBySemicolonPaddedAndTruncated) {
+TEST(ReaderName, ComponentsBySemicolonWithPrefixAndSuffix) {
   EXPECT_EQ(read("N:Doe")["name"], json(R"({"family_name":"Doe","given_name":"",
                                             "additional_name":""})"));
   EXPECT_EQ(read("N:Doe;John;Q.;Dr.;Jr.")["name"],
-            json(R"({"family_name":"Doe","given_name":"John","additional_name":"Q."})"));
+            json(R"({"family_name":"Doe","given_name":"John","additional_name":"Q.",
+                     "prefix":"Dr.","suffix":"Jr."})"));
   EXPECT_EQ(read("N:;;Mid;;")["name"],
             json(R"({"family_name":"","given_name":"","additional_name":"Mid"})"));
+  // A stray sixth component stays with the suffix, so nothing is lost.
+  EXPECT_EQ(read("N:a;b;c;;PhD;x")["name"]["suffix"], "PhD;x");
   // Backslashes are not special: an escaped ';' still separates.
   EXPECT_EQ(read("N:O\\;Brien;Pat")["name"]["given_name"], "Brien");
+  // A later N line replaces the whole name, prefix and suffix included.
+  EXPECT_FALSE(read(card({"N:a;b;c;Dr.;", "N:x;y"}))["name"].isMember("prefix"));
 }
 
-TEST(ReaderNote, ContinuationLinesJoinWithLineFeedUntilColonLine) {
-  const Json::Value record =
-      read(card({"NOTE:one", " two", "three", "X-A:b", "four", "NOTE:x", "X-B:c", "five"}));
-  EXPECT_EQ(record["note"], "x");
-  EXPECT_EQ(read(card({"NOTE:one", " two", "three", "X-A:b", "four"}))["note"], "one\n two\nthree");
-  EXPECT_EQ(read(card({"NOTE:one", " two", "three", "X-A:b", "four"}))["other"],
-            "X-A:b\r\nfour\r\n");
-  EXPECT_EQ(record["other"], "X-A:b\r\nfour\r\nX-B:c\r\nfive\r\n");
+TEST(ReaderName, OwnFormattedNameKeptOnlyWithoutName) {
+  EXPECT_EQ(read(card({"N:;;;;", "FN:Acme Corp", "ORG:Acme Corp"}))["name"]["formatted_name"],
+            "Acme Corp");
+  EXPECT_EQ(read(card({"FN;CHARSET=UTF-8:Only Fn"}))["name"]["formatted_name"], "Only Fn");
+  EXPECT_FALSE(read(card({"FN:Jane Doe", "N:Doe;Jane"}))["name"].isMember("formatted_name"));
+  EXPECT_FALSE(read(card({"FN:", "N:;;;;"}))["name"].isMember("formatted_name"));
+}
+
+TEST(ReaderNote, BareLinesJoinWithLineFeedUntilColonLine) {
+  const Json::Value record = read(card({"NOTE:one", "two", "three", "X-A:b", "four"}));
+  EXPECT_EQ(record["note"], "one\ntwo\nthree");
+  EXPECT_EQ(record["other"], "X-A:b\r\nfour\r\n");
 }
 
 TEST(ReaderNote, LineBreakEscapesBecomeLineFeeds) {
@@ -103,43 +145,42 @@ TEST(ReaderNote, LineBreakEscapesBecomeLineFeeds) {
   EXPECT_EQ(read(card({"NOTE:a", "b\\nc"}))["note"], "a\nb\nc");
 }
 
-TEST(ReaderRuleOrder, FirstFittingRuleWins) {
+TEST(ReaderRuleOrder, LinesAreKnownByNameNotByWhatTheyContain) {
   const Json::Value record = read(card(
       {"NOTE:call TEL;555", "X-ME:EMAIL;TEL;x@y", "X-TEL;ADR;1 Main St", "X-ADR;URL:;;2 Side St"}));
   EXPECT_EQ(record["note"], "call TEL;555");
-  ASSERT_EQ(record["mail"].size(), 1u);
-  EXPECT_EQ(record["mail"][0]["key"], "X-ME");
-  EXPECT_EQ(record["mail"][0]["data"], "x@y");
-  ASSERT_EQ(record["tel"].size(), 1u);
-  EXPECT_EQ(record["tel"][0]["data"], "1 Main St");
-  ASSERT_EQ(record["adr"].size(), 1u);
-  EXPECT_EQ(record["adr"][0]["key"], "X-ADR");
-  EXPECT_FALSE(record.isMember("url"));
-  EXPECT_EQ(record["other"], "");
-}
-
-TEST(ReaderRuleOrder, PropertiesWithoutParametersLandInOther) {
-  const Json::Value record = read(card({"EMAIL:a@b", "TEL:555", "ADR:;;Main"}));
   EXPECT_EQ(record["mail"].size(), 0u);
   EXPECT_EQ(record["tel"].size(), 0u);
   EXPECT_FALSE(record.isMember("adr"));
-  EXPECT_EQ(record["other"], "EMAIL:a@b\r\nTEL:555\r\nADR:;;Main\r\n");
+  EXPECT_FALSE(record.isMember("url"));
+  EXPECT_EQ(record["other"],
+            "X-ME:EMAIL;TEL;x@y\r\nX-TEL;ADR;1 Main St\r\nX-ADR;URL:;;2 Side St\r\n");
 }
 
-TEST(ReaderAddress, ContinuationLinesJoinTheLastAddress) {
+TEST(ReaderRuleOrder, PropertiesWithoutParametersAreRead) {
+  const Json::Value record = read(card({"EMAIL:a@b", "TEL:555", "ADR:;;Main", "URL:http://x"}));
+  EXPECT_EQ(record["mail"][0]["data"], "a@b");
+  EXPECT_EQ(record["tel"][0]["data"], "555");
+  EXPECT_EQ(record["adr"][0]["data"], ";;Main");
+  EXPECT_EQ(record["url"][0]["data"], "http://x");
+  EXPECT_EQ(record["other"], "");
+}
+
+TEST(ReaderAddress, BareLinesJoinTheLastAddress) {
   const Json::Value record =
-      read(card({"ADR;type=HOME:;;1 Main St;Springfield", "Apt 4", " rear", "X-A:b", "stray"}));
+      read(card({"ADR;type=HOME:;;1 Main St;Springfield", "Apt 4", "rear", "X-A:b", "stray"}));
   ASSERT_EQ(record["adr"].size(), 1u);
-  EXPECT_EQ(record["adr"][0]["data"], ";;1 Main St;Springfield Apt 4  rear");
+  EXPECT_EQ(record["adr"][0]["data"], ";;1 Main St;Springfield Apt 4 rear");
   EXPECT_EQ(record["other"], "X-A:b\r\nstray\r\n");
 }
 
-TEST(ReaderAddress, ContinuationAfterEmptyAddress) {
-  // No address at all: the line is kept in "other".
-  EXPECT_EQ(read(card({"ADR;type=HOME:", "orphan", "next"}))["other"], "orphan\r\nnext\r\n");
-  // An earlier address exists: the line joins it.
+TEST(ReaderAddress, BareLineAfterEmptyAddressStaysWithIt) {
+  // The empty line is kept in "other", and what follows it stays beside it.
+  EXPECT_EQ(read(card({"ADR;type=HOME:", "orphan", "next"}))["other"],
+            "ADR;type=HOME:\r\norphan\r\nnext\r\n");
   const Json::Value record = read(card({"ADR;type=WORK:;;Old St", "ADR;type=HOME:", "orphan"}));
-  EXPECT_EQ(record["adr"][0]["data"], ";;Old St orphan");
+  EXPECT_EQ(record["adr"][0]["data"], ";;Old St");
+  EXPECT_EQ(record["other"], "ADR;type=HOME:\r\norphan\r\n");
 }
 
 }  // namespace

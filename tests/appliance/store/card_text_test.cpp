@@ -24,7 +24,11 @@ struct Case {
 const string kHead = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u1\r\n";
 const string kTail = "END:VCARD\r\n";
 
-string with(const string& lines) { return kHead + lines + kTail; }
+// The lines as one card, with an FN line after them unless they hold one.
+string with(const string& lines) {
+  const bool hasFn = lines.rfind("FN", 0) == 0 || lines.find("\nFN") != string::npos;
+  return kHead + lines + (hasFn ? "" : "FN:x\r\n") + kTail;
+}
 
 std::vector<Case> accepted() {
   return {
@@ -38,8 +42,10 @@ std::vector<Case> accepted() {
       {"UTF-8 text", with("FN:J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80\r\n"), nullptr},
       {"other encoding", with("PHOTO;ENCODING=b;TYPE=JPEG:AAAA\r\n"), nullptr},
       {"uid in lower case, grouped, with parameters",
-       "BEGIN:VCARD\r\nVERSION:3.0\r\ng.uid;VALUE=text:abc\r\nEND:VCARD\r\n", nullptr},
-      {"uid folded", "BEGIN:VCARD\r\nUID:\r\n abc\r\nEND:VCARD\r\n", nullptr},
+       "BEGIN:VCARD\r\nVERSION:3.0\r\ng.uid;VALUE=text:abc\r\nFN:a\r\nEND:VCARD\r\n", nullptr},
+      {"uid folded", "BEGIN:VCARD\r\nUID:\r\n abc\r\nFN:a\r\nEND:VCARD\r\n", nullptr},
+      {"FN in lower case with group and parameter", kHead + "item1.fn;LANGUAGE=en:a\r\n" + kTail,
+       nullptr},
       {"value with colons and quotes", with("URL:http://x.example/a?b=\"c\"\r\n"), nullptr},
   };
 }
@@ -60,7 +66,7 @@ std::vector<Case> refused() {
       {"begin in lower case", "begin:vcard\r\nUID:u\r\nEND:VCARD\r\n",
        "first line is not BEGIN:VCARD"},
       {"END glued to a line", kHead + "FN:aEND:VCARD\r\n", "last line is not END:VCARD"},
-      {"two cards", with("") + with(""), "line 4 is a BEGIN or END line inside the card"},
+      {"two cards", with("") + with(""), "line 5 is a BEGIN or END line inside the card"},
       {"nested END", with("END:VCARD\r\n"), "line 4 is a BEGIN or END line inside the card"},
       {"nested begin in other case", with("begin:vcalendar\r\n"), "BEGIN or END line inside"},
       {"marker made by folding", with("BEG\r\n IN:VCARD\r\n"), "BEGIN or END line inside"},
@@ -94,6 +100,11 @@ std::vector<Case> refused() {
        "ENCODING=QUOTED-PRINTABLE"},
       {"quoted-printable across a fold", with("NOTE;ENCODING=QUOTED-\r\n PRINTABLE:a\r\n"),
        "ENCODING=QUOTED-PRINTABLE"},
+      {"no FN", "BEGIN:VCARD\r\nUID:u\r\nN:a;b;;;\r\nX-FN:a\r\nEND:VCARD\r\n", "no FN"},
+      {"two FN, one grouped", with("FN:a\r\nitem1.FN:b\r\n"), "line 5 is a second FN line"},
+      {"two N in any case", with("N:a;b;;;\r\nn:Doe;Jane\r\n"), "line 5 is a second N line"},
+      {"two UID", with("uid:u2\r\n"), "line 4 is a second UID line"},
+      {"two VERSION", with("VERSION:4.0\r\n"), "line 4 is a second VERSION line"},
   };
 }
 

@@ -26,7 +26,7 @@ std::map<string, long long> snapshot(const string& dir) {
   return entries;
 }
 
-const string kCard = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u\r\nEND:VCARD\r\n";
+const string kCard = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u\r\nFN:u\r\nEND:VCARD\r\n";
 
 std::vector<string> hostileNames() {
   return {"",

@@ -1,0 +1,32 @@
+// Reading a page's record safely and writing its texts on a card line. The
+// record may hold anything, so a member of an unexpected JSON type reads as
+// absent, and no jsoncpp conversion that could throw is ever made.
+#pragma once
+
+#include <json/value.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orva_vcard {
+
+// The member of an object, or nullptr when the holder is no object or lacks it.
+const Json::Value* memberOf(const Json::Value& holder, const char* key);
+
+// An array member, or nullptr when it is absent or of another type.
+const Json::Value* arrayOf(const Json::Value& holder, const char* key);
+
+// A text member's bytes; anything but a JSON string reads as the empty text.
+std::string_view textOf(const Json::Value* value);
+std::string_view textOf(const Json::Value& holder, const char* key);
+
+// Appends a value on the current line. A line break in it would start a line
+// of its own (and could close the card early), so each CR LF, lone CR or lone
+// LF is written as the vCard escape "\n".
+void appendValue(std::string& out, std::string_view text);
+
+// Appends the record's "tel", "mail", "adr" and "url" entries, one line each.
+void appendEntries(std::string& out, const Json::Value& record);
+
+}  // namespace orva_vcard
