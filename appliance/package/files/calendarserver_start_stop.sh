@@ -135,6 +135,37 @@ stop_process() {
 	return 1
 }
 
+# Stops the servers of this package whose run folder is gone (their root was
+# deleted while they ran): nothing could stop them any more, and they would
+# keep their ports from every later start.
+reap_abandoned() {
+	local file args cmdline run pid i index rest
+	local -a reaped=()
+	for file in $(grep -lasF -- "/var/run/calendarserver/" /proc/[0-9]*/cmdline); do
+		mapfile -d '' args 2>/dev/null <"$file" || continue
+		cmdline="${args[*]}"
+		[[ "$cmdline" == "nginx: master process "* || "$cmdline" == *" $RADICALE --config "* ]] ||
+			continue
+		run="${cmdline%%/var/run/calendarserver/*}"
+		run="${run##* }/var/run/calendarserver"
+		[[ "$run" == /* ]] && [ ! -d "$run" ] || continue
+		pid="${file#/proc/}"
+		pid="${pid%/cmdline}"
+		kill -TERM "$pid" 2>/dev/null || continue
+		reaped+=("$pid")
+		log "$ACTION: stopped pid $pid, a server whose run folder $run is gone"
+	done
+	# Their ports are free only once they have ended.
+	for ((i = 0; i < WAIT_STOP * 10 && ${#reaped[@]} > 0; i++)); do
+		for index in "${!reaped[@]}"; do
+			# Ended, or a zombie nobody collected yet (its command line is empty).
+			IFS= read -r -d '' rest 2>/dev/null <"/proc/${reaped[$index]}/cmdline" ||
+				unset "reaped[$index]"
+		done
+		[ ${#reaped[@]} -gt 0 ] && sleep 0.1
+	done
+}
+
 # True when something accepts connections on the local port.
 port_answers() {
 	(exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
@@ -419,6 +450,7 @@ start_like() {
 		return 0
 	fi
 
+	reap_abandoned
 	ports="$http"
 	[ "$ssl" = on ] && ports="$http $https"
 	old_nginx_ports=""

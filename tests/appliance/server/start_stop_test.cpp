@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "tests/appliance/server/server_fixture.h"
@@ -132,6 +133,33 @@ TEST_F(StartStopTest, WhenTheNewServerDoesNotStartTheOldOneIsPutBack) {
   EXPECT_EQ(old.code, 207);
   EXPECT_EQ(serverProcesses().size(), 2u);  // the new Radicale is gone again
   EXPECT_EQ(script("status").status, 0);
+}
+
+// A server whose root was deleted while it ran can be stopped by nobody; the
+// next start of any root stops it and may use its ports.
+TEST_F(StartStopTest, TheNextStartStopsAServerWhoseRootIsGone) {
+  configure(false, false);
+  ASSERT_EQ(script("start").status, 0);
+  ASSERT_EQ(serverProcesses().size(), 2u);
+  std::filesystem::remove_all(root.at(kRunDir));
+
+  orva_test::TempRoot other(true);
+  const std::string conf = "/var/packages/Tessaro/target/etc/calendar_server_json.conf";
+  ASSERT_TRUE(orva_test::writeFile(
+      other.at(conf),
+      "{\"general_setting\":{\"EnableSSL\":false,\"RedirectHTTPToHTTPS\":false,"
+      "\"HTTPPort\":" +
+          std::to_string(http) + ",\"SSLPort\":" + std::to_string(https) + "}}"));
+  const std::string env = "ORVA_ROOT=" + other.path() + " ";
+  ASSERT_EQ(run(env + other.at("/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py") +
+                " --dump " + conf + " " + kPlist)
+                .status,
+            0);
+  const Result started = run(env + other.at(kScript) + " start");
+  EXPECT_EQ(started.status, 0) << started.err;
+  EXPECT_TRUE(serverProcesses().empty());
+  EXPECT_EQ(report(httpBase(http)).code, 401);  // the other root's server knows no users
+  EXPECT_EQ(run(env + other.at(kScript) + " stop").status, 0);
 }
 
 TEST_F(StartStopTest, ConcurrentCallersEachSucceedAndOneServerRemains) {
