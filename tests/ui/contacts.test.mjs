@@ -10,9 +10,9 @@ import {
 } from './harness.mjs';
 
 const SEED = [
-  'BEGIN:VCARD', 'VERSION:3.0', 'N:Lovelace;Ada;Augusta;;', 'FN:Ada Lovelace',
+  'BEGIN:VCARD', 'VERSION:3.0', 'N:Lovelace;Ada;Augusta;Lady;', 'FN:Ada Lovelace',
   'ORG:Analytical Engines Ltd', 'TITLE:Programmer',
-  'TEL;type=CELL;type=VOICE:+44 20 7946 0001',
+  'TEL;type=CELL;type=VOICE;PREF=1:+44 20 7946 0001',
   'item1.TEL;type=WORK:+44 20 7946 0002', 'item1.X-ABLabel:Lab',
   'EMAIL;type=INTERNET;type=WORK:ada@example.org',
   'ADR;type=HOME:;;12 St James\'s Square;London;;SW1Y 4JH;United Kingdom',
@@ -119,14 +119,16 @@ test('a card saved without a change keeps every member, labels and unmapped line
   await page.getByLabel('Search').fill('');
   await page.locator('#book-count').filter({ hasText: '4 cards' }).waitFor();
   const before = byName(listCards(host.root, 'alice'), 'Lovelace');
-  await page.getByRole('button', { name: 'Ada Augusta Lovelace', exact: true }).click();
+  await page.getByRole('button', { name: 'Lady Ada Augusta Lovelace', exact: true }).click();
   const form = page.locator('.card-form');
   // The form shows what the record holds, labels and types included.
   assert.equal(await form.locator('.entries-tel').getByLabel('Label').inputValue(), 'Lab');
   assert.equal(await form.locator('.entries-adr').getByLabel('Street').inputValue(), '12 St James\'s Square');
   assert.equal(await form.getByLabel('Birthday').inputValue(), '1815-12-10');
+  assert.equal(await form.getByLabel('Name prefix').inputValue(), 'Lady');
+  assert.equal(await form.locator('.entries-tel').getByLabel('Other parameters').inputValue(), 'PREF=1');
   await form.getByRole('button', { name: 'Save card' }).click();
-  await page.getByText('Saved Ada').waitFor();
+  await page.getByText('Saved Lady Ada Augusta Lovelace.').waitFor();
   assert.deepEqual(byName(listCards(host.root, 'alice'), 'Lovelace'), before);
 });
 

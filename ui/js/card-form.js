@@ -15,6 +15,7 @@ const NAME_PARTS = [
   ['additional_name', 'Additional names'],
   ['family_name', 'Family name'],
   ['suffix', 'Name suffix'],
+  ['formatted_name', 'Shown name'],
 ];
 const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
 
@@ -139,13 +140,11 @@ export class CardForm {
     const known = NAME_PARTS.filter(([key]) => NAME_PARTS_ALWAYS.has(key) || typeof name[key] === 'string');
     const knownKeys = new Set(NAME_PARTS.map(([key]) => key));
     const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && typeof name[key] === 'string');
+    const hints = { formatted_name: 'Shown when the name parts are empty' };
     const fields = [
-      ...known.map(([key, label]) => this.scalar(['name', key], label)),
+      ...known.map(([key, label]) => this.scalar(['name', key], label, { hint: hints[key] })),
       ...extra.map((key) => this.scalar(['name', key], humanise(key))),
     ];
-    if (typeof this.original.fn === 'string') {
-      fields.push(this.scalar(['fn'], 'Shown name', { hint: 'The name as the card shows it' }));
-    }
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Name'), fields);
   }
 
@@ -237,9 +236,17 @@ export class CardForm {
         if (next) next.focus();
       },
     }, 'Remove');
+    // Other parameters of the line (PREF=1, VALUE=uri, ...) go back as they came.
+    const params = Array.isArray(base.params) ? base.params.filter((p) => typeof p === 'string') : [];
+    const paramsField = params.length
+      ? field('Other parameters', el('input', {
+        type: 'text', class: 'params', readOnly: true, value: params.join('; '),
+      }), 'Kept as the card has them').wrap
+      : null;
     rowNode.append(el('div', { class: 'grid small' },
       field('Types', row.typesInput, kind.typeHint).wrap,
       labelField,
+      paramsField,
       el('div', { class: 'field end' }, remove)));
     list.rows.push(row);
     list.rowsNode.append(rowNode);
@@ -322,7 +329,6 @@ export class CardForm {
   problems(record) {
     const nameParts = isObject(record.name) ? Object.values(record.name) : [];
     const hasName = nameParts.some((part) => typeof part === 'string' && part.trim() !== '')
-      || textOf(record.fn).trim() !== ''
       || textOf(getPath(record, ['company', 'org'])).trim() !== '';
     return hasName ? [] : ['Give the card a name or an organisation.'];
   }

@@ -35,15 +35,15 @@ export function organisation(record) {
   return text(member(member(record, 'company'), 'org'));
 }
 
-// The name to show in the list: the card's own formatted name when it has
-// one, else the name parts, else its organisation or first e-mail.
+// The name to show in the list: the name parts, else the card's own shown
+// name (kept for cards without name parts), else its organisation or first
+// e-mail.
 export function displayName(record) {
-  const formatted = text(member(record, 'fn')).trim();
-  if (formatted) return formatted;
   const name = member(record, 'name');
   const parts = ['prefix', 'given_name', 'additional_name', 'family_name', 'suffix']
     .map((key) => text(member(name, key)).trim())
     .filter(Boolean);
   if (parts.length) return parts.join(' ');
-  return organisation(record).trim() || firstData(record, 'mail') || '(no name)';
+  return text(member(name, 'formatted_name')).trim() || organisation(record).trim()
+    || firstData(record, 'mail') || '(no name)';
 }
