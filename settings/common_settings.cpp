@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/system_services.h"
+
 namespace orva_settings {
 
 std::string memberText(const Json::Value& settings, const char* key) {
@@ -10,6 +12,14 @@ std::string memberText(const Json::Value& settings, const char* key) {
   const Json::Value& member = settings[key];
   if (!member.isConvertibleTo(Json::stringValue)) return "";
   return member.asString();
+}
+
+bool servicesFileDiffers(const char* section, const std::string& portText) {
+  char value[64];
+  if (OLIBCFileGetSectionValue(kServicesFile, section, kPortsKey, value, sizeof value) < 0) {
+    return true;
+  }
+  return value != portText + "/tcp";
 }
 
 int portNumber(const std::string& text) {

@@ -22,6 +22,8 @@ constexpr const char* kConfDumpTool =
 constexpr const char* kStartStopScript =
     "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh";
 constexpr const char* kServicesFile = "/usr/local/etc/services.d/Tessaro.sc";
+// Held by "set" from reading the configuration to its read-back.
+constexpr const char* kSettingsLockFile = "/var/packages/Tessaro/target/etc/.common_settings.lock";
 constexpr const char* kHttpSection = "tessaro";
 constexpr const char* kHttpsSection = "tessaro_ssl";
 constexpr const char* kPortsKey = "dst.ports";
@@ -30,6 +32,10 @@ constexpr const char* kPortsKey = "dst.ports";
 // member is missing or has no text form (an array or object), or when
 // settings is not an object.
 std::string memberText(const Json::Value& settings, const char* key);
+
+// Whether section's port in the services file differs from portText + "/tcp"
+// (a missing or unreadable value differs too).
+bool servicesFileDiffers(const char* section, const std::string& portText);
 
 // The port number of a port text, read like strtol (leading blanks and a sign,
 // digits up to the first other character, 0 without digits), narrowed to int.

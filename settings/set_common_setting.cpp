@@ -3,6 +3,7 @@
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/system_services.h"
 #include "settings/common_settings.h"
+#include "settings/settings_lock.h"
 
 namespace {
 
@@ -47,7 +48,10 @@ void ContactAndCalendarHandler::setCommonSetting() {
           {names::kEnableSsl, names::kRedirect, names::kHttpPort, names::kSslPort})) {
     return;
   }
-  if (!confManager.JsonConfParse()) {
+  // Held to the end of the request: a second "set" waits, and then reads
+  // what this one stored.
+  const names::SettingsLock lock;
+  if (!lock.held() || !confManager.JsonConfParse()) {
     answerLoggedError(response, __LINE__, orva_errors::kConfParse);
     return;
   }
@@ -81,8 +85,12 @@ void ContactAndCalendarHandler::setCommonSetting() {
     return;
   }
 
-  const bool httpChanged = httpText != oldHttpText;
-  const bool httpsChanged = httpsText != oldHttpsText;
+  // A services file that disagrees with the stored ports (an earlier
+  // request that failed half way, a hand edit) is rewritten too.
+  const bool httpChanged =
+      httpText != oldHttpText || names::servicesFileDiffers(names::kHttpSection, httpText);
+  const bool httpsChanged =
+      httpsText != oldHttpsText || names::servicesFileDiffers(names::kHttpsSection, httpsText);
   if (httpChanged && OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpSection,
                                               names::kPortsKey, (httpText + "/tcp").c_str()) < 0) {
     answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile);

@@ -122,3 +122,25 @@ extern "C" int OLIBCFileSetSectionValue(const char* file, const char* section, c
   for (const std::string& line : lines) out += line + "\n";
   return orva_file::writeAtomic(path, out) ? 0 : -1;
 }
+
+extern "C" int OLIBCFileGetSectionValue(const char* file, const char* section, const char* key,
+                                        char* value, size_t size) {
+  if (file == nullptr || section == nullptr || key == nullptr || value == nullptr || size == 0 ||
+      file[0] != '/') {
+    return -1;
+  }
+  std::string text;
+  if (!orva_file::readWhole(orva_root::underRoot(file), text)) return -1;
+  const std::string* found = nullptr;
+  const std::vector<orva_services::Entry> entries = orva_services::parseLenient(text);
+  for (const orva_services::Entry& entry : entries) {
+    if (entry.section != section || entry.key != key) continue;
+    // Copies that disagree have no one value.
+    if (found != nullptr && *found != entry.value) return -1;
+    found = &entry.value;
+  }
+  if (found == nullptr || found->size() >= size) return -1;
+  found->copy(value, found->size());
+  value[found->size()] = '\0';
+  return 0;
+}

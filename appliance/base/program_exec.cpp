@@ -1,13 +1,16 @@
 // OLIBCExec: runs one of the appliance's programs directly (no shell), with
 // its path resolved under the appliance root and ORVA_ROOT in its
-// environment, and waits for it.
+// environment, and waits for it, for a limited time: a program that hangs
+// must not hold its request (and the settings lock) for ever.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,47 @@
 #include "platform/system_services.h"
 
 extern char** environ;
+
+namespace {
+
+// How long a program may run: ORVA_EXEC_TIMEOUT seconds (a decimal number,
+// for tests and slow machines), else two minutes, time enough for the
+// server's restart.
+double timeLimitSeconds() {
+  const char* text = std::getenv("ORVA_EXEC_TIMEOUT");
+  if (text != nullptr && text[0] != '\0') {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end != text && *end == '\0' && seconds > 0) return seconds;
+  }
+  return 120;
+}
+
+double monotonicSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Waits up to seconds for the child; true with its status when it ended.
+bool waitFor(pid_t pid, double seconds, int& status) {
+  const double deadline = monotonicSeconds() + seconds;
+  long pauseNs = 1000000;  // 1 ms, doubled up to 50 ms
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) {
+      status = -1;
+      return true;
+    }
+    if (monotonicSeconds() >= deadline) return false;
+    timespec pause{0, pauseNs};
+    ::nanosleep(&pause, nullptr);
+    if (pauseNs < 50000000) pauseNs *= 2;
+  }
+}
+
+}  // namespace
 
 extern "C" int OLIBCExec(const char* program, const char* arg1, const char* arg2, const char* arg3,
                          const char* arg4) {
@@ -52,6 +96,9 @@ extern "C" int OLIBCExec(const char* program, const char* arg1, const char* arg2
   if (pid == 0) {
     // The host's standard output carries its answers; the program's output
     // goes to standard error instead.
+    // Its own process group, so that a program that hangs is stopped with
+    // whatever it started.
+    ::setpgid(0, 0);
     ::dup2(devNull, STDIN_FILENO);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
     ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
@@ -60,10 +107,20 @@ extern "C" int OLIBCExec(const char* program, const char* arg1, const char* arg2
     ::_exit(127);
   }
   ::close(devNull);
+  // Also from here: the child may not have run yet when the group is killed.
+  ::setpgid(pid, pid);
 
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  if (!waitFor(pid, timeLimitSeconds(), status)) {
+    // Asked to stop first, then killed after a grace second.
+    ::kill(-pid, SIGTERM);
+    if (!waitFor(pid, 1, status)) {
+      ::kill(-pid, SIGKILL);
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    ::kill(-pid, SIGKILL);
+    return -1;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }

@@ -98,3 +98,26 @@ TEST_F(IniFileTest, KeepsTheModeAndLeavesNoTemporaryFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, ReadsOneKeyOfOneSectionWithoutItsQuotes) {
+  put("[a]\ndst.ports=\"1/tcp\"\n[b]\n dst.ports = 2/tcp "
+      "\r\n[c]\nk=1\nk=2\n[d]\nk=same\nk=\"same\"\n");
+  char value[16];
+  ASSERT_EQ(OLIBCFileGetSectionValue(file.c_str(), "a", "dst.ports", value, sizeof value), 0);
+  EXPECT_STREQ(value, "1/tcp");
+  ASSERT_EQ(OLIBCFileGetSectionValue(file.c_str(), "b", "dst.ports", value, sizeof value), 0);
+  EXPECT_STREQ(value, "2/tcp");
+  ASSERT_EQ(OLIBCFileGetSectionValue(file.c_str(), "d", "k", value, sizeof value), 0);
+  EXPECT_STREQ(value, "same");
+  // Copies that disagree, a missing section or key, a value that does not
+  // fit and a missing file have no value.
+  EXPECT_LT(OLIBCFileGetSectionValue(file.c_str(), "c", "k", value, sizeof value), 0);
+  EXPECT_LT(OLIBCFileGetSectionValue(file.c_str(), "x", "k", value, sizeof value), 0);
+  EXPECT_LT(OLIBCFileGetSectionValue(file.c_str(), "a", "x", value, sizeof value), 0);
+  EXPECT_LT(OLIBCFileGetSectionValue(file.c_str(), "a", "dst.ports", value, 5), 0);
+  EXPECT_LT(OLIBCFileGetSectionValue("/etc/none.ini", "a", "dst.ports", value, sizeof value), 0);
+}
+
+}  // namespace
