@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "appliance/store/store_layout.h"
@@ -14,6 +19,11 @@
 namespace orva_store {
 
 namespace {
+
+// Below this many cards a second thread costs more than it saves.
+constexpr std::size_t kCardsPerWorker = 256;
+// Workers take files in runs of this many.
+constexpr std::size_t kCardsPerRun = 64;
 
 std::vector<std::string> cardNames(int dirFd) {
   std::vector<std::string> names;
@@ -59,25 +69,78 @@ ssize_t readAll(int fd, std::vector<char>& buffer) {
   return static_cast<ssize_t>(length);
 }
 
+// The cards of one book, read on several threads into slots in name order.
+// Each slot is written by the one worker that took its run.
+struct BookRead {
+  const int dirFd;
+  const std::vector<std::string>& names;
+  std::vector<Json::Value> texts;
+  std::vector<char> read;
+  std::atomic<std::size_t> nextRun{0};
+  std::atomic<bool> failed{false};
+
+  BookRead(int dir, const std::vector<std::string>& cardNames)
+      : dirFd(dir), names(cardNames), texts(cardNames.size()), read(cardNames.size(), 0) {}
+
+  void work() {
+    try {
+      std::vector<char> buffer(64 * 1024);
+      for (;;) {
+        const std::size_t first = nextRun.fetch_add(kCardsPerRun);
+        if (first >= names.size()) break;
+        const std::size_t last = std::min(names.size(), first + kCardsPerRun);
+        for (std::size_t i = first; i < last; ++i) {
+          const int fd = ::openat(dirFd, names[i].c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+          if (fd < 0) continue;
+          const ssize_t length = readAll(fd, buffer);
+          ::close(fd);
+          if (length < 0) continue;
+          texts[i] = Json::Value(buffer.data(), buffer.data() + length);
+          read[i] = 1;
+        }
+      }
+    } catch (...) {
+      failed = true;
+      nextRun = names.size();
+    }
+  }
+};
+
 }  // namespace
 
 int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
   const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return 0;
+  struct CloseDir {
+    int fd;
+    ~CloseDir() { ::close(fd); }
+  } closeDir{dirFd};
   const std::vector<std::string> names = cardNames(dirFd);
-  std::vector<char> buffer(64 * 1024);
+
+  // Opening and reading many small files is the work here, and it spreads
+  // over every core; a small book is read on the calling thread alone.
+  BookRead book(dirFd, names);
+  const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
+  const std::size_t workers = std::min<std::size_t>(cores, 1 + names.size() / kCardsPerWorker);
+  std::vector<std::thread> helpers;
+  for (std::size_t w = 1; w < workers; ++w) {
+    try {
+      helpers.emplace_back(&BookRead::work, &book);
+    } catch (const std::system_error&) {
+      break;  // fewer hands do the same work
+    }
+  }
+  book.work();
+  for (std::thread& helper : helpers) helper.join();
+  if (book.failed) throw std::bad_alloc();
+
   int count = 0;
-  for (const std::string& name : names) {
-    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) continue;
-    const ssize_t length = readAll(fd, buffer);
-    ::close(fd);
-    if (length < 0) continue;
-    ids.append(Json::Value(name));
-    texts.append(Json::Value(buffer.data(), buffer.data() + length));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!book.read[i]) continue;
+    ids.append(Json::Value(names[i]));
+    texts.append(std::move(book.texts[i]));
     ++count;
   }
-  ::close(dirFd);
   return count;
 }
 

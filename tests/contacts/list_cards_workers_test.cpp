@@ -90,7 +90,8 @@ class ListCardsOnWorkers : public ::testing::Test {
     for (int i = 1; i < kCards; ++i) {
       char name[16];
       std::snprintf(name, sizeof name, "card-%05d", i);
-      ASSERT_TRUE(orva_test::writeFile(book + "/" + name, realShapedCard(i, rng)));
+      written_.push_back(realShapedCard(i, rng));
+      ASSERT_TRUE(orva_test::writeFile(book + "/" + name, written_.back()));
     }
   }
 
@@ -126,9 +127,26 @@ class ListCardsOnWorkers : public ::testing::Test {
   }
 
   static orva_test::TempRoot* root_;
+  static std::vector<std::string> written_;  // texts of card-00001 on
 };
 
 orva_test::TempRoot* ListCardsOnWorkers::root_ = nullptr;
+std::vector<std::string> ListCardsOnWorkers::written_;
+
+// The store reads a large book on several threads too: every text whole,
+// in name order.
+TEST_F(ListCardsOnWorkers, StoreHandsEveryTextInNameOrder) {
+  DBHandler db;
+  Json::Value ids(Json::arrayValue);
+  Json::Value texts(Json::arrayValue);
+  ASSERT_EQ(db.GetCards(ids, texts, db.GetGUID("many")), kCards);
+  for (int i = 1; i < kCards; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "card-%05d", i);
+    ASSERT_EQ(ids[i].asString(), name);
+    ASSERT_EQ(texts[i].asString(), written_[static_cast<std::size_t>(i - 1)]) << name;
+  }
+}
 
 TEST_F(ListCardsOnWorkers, SameAnswerAsReadingOneCardAfterTheOther) {
   for (const std::string key : {"", "smith", "555 1", "zzz-nothing"}) {
