@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "appliance/host/cli/dispatch.h"
 #include "appliance/host/cli/json_text.h"
@@ -28,9 +29,9 @@ int runMethods(const LoadedModule& module) {
 }
 
 int runCall(const LoadedModule& module, const Options& options) {
-  const DispatchResult result =
+  DispatchResult result =
       dispatchRequest(module, options.api, options.version, options.method, options.params);
-  const bool written = writeEnvelopeLine(stdout, result.envelope);
+  const bool written = writeEnvelopeLine(stdout, std::move(result.envelope));
   if (finishOutput() != 0 || !written) return 2;
   return result.success ? 0 : 1;
 }

@@ -3,10 +3,15 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace orva_host {
 
@@ -238,6 +243,85 @@ void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
   out.push('}');
 }
 
+// A long array (the cards of a listing) is written on every core: workers
+// turn runs of its elements into text, releasing each element as they go,
+// and the texts are written in order.
+constexpr Json::ArrayIndex kElementsPerWorker = 1024;
+constexpr std::size_t kElementsPerRun = 128;
+
+void appendLongArray(JsonOut& out, Json::Value& array) {
+  std::vector<Json::Value*> elements;
+  elements.reserve(array.size());
+  for (Json::Value& element : array) elements.push_back(&element);
+  const std::size_t runs = (elements.size() + kElementsPerRun - 1) / kElementsPerRun;
+  std::vector<std::string> texts(runs);
+  std::atomic<std::size_t> nextRun{0};
+  std::mutex failureLock;
+  std::exception_ptr failure;
+  const auto work = [&]() {
+    try {
+      for (std::size_t run = nextRun++; run < runs; run = nextRun++) {
+        JsonOut text(texts[run]);
+        const std::size_t last = std::min(elements.size(), (run + 1) * kElementsPerRun);
+        for (std::size_t i = run * kElementsPerRun; i < last; ++i) {
+          if (i > 0) text.push(',');
+          appendCompact(text, *elements[i]);
+          *elements[i] = Json::Value();
+        }
+        text.finish();
+      }
+    } catch (...) {
+      const std::lock_guard<std::mutex> guard(failureLock);
+      if (!failure) failure = std::current_exception();
+      nextRun = runs;
+    }
+  };
+  const std::size_t workers = std::min<std::size_t>(
+      std::max(1U, std::thread::hardware_concurrency()), 1 + elements.size() / kElementsPerWorker);
+  std::vector<std::thread> helpers;
+  for (std::size_t w = 1; w < workers; ++w) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer hands do the same work
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+  out.push('[');
+  for (std::string& text : texts) {
+    out.append(text);
+    std::string().swap(text);
+  }
+  out.push(']');
+}
+
+// As appendCompact, but long arrays anywhere in objects are written by
+// appendLongArray, which leaves their elements null.
+void appendReleasing(JsonOut& out, Json::Value& value) {
+  if (value.isArray() && value.size() >= kElementsPerWorker) {
+    appendLongArray(out, value);
+    return;
+  }
+  if (!value.isObject()) {
+    appendCompact(out, value);
+    return;
+  }
+  out.push('{');
+  bool first = true;
+  for (Json::Value::iterator it = value.begin(); it != value.end(); ++it) {
+    if (!first) out.push(',');
+    first = false;
+    const char* end = nullptr;
+    const char* name = it.memberName(&end);
+    appendQuoted(out, name, end);
+    out.push(':');
+    appendReleasing(out, *it);
+  }
+  out.push('}');
+}
+
 }  // namespace
 
 std::string compactJson(const Json::Value& value) {
@@ -256,11 +340,13 @@ std::string envelopeJson(const Json::Value& envelope) {
   return text;
 }
 
-bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
+bool writeEnvelopeLine(std::FILE* file, Json::Value&& envelope) {
   std::string buffer;
   JsonOut out(buffer, file);
-  appendEnvelope(out, envelope);
-  out.push('\n');
+  const bool success = envelope["success"].asBool();
+  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
+  appendReleasing(out, envelope[success ? "data" : "error"]);
+  out.append("}\n");
   return out.finish();
 }
 

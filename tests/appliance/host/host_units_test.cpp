@@ -303,8 +303,9 @@ TEST(CompactJson, CommentsAreNeverWritten) {
   EXPECT_EQ(plain, "{\"a\":\"x\",\"n\":5}");
 }
 
-// The envelope written to a file in pieces is the envelope text and a line
-// feed, whatever its size; a file that cannot be written is reported.
+// The envelope written to a file in pieces, long arrays made on several
+// threads, is the envelope text and a line feed, whatever its size and
+// shape; a file that cannot be written is reported.
 TEST(CompactJson, EnvelopeLineToAFileIsTheEnvelopeText) {
   Json::Value cards(Json::arrayValue);
   for (int i = 0; i < 3000; ++i) {
@@ -313,13 +314,20 @@ TEST(CompactJson, EnvelopeLineToAFileIsTheEnvelopeText) {
     card["note"] = std::string(static_cast<std::size_t>(i % 97), i % 2 ? '\n' : 'x');
     cards.append(card);
   }
-  for (const Json::Value& data : {Json::Value(), Json::Value(Json::objectValue), cards}) {
+  Json::Value listing(Json::objectValue);
+  listing["cards"] = cards;
+  Json::Value nested(Json::objectValue);
+  nested["a"]["b"] = cards;
+  nested["a"]["c"] = 1;
+  nested["z"].append(cards);
+  for (const Json::Value& data :
+       {Json::Value(), Json::Value(Json::objectValue), cards, listing, nested}) {
     ORVA::APIResponse response;
     response.SetSuccess(data);
     const Json::Value envelope = response.Envelope();
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(orva_host::writeEnvelopeLine(file, envelope));
+    EXPECT_TRUE(orva_host::writeEnvelopeLine(file, Json::Value(envelope)));
     std::string written(static_cast<std::size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());
