@@ -95,7 +95,13 @@ export function setUpContacts() {
 
   async function listCards(key) {
     const data = await callApi(CONTACTS_API, 'list_cards', key ? { user: state.user, search_key: key } : { user: state.user });
-    return data && Array.isArray(data.cards) ? data.cards : [];
+    const cards = data && Array.isArray(data.cards) ? data.cards : [];
+    // The store keeps no order a person would look for: show them by name.
+    const collator = new Intl.Collator(undefined, { sensitivity: 'base', numeric: true });
+    return cards
+      .map((card) => ({ card, name: displayName(card) }))
+      .sort((a, b) => collator.compare(a.name, b.name))
+      .map((entry) => entry.card);
   }
 
   // The number of cards of the whole book.

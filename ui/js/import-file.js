@@ -5,6 +5,9 @@ import { describeError } from './error-texts.js';
 import { showStatus } from './dom.js';
 
 const POLL_MS = 1000;
+// The host takes request bodies up to 16 MiB; the form's own fields need a
+// little of that. A larger file is refused here rather than cut off mid-way.
+const MAX_FILE_BYTES = 16 * 1024 * 1024 - 64 * 1024;
 
 // The cards the file holds, counted the way the import reads it: lines that
 // begin with the marker, in that letter case.
@@ -33,6 +36,11 @@ export async function runImport({ user, file, status, countBook }) {
     }
   };
 
+  if (file.size > MAX_FILE_BYTES) {
+    showStatus(status, 'error', `${file.name} was not imported: ${describeError({
+      code: 106, detail: `the file has ${file.size} bytes` })}`, 'Split it into smaller files and import each.');
+    return;
+  }
   let before;
   let inFile = 0;
   try {
