@@ -133,14 +133,24 @@ test('two cards are deleted after a confirmation; a refused delete shows its err
   const cards = listCards(host.root, 'alice');
   await rowOf('Grace Hopper').getByRole('checkbox').check();
   await rowOf('Alan Turing').getByRole('checkbox').check();
-  await page.getByRole('button', { name: 'Delete selected (2)' }).click();
+  // From the keyboard: the dialog opens on Cancel, Escape leaves it, and
+  // nothing goes until Delete itself is chosen.
+  await page.getByRole('button', { name: 'Delete selected (2)' }).focus();
+  await page.keyboard.press('Enter');
   const dialog = page.getByRole('dialog');
   await dialog.getByText('Delete 2 cards').waitFor();
-  // Cancel first: nothing goes.
-  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Cancel');
+  await page.keyboard.press('Escape');
+  await dialog.waitFor({ state: 'hidden' });
+  await page.keyboard.press('Enter');
+  await dialog.getByText('Delete 2 cards').waitFor();
+  await page.keyboard.press('Enter');
+  await dialog.waitFor({ state: 'hidden' });
   assert.equal(listCards(host.root, 'alice').length, cards.length);
-  await page.getByRole('button', { name: 'Delete selected (2)' }).click();
-  await dialog.getByRole('button', { name: 'Delete' }).click();
+  await page.getByRole('button', { name: 'Delete selected (2)' }).focus();
+  await page.keyboard.press('Enter');
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Enter');
   await page.getByText('Deleted 2 cards.').waitFor();
   const left = listCards(host.root, 'alice').map((card) => card.name.family_name).sort();
   assert.deepEqual(left, ['Johnson', 'Lovelace']);
@@ -218,4 +228,16 @@ test('a .vcf file from disk is imported with the counts before and after; two ca
   fs.rmSync(dir, { recursive: true, force: true });
   assert.deepEqual(page.errors, []);
   assert.equal(browser.outside.length, 0, `outside requests: ${browser.outside}`);
+});
+
+test('on a narrow window the list and the form fit without sideways scrolling', async () => {
+  await page.setViewportSize({ width: 360, height: 740 });
+  await page.getByLabel('Search').fill('');
+  await page.getByRole('button', { name: 'Marie Curie', exact: true }).click();
+  await page.locator('.card-form').waitFor();
+  const overflow = await page.evaluate(() => document.scrollingElement.scrollWidth - window.innerWidth);
+  assert.ok(overflow <= 0, `the page is ${overflow}px wider than the window`);
+  await page.keyboard.press('Escape');
+  await page.locator('.card-form').waitFor({ state: 'detached' });
+  await page.setViewportSize({ width: 1280, height: 900 });
 });
