@@ -194,7 +194,7 @@ void CardAssembler::finishCard() {
     const std::string_view line(lines_.data() + start, end - start);
     start = end;
     hasFullName = hasFullName || orva_vcard::nameIs(orva_vcard::propertyName(line), "FN");
-    orva_vcard::appendLineAs30(line, version21_, text_);
+    orva_vcard::appendLineAs30(line, version21_, decoder_, text_);
     text_.append("\r\n");
   }
   // Rewriting may lengthen the text (escapes, wider characters).

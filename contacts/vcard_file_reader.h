@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vcard/charset_to_utf8.h"
+
 namespace orva_contacts {
 
 constexpr std::size_t kMaxLineBytes = std::size_t{16} << 20;
@@ -95,6 +97,7 @@ class CardAssembler {
   std::string property_;
   // The text handed on, kept to reuse its memory.
   std::string text_;
+  orva_vcard::Utf8Decoder decoder_;
 };
 
 // Feeds every line of the file at path to assembler. False, with nothing

@@ -4,15 +4,14 @@
 #include <iconv.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "vcard/property_name.h"
 
 namespace orva_vcard {
 
-namespace {
-
-// One iconv conversion descriptor, closed when it goes out of scope.
-class Converter {
+// One iconv conversion descriptor, closed with the object.
+class Utf8Decoder::Converter {
  public:
   explicit Converter(const std::string& from) : cd_(::iconv_open("UTF-8", from.c_str())) {}
   ~Converter() {
@@ -25,8 +24,9 @@ class Converter {
 
   // Converts from in onwards, appending to out, up to the end or up to the
   // first byte that cannot be converted; false in that case, with in left
-  // at that byte.
+  // at that byte. Starts from the initial shift state.
   bool convert(std::string_view& in, std::string& out) {
+    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     char chunk[4096];
     char* inPtr = const_cast<char*>(in.data());
     std::size_t inLeft = in.size();
@@ -54,6 +54,15 @@ class Converter {
   iconv_t cd_;
 };
 
+namespace {
+
+bool isAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 void appendLatin1(unsigned char byte, std::string& out) {
   if (byte < 0x80) {
     out.push_back(static_cast<char>(byte));
@@ -61,13 +70,6 @@ void appendLatin1(unsigned char byte, std::string& out) {
     out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
     out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
   }
-}
-
-bool isAscii(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 bool isUtf8Name(std::string_view charset) {
@@ -79,9 +81,10 @@ bool isUtf8Name(std::string_view charset) {
 // euro sign, curly quotes), whose extra characters Latin-1 holds as control
 // codes, so it is read as Windows-1252, as web browsers do.
 bool isLatin1Name(std::string_view charset) {
-  for (const char* name :
-       {"ISO-8859-1", "ISO8859-1", "ISO_8859-1", "ISO88591", "LATIN1", "L1", "CP819", "IBM819",
-        "ISO-IR-100", "CSISOLATIN1", "WINDOWS-1252", "CP1252", "X-CP1252"}) {
+  static constexpr std::string_view kNames[] = {
+      "ISO-8859-1", "ISO8859-1",  "ISO_8859-1",  "ISO88591",     "LATIN1", "L1",      "CP819",
+      "IBM819",     "ISO-IR-100", "CSISOLATIN1", "WINDOWS-1252", "CP1252", "X-CP1252"};
+  for (const std::string_view name : kNames) {
     if (nameIs(charset, name)) return true;
   }
   return false;
@@ -104,6 +107,15 @@ bool isValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char* end = p + text.size();
   while (p < end) {
+    // Runs of ASCII, eight bytes at a time.
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        p += 8;
+        continue;
+      }
+    }
     const unsigned char c = *p;
     if (c < 0x80) {
       ++p;
@@ -132,38 +144,48 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-std::string windows1252ToUtf8(std::string_view text) {
+Utf8Decoder::Utf8Decoder() = default;
+Utf8Decoder::~Utf8Decoder() = default;
+
+std::string Utf8Decoder::windows1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 2);
-  Converter converter("WINDOWS-1252");
+  if (!windows1252_) windows1252_ = std::make_unique<Converter>("WINDOWS-1252");
   std::string_view rest = text;
   while (!rest.empty()) {
     // Without the system's converter, Latin-1 is the nearest reading that
     // still keeps every byte.
-    if (converter.ok() && converter.convert(rest, out)) break;
+    if (windows1252_->ok() && windows1252_->convert(rest, out)) break;
     appendLatin1(static_cast<unsigned char>(rest.front()), out);
     rest.remove_prefix(1);
   }
   return out;
 }
 
-bool charsetToUtf8(std::string_view charset, std::string_view bytes, std::string& out) {
+bool Utf8Decoder::charsetToUtf8(std::string_view charset, std::string_view bytes,
+                                std::string& out) {
   out.clear();
   if (!isPlainCharsetName(charset)) return false;
-  Converter converter{std::string(charset)};
-  if (!converter.ok()) return false;
-  return converter.convert(bytes, out);
+  if (!named_ || !nameIs(charset, namedCharset_)) {
+    // Kept under its upper-case name, which nameIs compares with.
+    namedCharset_.assign(charset);
+    for (char& c : namedCharset_) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    named_ = std::make_unique<Converter>(namedCharset_);
+  }
+  return named_->ok() && named_->convert(bytes, out);
 }
 
-std::string_view textAsUtf8(std::string_view bytes, std::string_view charset, std::string& buffer) {
-  if (isLatin1Name(charset)) {
-    if (isAscii(bytes)) return bytes;
-    buffer = windows1252ToUtf8(bytes);
-    return buffer;
-  }
-  if (!charset.empty() && !isUtf8Name(charset) && charsetToUtf8(charset, bytes, buffer) &&
-      isValidUtf8(buffer)) {
-    return buffer;
+std::string_view Utf8Decoder::textAsUtf8(std::string_view bytes, std::string_view charset,
+                                         std::string& buffer) {
+  if (!charset.empty() && !isUtf8Name(charset)) {
+    if (isLatin1Name(charset)) {
+      if (isAscii(bytes)) return bytes;
+      buffer = windows1252ToUtf8(bytes);
+      return buffer;
+    }
+    if (charsetToUtf8(charset, bytes, buffer) && isValidUtf8(buffer)) return buffer;
   }
   if (isValidUtf8(bytes)) return bytes;
   buffer = windows1252ToUtf8(bytes);

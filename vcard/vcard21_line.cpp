@@ -100,14 +100,14 @@ Head appendHead(std::string_view head, std::string& out) {
 
 bool isBlankOrBreak(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void appendBase64(std::string_view value, std::string& out) {
+void appendBase64(std::string_view value, Utf8Decoder& decoder, std::string& out) {
   std::string joined;
   joined.reserve(value.size());
   for (const char c : value) {
     if (!isBlankOrBreak(c)) joined.push_back(c);
   }
   std::string buffer;
-  out.append(textAsUtf8(joined, std::string_view(), buffer));
+  out.append(decoder.textAsUtf8(joined, std::string_view(), buffer));
 }
 
 // The 2.1 properties whose values are text to escape, and their shape.
@@ -124,9 +124,9 @@ bool isEscapedText(std::string_view name, TextShape& shape) {
 }
 
 void appendValue(std::string_view line, std::string_view value, const Head& head, bool version21,
-                 std::string& out) {
+                 Utf8Decoder& decoder, std::string& out) {
   if (head.encoding == Encoding::kBase64) {
-    appendBase64(value, out);
+    appendBase64(value, decoder, out);
     return;
   }
   std::string decoded;
@@ -136,7 +136,7 @@ void appendValue(std::string_view line, std::string_view value, const Head& head
     value = decoded;
   }
   std::string buffer;
-  const std::string_view text = textAsUtf8(value, head.charset, buffer);
+  const std::string_view text = decoder.textAsUtf8(value, head.charset, buffer);
   // A value in a 2.1 encoding or character set is 2.1 text, whatever
   // version its card claims.
   const bool is21Text = version21 || isDecoded || !head.charset.empty();
@@ -152,19 +152,19 @@ void appendValue(std::string_view line, std::string_view value, const Head& head
 
 }  // namespace
 
-void appendLineAs30(std::string_view line, bool version21, std::string& out) {
+void appendLineAs30(std::string_view line, bool version21, Utf8Decoder& decoder, std::string& out) {
   std::string buffer;
   const std::size_t colon = valueColon(line);
   if (colon == std::string_view::npos) {
-    out.append(textAsUtf8(line, std::string_view(), buffer));
+    out.append(decoder.textAsUtf8(line, std::string_view(), buffer));
     return;
   }
   // Names and parameters in another character set can only be guessed at.
   std::string_view head = line.substr(0, colon);
-  head = textAsUtf8(head, std::string_view(), buffer);
+  head = decoder.textAsUtf8(head, std::string_view(), buffer);
   const Head said = appendHead(head, out);
   out.push_back(':');
-  appendValue(head, line.substr(colon + 1), said, version21, out);
+  appendValue(head, line.substr(colon + 1), said, version21, decoder, out);
 }
 
 bool namesQuotedPrintable(std::string_view line) {

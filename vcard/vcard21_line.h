@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "vcard/charset_to_utf8.h"
+
 namespace orva_vcard {
 
 // Appends the unfolded content line (no line break at its end) in 3.0 form:
@@ -24,8 +26,9 @@ namespace orva_vcard {
 //    that was quoted-printable or named a CHARSET, the values of FN, NOTE and
 //    TITLE, and the components of N, ORG and ADR, are escaped as 3.0 text.
 // Every other parameter, the group, the name and its letter case are kept as
-// written. What is appended is always valid UTF-8.
-void appendLineAs30(std::string_view line, bool version21, std::string& out);
+// written. What is appended is always valid UTF-8; decoder reads the other
+// character sets.
+void appendLineAs30(std::string_view line, bool version21, Utf8Decoder& decoder, std::string& out);
 
 // True when the line's parameters make its value quoted-printable, so that a
 // '=' at the end of a line of the file continues the value on the next.

@@ -15,8 +15,9 @@ namespace {
 using orva_vcard::TextShape;
 
 std::string as30(std::string_view line, bool version21 = true) {
+  orva_vcard::Utf8Decoder decoder;
   std::string out;
-  orva_vcard::appendLineAs30(line, version21, out);
+  orva_vcard::appendLineAs30(line, version21, decoder, out);
   return out;
 }
 
@@ -49,42 +50,54 @@ TEST(CharsetToUtf8, TellsWellFormedUtf8) {
 }
 
 TEST(CharsetToUtf8, Windows1252KeepsEveryByte) {
-  EXPECT_EQ(orva_vcard::windows1252ToUtf8("\x80 \x93q\x94 \xE9\xFF"),
+  orva_vcard::Utf8Decoder decoder;
+  EXPECT_EQ(decoder.windows1252ToUtf8("\x80 \x93q\x94 \xE9\xFF"),
             "\xE2\x82\xAC \xE2\x80\x9Cq\xE2\x80\x9D \xC3\xA9\xC3\xBF");
   // The bytes Windows-1252 leaves undefined become the C1 code points.
-  EXPECT_EQ(orva_vcard::windows1252ToUtf8("a\x81\x8D\x8F\x90\x9D"
-                                          "b"),
+  EXPECT_EQ(decoder.windows1252ToUtf8("a\x81\x8D\x8F\x90\x9D"
+                                      "b"),
             "a\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"
             "b");
-  EXPECT_EQ(orva_vcard::windows1252ToUtf8(""), "");
+  EXPECT_EQ(decoder.windows1252ToUtf8(""), "");
 }
 
 TEST(CharsetToUtf8, NamedSetsAndTheirFallback) {
+  orva_vcard::Utf8Decoder decoder;
   std::string out;
-  EXPECT_TRUE(orva_vcard::charsetToUtf8("iso-8859-2", "dzia\xB3u", out));
+  EXPECT_TRUE(decoder.charsetToUtf8("iso-8859-2", "dzia\xB3u", out));
   EXPECT_EQ(out, "dzia\xC5\x82u");
-  EXPECT_TRUE(orva_vcard::charsetToUtf8("Shift_JIS", "\x82\xA0", out));
+  EXPECT_TRUE(decoder.charsetToUtf8("Shift_JIS", "\x82\xA0", out));
   EXPECT_EQ(out, "\xE3\x81\x82");
-  EXPECT_FALSE(orva_vcard::charsetToUtf8("NO-SUCH-SET", "x", out));
-  EXPECT_FALSE(orva_vcard::charsetToUtf8("UTF-8//IGNORE", "x", out));  // no iconv options
-  EXPECT_FALSE(orva_vcard::charsetToUtf8("", "x", out));
-  EXPECT_FALSE(orva_vcard::charsetToUtf8("SHIFT_JIS", "\x82", out));  // cut short
+  EXPECT_FALSE(decoder.charsetToUtf8("NO-SUCH-SET", "x", out));
+  EXPECT_FALSE(decoder.charsetToUtf8("UTF-8//IGNORE", "x", out));  // no iconv options
+  EXPECT_FALSE(decoder.charsetToUtf8("", "x", out));
+  EXPECT_FALSE(decoder.charsetToUtf8("SHIFT_JIS", "\x82", out));  // cut short
+
+  // One decoder keeps its converter between texts, but starts each afresh:
+  // a text that failed in a shift state does not change how the next reads.
+  EXPECT_TRUE(decoder.charsetToUtf8("ISO-2022-JP", "\x1B$B$\"", out));
+  EXPECT_EQ(out, "\xE3\x81\x82");
+  EXPECT_FALSE(decoder.charsetToUtf8("ISO-2022-JP", "\x1B$B$\"\xFF", out));
+  EXPECT_TRUE(decoder.charsetToUtf8("iso-2022-jp", "abc", out));
+  EXPECT_EQ(out, "abc");
+  EXPECT_TRUE(decoder.charsetToUtf8("KOI8-R", "\xF0", out));
+  EXPECT_EQ(out, "\xD0\x9F");
 
   std::string buffer;
   // Valid text in no named set, or under a UTF-8 label, is used as it stands.
   const std::string_view plain = "J\xC3\xB6rg";
-  EXPECT_EQ(orva_vcard::textAsUtf8(plain, "", buffer).data(), plain.data());
-  EXPECT_EQ(orva_vcard::textAsUtf8(plain, "utf-8", buffer).data(), plain.data());
+  EXPECT_EQ(decoder.textAsUtf8(plain, "", buffer).data(), plain.data());
+  EXPECT_EQ(decoder.textAsUtf8(plain, "utf-8", buffer).data(), plain.data());
   // Anything else that is not UTF-8 is read as Windows-1252.
-  EXPECT_EQ(orva_vcard::textAsUtf8("J\xF6rg", "", buffer), "J\xC3\xB6rg");
-  EXPECT_EQ(orva_vcard::textAsUtf8("J\xF6rg", "UTF-8", buffer), "J\xC3\xB6rg");
-  EXPECT_EQ(orva_vcard::textAsUtf8("J\xF6rg", "X-UNKNOWN", buffer), "J\xC3\xB6rg");
-  EXPECT_EQ(orva_vcard::textAsUtf8("\x82", "SHIFT_JIS", buffer), "\xE2\x80\x9A");
+  EXPECT_EQ(decoder.textAsUtf8("J\xF6rg", "", buffer), "J\xC3\xB6rg");
+  EXPECT_EQ(decoder.textAsUtf8("J\xF6rg", "UTF-8", buffer), "J\xC3\xB6rg");
+  EXPECT_EQ(decoder.textAsUtf8("J\xF6rg", "X-UNKNOWN", buffer), "J\xC3\xB6rg");
+  EXPECT_EQ(decoder.textAsUtf8("\x82", "SHIFT_JIS", buffer), "\xE2\x80\x9A");
   // A Latin-1 label holding Windows-1252 bytes, as exporters write it.
-  EXPECT_EQ(orva_vcard::textAsUtf8("5 \x80", "ISO-8859-1", buffer), "5 \xE2\x82\xAC");
-  EXPECT_EQ(orva_vcard::textAsUtf8("\xE0", "latin1", buffer), "\xC3\xA0");
+  EXPECT_EQ(decoder.textAsUtf8("5 \x80", "ISO-8859-1", buffer), "5 \xE2\x82\xAC");
+  EXPECT_EQ(decoder.textAsUtf8("\xE0", "latin1", buffer), "\xC3\xA0");
   // Sets that are not ASCII-compatible are converted even for ASCII bytes.
-  EXPECT_EQ(orva_vcard::textAsUtf8("+AOQ-", "UTF-7", buffer), "\xC3\xA4");
+  EXPECT_EQ(decoder.textAsUtf8("+AOQ-", "UTF-7", buffer), "\xC3\xA4");
 }
 
 TEST(Vcard21Text, EscapesWhat30RequiresAndKeepsExistingEscapes) {
