@@ -53,6 +53,26 @@ bool parseStrictJson(const std::string& text, Json::Value& value, std::string& e
   return true;
 }
 
+bool jsonNodesWithin(const std::string& text, size_t maxNodes) {
+  size_t nodes = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{' || c == ',') {
+      if (++nodes > maxNodes) return false;
+    }
+  }
+  return true;
+}
+
 namespace {
 
 // Where the compact writer puts its text: a string that grows, or a file

@@ -16,6 +16,11 @@ namespace orva_host {
 // a reason in error otherwise.
 bool parseStrictJson(const std::string& text, Json::Value& value, std::string& error);
 
+// Whether text holds at most maxNodes arrays, objects and separated
+// elements (counted by the brackets and commas outside strings), so that its
+// parsed tree stays within a known size. Cheap: one pass, no allocation.
+bool jsonNodesWithin(const std::string& text, size_t maxNodes);
+
 // Compact one-line JSON, UTF-8 kept as it is.
 std::string compactJson(const Json::Value& value);
 

@@ -1,5 +1,5 @@
-// The serve command: the module's methods over HTTP (POST /webapi), for
-// clients that hold the access token.
+// The serve command: the module's methods over HTTP (POST /webapi) for
+// clients that hold the access token, and the administration page.
 #pragma once
 
 #include <string>
@@ -8,11 +8,6 @@
 #include "appliance/host/cli/module_loader.h"
 
 namespace orva_host {
-
-// Bytes of request body the server reads; larger bodies get 413.
-constexpr size_t kMaxBodyBytes = 16u * 1024u * 1024u;
-// Threads that run requests.
-constexpr size_t kServeThreads = 8;
 
 // Serves until SIGINT or SIGTERM. Returns the exit status: 0 after a clean
 // stop, 2 when it cannot start.

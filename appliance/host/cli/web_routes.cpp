@@ -7,6 +7,7 @@
 #include "appliance/host/cli/export_download.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/server_limits.h"
 #include "appliance/host/cli/static_files.h"
 #include "appliance/host/cli/upload_file.h"
 #include "platform/webapi.h"
@@ -31,6 +32,22 @@ HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
 
 HttpAnswer badRequest(const std::string& detail) {
   return hostErrorAnswer(400, kBadRequest, detail);
+}
+
+// Parses a JSON body whose tree stays small: a text of more elements is
+// refused before any of it is built. False with the answer to give.
+bool parseBoundedJson(const std::string& text, Json::Value& value, HttpAnswer& refusal) {
+  if (!jsonNodesWithin(text, kMaxJsonNodes)) {
+    refusal = hostErrorAnswer(413, kBodyTooLarge,
+                              "more than " + std::to_string(kMaxJsonNodes) + " JSON elements");
+    return false;
+  }
+  std::string reason;
+  if (!parseStrictJson(text, value, reason)) {
+    refusal = badRequest("Request body is not JSON: " + reason);
+    return false;
+  }
+  return true;
 }
 
 struct ApiCall {
@@ -106,6 +123,10 @@ bool formToRequest(const HttpRequest& request, Json::Value& object, std::string&
     }
     Json::Value value;
     std::string reason;
+    if (!jsonNodesWithin(part.content, kMaxJsonNodes)) {
+      detail = "Form field \"" + part.name + "\" has too many JSON elements";
+      return false;
+    }
     if (!parseStrictJson(part.content, value, reason)) {
       detail = "Form field \"" + part.name + "\" is not JSON: " + reason;
       return false;
@@ -164,10 +185,9 @@ HttpAnswer WebRoutes::answer(const HttpRequest& request) const {
 
 HttpAnswer WebRoutes::answerWebApi(const HttpRequest& request) const {
   Json::Value object;
+  HttpAnswer refusal;
+  if (!parseBoundedJson(request.body, object, refusal)) return refusal;
   std::string reason;
-  if (!parseStrictJson(request.body, object, reason)) {
-    return badRequest("Request body is not JSON: " + reason);
-  }
   ApiCall call;
   if (!readApiCall(object, call, reason)) return badRequest(reason);
   // A caller must not make the module read a file of its choosing.
@@ -203,10 +223,8 @@ HttpAnswer WebRoutes::answerUpload(const HttpRequest& request) const {
 
 HttpAnswer WebRoutes::answerExport(const HttpRequest& request) const {
   Json::Value object;
-  std::string reason;
-  if (!parseStrictJson(request.body, object, reason)) {
-    return badRequest("Request body is not JSON: " + reason);
-  }
+  HttpAnswer refusal;
+  if (!parseBoundedJson(request.body, object, refusal)) return refusal;
   return exportDownload(module_, root_, object);
 }
 

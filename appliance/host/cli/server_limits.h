@@ -1,0 +1,43 @@
+// What one client may take of the server: sizes, counts and times. An idle
+// or slow connection holds only its socket, never a worker.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+
+namespace orva_host {
+
+// Bodies: a multipart upload to /webapi, and every other body (JSON).
+constexpr size_t kMaxUploadBytes = 16u * 1024u * 1024u;
+constexpr size_t kMaxJsonBytes = 4u * 1024u * 1024u;
+// Arrays, objects and elements of one JSON text; keeps its parsed tree small.
+constexpr size_t kMaxJsonNodes = 100000;
+constexpr size_t kMaxFormParts = 16;
+
+// The request line and headers together, and the number of header fields.
+constexpr size_t kMaxHeaderBytes = 16u * 1024u;
+constexpr size_t kMaxHeaderFields = 100;
+
+// From the connection (or the end of the last answer) to the end of the
+// headers; for the whole body; for writing the whole answer.
+constexpr std::chrono::seconds kHeadTimeout{10};
+constexpr std::chrono::seconds kBodyTimeout{60};
+constexpr std::chrono::seconds kWriteTimeout{60};
+// After a refusal: how long the rest of a request is read and dropped so
+// that the client sees the answer rather than a reset.
+constexpr std::chrono::seconds kLingerTimeout{2};
+constexpr size_t kMaxLingerBytes = 32u * 1024u * 1024u;
+
+constexpr unsigned kMaxRequestsPerConnection = 1000;
+constexpr size_t kMaxConnections = 1000;
+
+// Threads that run requests, and requests that may wait for one; beyond
+// that a request gets 503 at once.
+constexpr size_t kWorkerThreads = 8;
+constexpr size_t kMaxQueuedRequests = 64;
+
+// After a request or answer at least this large, freed memory goes back to
+// the system.
+constexpr size_t kTrimAfterBytes = 256u * 1024u;
+
+}  // namespace orva_host
