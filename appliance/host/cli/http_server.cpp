@@ -28,7 +28,10 @@ using tcp = asio::ip::tcp;
 
 struct ServerCore {
   explicit ServerCore(const WebRoutes& routes)
-      : routes(routes), acceptor(ioc), signals(ioc), retryTimer(ioc),
+      : routes(routes),
+        acceptor(ioc),
+        signals(ioc),
+        retryTimer(ioc),
         pool(kWorkerThreads, kMaxQueuedRequests) {}
 
   const WebRoutes& routes;
@@ -88,8 +91,7 @@ HttpAnswer answerRequest(const WebRoutes& routes, HttpRequest& request) {
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(tcp::socket socket, ServerCore& core)
-      : stream_(std::move(socket)), core_(core) {
+  Connection(tcp::socket socket, ServerCore& core) : stream_(std::move(socket)), core_(core) {
     ++core_.connections;
   }
   ~Connection() { --core_.connections; }
@@ -107,19 +109,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // One deadline for the whole head: a client that trickles its headers
     // is cut off as surely as one that sends nothing.
     stream_.expires_after(kHeadTimeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code ec, size_t) {
-                              self->onHead(ec);
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->onHead(ec); });
   }
 
   void onHead(beast::error_code ec) {
-    if (ec == beast::error::timeout) {
-      // An idle connection just goes; one caught mid-request is told why.
-      if (buffer_.size() == 0 && !parser_->got_some()) return close();
-      return refuse(hostErrorAnswer(408, kBadRequest, "the request took too long"));
-    }
-    if (ec == http::error::end_of_stream || ec == asio::error::eof ||
+    // At its deadline the stream has already closed the socket: an idle or
+    // trickling client is simply cut off.
+    if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof ||
         ec == asio::error::connection_reset) {
       return close();
     }
@@ -148,9 +146,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     if (encodings > 0 && !parser_->chunked()) {
       return refuse(hostErrorAnswer(400, kBadRequest, "the only transfer coding taken is chunked"));
-    }
-    if (head.version() != 10 && head.version() != 11) {
-      return refuse(hostErrorAnswer(505, kBadRequest, "HTTP/1.0 and HTTP/1.1 only"));
     }
     const http::verb method = head.method();
     if (method != http::verb::get && method != http::verb::head && method != http::verb::post) {
@@ -190,19 +185,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void readBody() {
     stream_.expires_after(kBodyTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, size_t) {
-                       self->onBody(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->onBody(ec); });
   }
 
   void onBody(beast::error_code ec) {
     if (ec == http::error::body_limit) return refuseTooLarge(limit_);
-    if (ec == beast::error::timeout) {
-      return refuse(hostErrorAnswer(408, kBadRequest, "the request took too long"));
-    }
-    if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
-        ec == asio::error::eof || ec == asio::error::connection_reset) {
+    if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
+        ec == http::error::partial_message || ec == asio::error::eof ||
+        ec == asio::error::connection_reset) {
       return close();
     }
     if (ec) return refuse(hostErrorAnswer(400, kBadRequest, "malformed HTTP: " + ec.message()));
@@ -230,9 +222,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
       // Many small blocks (a large parsed JSON text) stay with the
       // allocator after they are freed; hand them back.
       if (requestBytes >= kTrimAfterBytes) ::malloc_trim(0);
-      asio::post(self->core_.ioc, [self, answer = std::move(answer), headOnly, keepAlive]() mutable {
-        self->send(std::move(answer), headOnly, keepAlive);
-      });
+      asio::post(self->core_.ioc,
+                 [self, answer = std::move(answer), headOnly, keepAlive]() mutable {
+                   self->send(std::move(answer), headOnly, keepAlive);
+                 });
     };
     if (!core_.pool.tryPost(std::move(job))) {
       HttpAnswer busy = hostErrorAnswer(503, kHostFailure, "the server is busy, try again");
@@ -351,9 +344,8 @@ HttpServer::~HttpServer() = default;
 bool HttpServer::listen(const std::string& host, int port, std::string& error) {
   beast::error_code ec;
   tcp::resolver resolver(core_->ioc);
-  const auto endpoints = resolver.resolve(host, std::to_string(port),
-                                          tcp::resolver::passive | tcp::resolver::numeric_service,
-                                          ec);
+  const auto endpoints = resolver.resolve(
+      host, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
   if (ec || endpoints.empty()) {
     error = "cannot resolve " + host + (ec ? ": " + ec.message() : "");
     return false;
@@ -371,8 +363,7 @@ bool HttpServer::listen(const std::string& host, int port, std::string& error) {
     acceptor.listen(asio::socket_base::max_listen_connections, ec);
     if (!ec) return true;
   }
-  error = "cannot listen on " + host + ":" + std::to_string(port) +
-          (ec ? ": " + ec.message() : "");
+  error = "cannot listen on " + host + ":" + std::to_string(port) + (ec ? ": " + ec.message() : "");
   core_->acceptor.close(ec);
   return false;
 }

@@ -353,3 +353,16 @@ TEST(HostErrors, DetailIsTheCodesTextThenTheParticulars) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JsonNodes, CountsContainersAndSeparatorsOutsideStrings) {
+  EXPECT_TRUE(orva_host::jsonNodesWithin("{\"a\":[1,2,3]}", 4));
+  EXPECT_FALSE(orva_host::jsonNodesWithin("{\"a\":[1,2,3]}", 3));
+  // Brackets and commas inside strings, escaped quotes included, do not count.
+  EXPECT_TRUE(orva_host::jsonNodesWithin("[\"[,{\\\",[[\"]", 1));
+  EXPECT_TRUE(orva_host::jsonNodesWithin("", 0));
+  EXPECT_FALSE(orva_host::jsonNodesWithin(std::string(1000, '['), 999));
+}
+
+}  // namespace

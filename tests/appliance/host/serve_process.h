@@ -38,16 +38,33 @@ class ServerProcess {
       if (got <= 0) return;
       banner_.append(buffer, static_cast<size_t>(got));
     }
-    const std::string marker = "serving http://127.0.0.1:";
-    const size_t at = banner_.find(marker);
-    if (at != std::string::npos) port_ = std::stoi(banner_.substr(at + marker.size()));
+    // "serving http://HOST:PORT/webapi"
+    const size_t at = banner_.find("serving http://");
+    const size_t end = at == std::string::npos ? at : banner_.find("/webapi", at);
+    const size_t colon = end == std::string::npos ? end : banner_.rfind(':', end);
+    if (colon != std::string::npos && colon > at) port_ = std::stoi(banner_.substr(colon + 1));
   }
   ~ServerProcess() { stop(SIGKILL); }
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   const std::string& banner() const { return banner_; }
+
+  // What the server wrote to standard error so far (waits up to wait for
+  // the first bytes).
+  std::string errorOutput(std::chrono::milliseconds wait = 1000ms) {
+    std::string text;
+    pollfd fd{errFd_, POLLIN, 0};
+    while (::poll(&fd, 1, text.empty() ? static_cast<int>(wait.count()) : 0) > 0) {
+      char buffer[1024];
+      const ssize_t got = ::read(errFd_, buffer, sizeof buffer);
+      if (got <= 0) break;
+      text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+  }
 
   // Sends the signal and waits (bounded) for the exit status.
   int stop(int signal) {
