@@ -219,9 +219,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const size_t requestBytes = request.body.size();
       HttpAnswer answer = answerRequest(self->core_.routes, request);
       request = HttpRequest();
-      // Many small blocks (a large parsed JSON text) stay with the
-      // allocator after they are freed; hand them back.
-      if (requestBytes >= kTrimAfterBytes) ::malloc_trim(0);
+      // The many small blocks of a large parsed request or built answer stay
+      // with the allocator after they are freed; hand them back.
+      if (requestBytes + answer.body.size() >= kTrimAfterBytes) ::malloc_trim(0);
       asio::post(self->core_.ioc,
                  [self, answer = std::move(answer), headOnly, keepAlive]() mutable {
                    self->send(std::move(answer), headOnly, keepAlive);
@@ -262,9 +262,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void onWritten(beast::error_code ec, bool keepAlive) {
-    const bool large = response_->body().size() >= kTrimAfterBytes;
     response_.reset();
-    if (large) ::malloc_trim(0);
     if (ec) return close();
     if (!keepAlive) return linger();
     // A pipelined request already read sits in buffer_ and is taken next.

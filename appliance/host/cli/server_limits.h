@@ -10,8 +10,12 @@ namespace orva_host {
 // Bodies: a multipart upload to /webapi, and every other body (JSON).
 constexpr size_t kMaxUploadBytes = 16u * 1024u * 1024u;
 constexpr size_t kMaxJsonBytes = 4u * 1024u * 1024u;
-// Arrays, objects and elements of one JSON text; keeps its parsed tree small.
-constexpr size_t kMaxJsonNodes = 100000;
+// Arrays, objects and elements of one JSON text. A parsed element takes
+// some hundred bytes in each of the few copies a request makes (host tree,
+// the module's request, its own reading); this keeps one request within
+// some tens of MB, and allows deleting or exporting tens of thousands of
+// cards at once.
+constexpr size_t kMaxJsonNodes = 50000;
 constexpr size_t kMaxFormParts = 16;
 
 // The request line and headers together, and the number of header fields.
@@ -36,8 +40,8 @@ constexpr size_t kMaxConnections = 1000;
 constexpr size_t kWorkerThreads = 8;
 constexpr size_t kMaxQueuedRequests = 64;
 
-// After a request or answer at least this large, freed memory goes back to
-// the system.
-constexpr size_t kTrimAfterBytes = 256u * 1024u;
+// After a request and answer of at least this many bytes together, freed
+// memory goes back to the system (small ones leave little behind).
+constexpr size_t kTrimAfterBytes = 16u * 1024u;
 
 }  // namespace orva_host
