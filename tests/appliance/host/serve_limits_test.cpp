@@ -23,6 +23,21 @@ using host_test::clientFor;
 using host_test::ServerProcess;
 using Clock = std::chrono::steady_clock;
 
+// The sanitizers' allocator keeps freed memory in quarantine: memory
+// figures say nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVA_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVA_TEST_SANITIZED 1
+#endif
+#endif
+#ifdef ORVA_TEST_SANITIZED
+constexpr bool kMemoryFiguresMean = false;
+#else
+constexpr bool kMemoryFiguresMean = true;
+#endif
+
 // A plain TCP connection for sending exactly the bytes a test wants.
 class RawConnection {
  public:
@@ -204,7 +219,9 @@ TEST_F(ServeLimits, HeadersAreBoundedInSizeAndCount) {
     sent += 4013;
   }
   EXPECT_LT(sent, 64u << 20);
-  EXPECT_LT(memoryKb(server_->pid(), "VmHWM"), 100 * 1024);
+  if (kMemoryFiguresMean) {
+    EXPECT_LT(memoryKb(server_->pid(), "VmHWM"), 100 * 1024);
+  }
   expectPromptAnswer("after the header floods");
 }
 
@@ -334,8 +351,10 @@ TEST_F(ServeLimits, AHugeArrayIsRefusedWithoutTakingItsMemory) {
   EXPECT_EQ(statusOf(done), 200) << done.substr(0, 300);
   const long peak = memoryKb(server_->pid(), "VmHWM");
   const long after = memoryKb(server_->pid(), "VmRSS");
-  EXPECT_LT(peak - before, 100 * 1024) << "peak grew by " << (peak - before) << " kB";
-  EXPECT_LT(after, before + 16 * 1024) << "kept " << (after - before) << " kB";
+  if (kMemoryFiguresMean) {
+    EXPECT_LT(peak - before, 100 * 1024) << "peak grew by " << (peak - before) << " kB";
+    EXPECT_LT(after, before + 16 * 1024) << "kept " << (after - before) << " kB";
+  }
 }
 
 TEST(ServeListen, WarnsWhenListeningBeyondTheLoopback) {
