@@ -1,6 +1,8 @@
 // Fuzz target for the vCard reader: the label pass and the text pass on the
 // input, as list_cards runs them, each on its own NUL-terminated copy. Beyond
-// not crashing, the record must keep the shape every page relies on.
+// not crashing, the record must keep the shape every page relies on, and
+// writing it back unchanged, as edit_card does, must give a text the store
+// takes whenever the store took the input.
 #include <json/value.h>
 
 #include <algorithm>
@@ -9,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "appliance/store/card_check.h"
 #include "module/webapi-ContactAndCalendar.h"
+#include "vcard/property_name.h"
 
 namespace {
 
@@ -35,7 +39,14 @@ bool wellShaped(const Json::Value& record) {
   // "other" is whole lines, each ended by CR LF, and never an END line.
   const std::string other = record["other"].asString();
   if (!other.empty() && other.compare(other.size() - 2, 2, "\r\n") != 0) return false;
-  return other.rfind("END", 0) != 0 && other.find("\nEND") == std::string::npos;
+  for (std::size_t start = 0; start < other.size();) {
+    const std::size_t end = other.find("\r\n", start);
+    if (orva_vcard::nameIs(orva_vcard::propertyName(other.substr(start, end - start)), "END")) {
+      return false;
+    }
+    start = end + 2;
+  }
+  return true;
 }
 
 char* copyOf(const uint8_t* data, size_t size, std::vector<char>& buffer) {
@@ -60,5 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string key(reinterpret_cast<const char*>(data), std::min<size_t>(size, 4));
   handler.isMatch(record, key);
+
+  // A no-op edit of a card the store would hold must be held too.
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  if (input.find('\0') == std::string::npos && orva_store::cardTextRefusal(input).empty()) {
+    record["id"] = "";
+    const std::string written = handler.setCardContent(record);
+    if (!orva_store::cardTextRefusal(written).empty()) __builtin_trap();
+  }
   return 0;
 }

@@ -54,8 +54,9 @@ EntryKind entryKindOf(Property property) {
   }
 }
 
-// The END line, or a bare line beginning with "END" as cards stored long
-// ago end. A property that merely begins with those letters is no end.
+// The END line (in any letter case), or a bare line beginning with "END" as
+// cards stored long ago end. A property whose name merely begins with those
+// letters ends nothing: stopping there would lose the rest of the card.
 bool endsCard(std::string_view line, const ContentLine& content) {
   if (!content.hasValue && line.compare(0, 3, "END") == 0) return true;
   return nameIs(content.name, "END");
@@ -68,7 +69,8 @@ void appendOther(std::string& other, std::string_view line) {
 
 // Joins a continuation line to the last address; false when there is none.
 bool joinAddress(Json::Value& record, std::string_view line) {
-  const Json::Value* found = static_cast<const Json::Value&>(record).find("adr", "adr" + 3);
+  static constexpr char kAdr[] = "adr";
+  const Json::Value* found = static_cast<const Json::Value&>(record).find(kAdr, kAdr + 3);
   if (found == nullptr || !found->isArray() || found->empty()) return false;
   Json::Value& addresses = record["adr"];
   Json::Value& data = addresses[addresses.size() - 1]["data"];

@@ -40,13 +40,14 @@ TEST(ReaderLines, CrLfLfAndLoneCrSplitAlikeAndBlankLinesVanish) {
   }
 }
 
-TEST(ReaderEnd, StopsAtTheEndLineOnly) {
+TEST(ReaderEnd, StopsAtFirstLineBeginningWithEnd) {
   const Json::Value record = read(card(
       {"BEGIN:VCARD", "NOTE:a", "ENDX", "TITLE:Boss", "END:VCARD", "BEGIN:VCARD", "N:Other;Card"}));
   EXPECT_EQ(record["other"], "BEGIN:VCARD\r\n");
   EXPECT_EQ(record["company"]["title"], "");
   EXPECT_EQ(record["name"]["family_name"], "");
-  // A property whose name merely begins with END ends nothing.
+  // END in other letter case ends the card too; a property whose name merely
+  // begins with END ends nothing.
   const Json::Value endorsed =
       read(card({"X-A:1", "ENDORSED-BY:Jo", "TITLE:Boss", "end:vcard", "TITLE:No"}));
   EXPECT_EQ(endorsed["other"], "X-A:1\r\nENDORSED-BY:Jo\r\n");
