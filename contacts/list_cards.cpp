@@ -2,8 +2,10 @@
 // those that match a search key.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -11,6 +13,7 @@
 
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
+#include "vcard/card_reader.h"
 
 namespace {
 
@@ -26,15 +29,15 @@ constexpr std::size_t kCardsPerWorker = 256;
 // not leave the others idle at the end.
 constexpr std::size_t kCardsPerRun = 32;
 
-// Copies a card text into the reusable buffer, NUL-terminated, for one pass
-// to cut apart. A text that is not a string reads as empty.
-char* freshCopy(const Json::Value& text, std::vector<char>& buffer) {
+// A card text as the reader's passes take it: up to its first NUL, as a C
+// string would end. A text that is not a string reads as empty.
+std::string_view cardTextOf(const Json::Value& text) {
   const char* begin = nullptr;
   const char* end = nullptr;
-  buffer.clear();
-  if (text.getString(&begin, &end)) buffer.assign(begin, end);
-  buffer.push_back('\0');
-  return buffer.data();
+  if (!text.getString(&begin, &end) || begin == nullptr) return std::string_view();
+  const void* nul = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin));
+  if (nul != nullptr) end = static_cast<const char*>(nul);
+  return std::string_view(begin, static_cast<std::size_t>(end - begin));
 }
 
 std::string idText(const Json::Value& id) {
@@ -102,12 +105,11 @@ void ContactAndCalendarHandler::listCards() {
   const Json::ArrayIndex count = usableCount(dbHandler.GetCards(ids, texts, guid), ids, texts);
 
   Listing listing(ids, texts, count);
-  // One worker: a handler of its own for its own label table, and its own
-  // scanning buffer.
+  // One worker: its own label table; the passes keep their scanning state
+  // in their own calls and read the store's text where it lies.
   const auto readCards = [this, &listing, &searchKey, count]() {
     try {
-      ContactAndCalendarHandler reader(request, response, methodName);
-      std::vector<char> buffer;
+      Json::Value labelTable;
       for (;;) {
         const std::size_t first = listing.nextRun.fetch_add(kCardsPerRun);
         if (first >= count) break;
@@ -115,13 +117,14 @@ void ContactAndCalendarHandler::listCards() {
         for (std::size_t i = first; i < last; ++i) {
           Json::Value& record = listing.records[i];
           Json::Value& text = *listing.texts[i];
+          const std::string_view cardText = cardTextOf(text);
           // Labels belong to the card that defines them, never to the next one.
-          reader.labelTable.clear();
-          reader.ParseCardLabel(freshCopy(text, buffer));
-          reader.ParseCardText(freshCopy(text, buffer), record);
+          labelTable.clear();
+          orva_vcard::readLabels(cardText, labelTable);
+          orva_vcard::readCardText(cardText, labelTable, record);
           text = Json::Value();  // read for good: its memory goes back now
           record[kId] = idText(*listing.ids[i]);
-          listing.kept[i] = searchKey.empty() || reader.isMatch(record, searchKey);
+          listing.kept[i] = searchKey.empty() || isMatch(record, searchKey);
           if (!listing.kept[i]) record = Json::Value();
         }
       }
