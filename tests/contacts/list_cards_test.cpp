@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <locale>
 #include <string>
 
 #include "platform/contact_store.h"
@@ -187,3 +188,31 @@ TEST_F(ListCards, ThroughTheHostProgram) {
 }
 
 }  // namespace
+
+// A ctype that folds one byte more than the classic one: Latin-1 É to é.
+class LatinCaseFolding : public std::ctype<char> {
+ protected:
+  char do_tolower(char c) const override {
+    return c == '\xc9' ? '\xe9' : std::ctype<char>::do_tolower(c);
+  }
+  const char* do_tolower(char* begin, const char* end) const override {
+    for (char* p = begin; p != end; ++p) *p = do_tolower(*p);
+    return end;
+  }
+};
+
+// The search folds case as the process's global locale says, byte by byte.
+TEST(IsMatch, FoldsCaseByTheGlobalLocale) {
+  const std::locale previous =
+      std::locale::global(std::locale(std::locale::classic(), new LatinCaseFolding));
+  ORVA::APIRequest request;
+  ORVA::APIResponse response;
+  ContactAndCalendarHandler handler(&request, &response, "test");
+  Json::Value record;
+  record["name"]["family_name"] = "\xc9mile";  // Latin-1 text, passed through as bytes
+  EXPECT_TRUE(handler.isMatch(record, "\xe9MILE"));
+  EXPECT_TRUE(handler.isMatch(record, "\xc9m"));
+  EXPECT_FALSE(handler.isMatch(record, "emile"));
+  std::locale::global(previous);
+  EXPECT_FALSE(handler.isMatch(record, "\xe9MILE"));
+}
