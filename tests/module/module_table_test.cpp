@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <json/value.h>
+#include <link.h>
 
 #include <cstdio>
 #include <set>
@@ -96,6 +97,16 @@ TEST_F(ModuleTable, EightRowsInOrderThenTheZeroRow) {
   EXPECT_EQ(end.method, nullptr);
   EXPECT_EQ(end.handler, nullptr);
   EXPECT_EQ(static_cast<const void*>(table_), ::dlsym(handle_, "gTable"));
+
+  // The zero row belongs to the table itself, not to whatever memory
+  // happens to follow it: the exported array is exactly nine rows long.
+  Dl_info info{};
+  void* entry = nullptr;
+  ASSERT_NE(::dladdr1(table_, &info, &entry, RTLD_DL_SYMENT), 0);
+  const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+  ASSERT_NE(symbol, nullptr);
+  EXPECT_STREQ(info.dli_sname, "gTable");
+  EXPECT_EQ(symbol->st_size, (expected.size() + 1) * sizeof(APITableEntry));
 }
 
 TEST_F(ModuleTable, EveryMethodStopsAtEachMissingParameter) {

@@ -198,4 +198,14 @@ TEST(ModuleTableReading, IncompleteRowsAreRefused) {
   EXPECT_TRUE(module.rows().empty());
 }
 
+TEST(ModuleTableReading, ATableWithoutItsEndRowIsRefused) {
+  // Complete rows, far more than any module has, and no zero row after them.
+  static std::vector<APITableEntry> rows(5000, APITableEntry{"T.A", 1, "m", echoParams});
+  LoadedModule module;
+  std::string error;
+  EXPECT_FALSE(module.readTable(rows.data(), error));
+  EXPECT_NE(error.find("no end row"), std::string::npos) << error;
+  EXPECT_TRUE(module.rows().empty());
+}
+
 }  // namespace

@@ -234,13 +234,15 @@ TEST(Token, OpenFileIsTightenedAndABadOneRefused) {
   std::string token, error;
   ASSERT_TRUE(orva_host::loadOrCreateToken(root.path(), token, error)) << error;
   const std::string path = orva_host::tokenPath(root.path());
-  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
-  std::string again;
-  ASSERT_TRUE(orva_host::loadOrCreateToken(root.path(), again, error)) << error;
-  EXPECT_EQ(again, token);
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (const mode_t loose : {0644, 0640, 0604, 0660}) {
+    ASSERT_EQ(::chmod(path.c_str(), loose), 0);
+    std::string again;
+    ASSERT_TRUE(orva_host::loadOrCreateToken(root.path(), again, error)) << error;
+    EXPECT_EQ(again, token);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << std::oct << loose;
+  }
 
   for (const char* content : {"", "short\n",
                               "zz"

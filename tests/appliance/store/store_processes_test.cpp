@@ -127,6 +127,29 @@ int addCard(int out, int) {
   return ::write(out, &mark, 1) == 1 && ok ? 0 : 1;
 }
 
+// Each writing call, in a child that reports when the call returned true.
+int report(int out, bool ok) {
+  const char mark = 'x';
+  return ::write(out, &mark, 1) == 1 && ok ? 0 : 1;
+}
+int updateCard(int out, int) {
+  DBHandler store;
+  return report(out, store.UpdateCard(store.GetGUID("alice"), "c1", card("c1")));
+}
+int exportCard(int out, int) {
+  DBHandler store;
+  return report(out, store.ExportData(store.GetGUID("alice"), "c1"));
+}
+int deleteCard(int out, int) {
+  DBHandler store;
+  return report(out, store.DelCard(store.GetGUID("alice"), "c1"));
+}
+int setUpUser(int out, int) {
+  DBHandler store;
+  store.SetupUserBasicInfo("bob");
+  return report(out, !store.GetGUID("bob").empty());
+}
+
 // Whether the child reports within waitMs while the parent holds the lock;
 // the lock is released afterwards and the child must then succeed.
 bool reportsWhileHeld(const string& lockPath, int operation, int (*body)(int, int), int waitMs) {
@@ -161,6 +184,25 @@ TEST(StoreProcessesTest, ReadsShareTheLockAndWritesWaitForIt) {
   EXPECT_FALSE(reportsWhileHeld(lock, LOCK_EX, listCards, 300));
   EXPECT_FALSE(reportsWhileHeld(lock, LOCK_SH, addCard, 300));
   EXPECT_TRUE(reportsWhileHeld(lock, LOCK_SH, listCards, 10000));
+}
+
+TEST(StoreProcessesTest, EveryWritingCallWaitsForAReader) {
+  orva_test::TempRoot root;
+  {
+    DBHandler store;
+    store.SetupUserBasicInfo("alice");
+    ASSERT_TRUE(store.AddCard(store.GetGUID("alice"), "c1", card("c1")));
+  }
+  const string lock = root.at("/var/packages/Tessaro/var/collections/.Radicale.lock");
+  const std::pair<const char*, int (*)(int, int)> writers[] = {
+      {"UpdateCard", updateCard},
+      {"ExportData", exportCard},
+      {"DelCard", deleteCard},
+      {"SetupUserBasicInfo", setUpUser},
+  };
+  for (const auto& writer : writers) {
+    EXPECT_FALSE(reportsWhileHeld(lock, LOCK_SH, writer.second, 200)) << writer.first;
+  }
 }
 
 }  // namespace
