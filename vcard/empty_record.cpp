@@ -1,5 +1,6 @@
 // The record a card starts from: every member the page always expects.
 #include "vcard/card_reader.h"
+#include "vcard/record_keys.h"
 
 namespace orva_vcard {
 
@@ -9,16 +10,16 @@ Json::Value makeEmptyRecord() {
   // An empty string made from the type needs no allocation, nor do its copies.
   const Json::Value empty(Json::stringValue);
   Json::Value record(Json::objectValue);
-  Json::Value& name = record["name"];
-  name["family_name"] = empty;
-  name["given_name"] = empty;
-  name["additional_name"] = empty;
-  Json::Value& company = record["company"];
-  company["org"] = empty;
-  company["title"] = empty;
-  record["tel"] = Json::Value(Json::arrayValue);
-  record["mail"] = Json::Value(Json::arrayValue);
-  record["note"] = empty;
+  Json::Value& name = record[kName];
+  name[kFamilyName] = empty;
+  name[kGivenName] = empty;
+  name[kAdditionalName] = empty;
+  Json::Value& company = record[kCompany];
+  company[kOrg] = empty;
+  company[kTitle] = empty;
+  record[kTel] = Json::Value(Json::arrayValue);
+  record[kMail] = Json::Value(Json::arrayValue);
+  record[kNote] = empty;
   return record;
 }
 

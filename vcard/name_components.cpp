@@ -1,22 +1,23 @@
 // The N value: family, given and additional name, prefix and suffix.
 #include "vcard/card_reader.h"
 #include "vcard/json_text.h"
+#include "vcard/record_keys.h"
 
 namespace orva_vcard {
 
 bool readNameValue(std::string_view value, Json::Value& record) {
-  static constexpr const char* kFields[] = {"family_name", "given_name", "additional_name",
-                                            "prefix"};
-  Json::Value& name = record["name"];
+  const Json::StaticString* const kFields[] = {&kFamilyName, &kGivenName, &kAdditionalName,
+                                               &kPrefix};
+  Json::Value& name = record[kName];
   if (!name.isObject()) name = Json::Value(Json::objectValue);
-  name.removeMember("prefix");
-  name.removeMember("suffix");
+  name.removeMember(kPrefix.c_str());
+  name.removeMember(kSuffix.c_str());
   // Every ';' separates, so empty components keep their place; missing ones
   // read as empty.
   std::string_view rest = value;
   bool more = true;
   bool named = false;
-  for (const char* field : kFields) {
+  for (const Json::StaticString* field : kFields) {
     std::string_view component;
     if (more) {
       const std::size_t semicolon = rest.find(';');
@@ -29,10 +30,10 @@ bool readNameValue(std::string_view value, Json::Value& record) {
     } else {
       named = named || !component.empty();
     }
-    name[field] = jsonText(component);
+    name[*field] = jsonText(component);
   }
   // The suffix keeps any further components, so writing back loses none.
-  if (more && !rest.empty()) name["suffix"] = jsonText(rest);
+  if (more && !rest.empty()) name[kSuffix] = jsonText(rest);
   return named;
 }
 

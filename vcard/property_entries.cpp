@@ -5,6 +5,7 @@
 #include "vcard/card_reader.h"
 #include "vcard/content_line.h"
 #include "vcard/json_text.h"
+#include "vcard/record_keys.h"
 
 namespace orva_vcard {
 
@@ -35,12 +36,28 @@ Json::Value entryShape() {
   static const Json::Value kShape = [] {
     // readEntryInto relies on exactly these three members, in this order.
     Json::Value shape(Json::objectValue);
-    shape["cust_name"] = Json::Value();
-    shape["data"] = Json::Value();
-    shape["key"] = Json::Value();
+    shape[kCustName] = Json::Value();
+    shape[kData] = Json::Value();
+    shape[kKey] = Json::Value();
     return shape;
   }();
   return kShape;
+}
+
+// A type value as a JSON string. The values exporters write on nearly every
+// entry are static strings of the module (no allocation, nothing to free);
+// they are compared byte for byte, so every value keeps its own spelling.
+Json::Value typeText(std::string_view value) {
+  // string_views of literals: sizes compared first, and each NUL-terminated.
+  static constexpr std::string_view kCommon[] = {
+      "CELL", "HOME",  "WORK", "VOICE", "INTERNET", "pref", "PREF",  "FAX",   "OTHER", "MAIN",
+      "cell", "home",  "work", "voice", "internet", "fax",  "other", "main",  "PAGER", "IPHONE",
+      "Cell", "Home",  "Work", "Voice", "Internet", "Pref", "Fax",   "Other", "Main",  "X400",
+      "TEXT", "VIDEO", "text", "video", "x-mobile", "BBS",  "MODEM", "CAR",   "ISDN",  "PCS"};
+  for (const std::string_view common : kCommon) {
+    if (value == common) return Json::Value(Json::StaticString(common.data()));
+  }
+  return jsonText(value);
 }
 
 }  // namespace
@@ -51,7 +68,7 @@ bool readEntry(EntryKind kind, std::string_view line, const Json::Value& labelTa
                Json::Value& record) {
   const ContentLine content = splitContentLine(line);
   if (!content.hasValue || content.value.empty()) return false;
-  return readEntryInto(kind, content, labelTable, record[entryMember(kind)]);
+  return readEntryInto(kind, content, labelTable, record[Json::StaticString(entryMember(kind))]);
 }
 
 bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value& labelTable,
@@ -66,9 +83,12 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   Json::Value& data = *++member;
   Json::Value& key = *++member;
   data = jsonText(content.value);
-  key = jsonText(content.groupedName);
+  // The common spellings are static strings of the module: no allocation.
+  key = content.group.empty() && content.name == target.defaultName
+            ? Json::Value(Json::StaticString(target.defaultName))
+            : jsonText(content.groupedName);
   if (content.group.empty()) {
-    custName = target.defaultName;
+    custName = Json::StaticString(target.defaultName);
   } else if (labelTable.isObject()) {
     const std::string_view group = content.group;
     if (const Json::Value* label = labelTable.find(group.data(), group.data() + group.size())) {
@@ -86,7 +106,7 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
     }
     forEachTypeValue(parameter, [&](std::string_view value, bool quoted) {
       if (!quoted) {
-        types.append(jsonText(value));
+        types.append(typeText(value));
         return;
       }
       type.clear();
@@ -94,8 +114,8 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
       types.append(Json::Value(type));
     });
   });
-  if (!types.isNull()) entry["type"] = std::move(types);
-  if (!params.isNull()) entry["params"] = std::move(params);
+  if (!types.isNull()) entry[kType] = std::move(types);
+  if (!params.isNull()) entry[kParams] = std::move(params);
 
   if (!entries.isArray()) entries = Json::Value(Json::arrayValue);
   entries.append(std::move(entry));

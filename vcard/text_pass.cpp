@@ -9,6 +9,7 @@
 #include "vcard/json_text.h"
 #include "vcard/note_text.h"
 #include "vcard/property_name.h"
+#include "vcard/record_keys.h"
 
 namespace orva_vcard {
 
@@ -72,8 +73,8 @@ bool joinAddress(Json::Value& record, std::string_view line) {
   static constexpr char kAdr[] = "adr";
   const Json::Value* found = static_cast<const Json::Value&>(record).find(kAdr, kAdr + 3);
   if (found == nullptr || !found->isArray() || found->empty()) return false;
-  Json::Value& addresses = record["adr"];
-  Json::Value& data = addresses[addresses.size() - 1]["data"];
+  Json::Value& addresses = record[kAdr];
+  Json::Value& data = addresses[addresses.size() - 1][kData];
   std::string joined = data.isString() ? data.asString() : std::string();
   joined.push_back(' ');
   joined.append(line.data(), line.size());
@@ -152,17 +153,17 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
       case Property::kTitle:
         if (titleSeen) break;
         titleSeen = true;
-        record["company"]["title"] = jsonText(value);
+        record[kCompany][kTitle] = jsonText(value);
         continue;
       case Property::kOrg:
         if (orgSeen) break;
         orgSeen = true;
         // ORG is structured (org;unit); exporters end a unit-less one in ';'.
-        record["company"]["org"] = jsonText(
+        record[kCompany][kOrg] = jsonText(
             !value.empty() && value.back() == ';' ? value.substr(0, value.size() - 1) : value);
         continue;
       case Property::kBday:
-        record["bday"] = jsonText(value);
+        record[kBday] = jsonText(value);
         continue;
       case Property::kN:
         named = readNameValue(value, record);
@@ -176,7 +177,7 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
         {
           const EntryKind kind = entryKindOf(property);
           Json::Value*& entries = entryArrays[static_cast<int>(kind)];
-          if (entries == nullptr) entries = &record[entryMember(kind)];
+          if (entries == nullptr) entries = &record[Json::StaticString(entryMember(kind))];
           readEntryInto(kind, content, labelTable, *entries);
         }
         if (property == Property::kAdr) addressLine = lineNumber;
@@ -186,9 +187,9 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
     }
     appendOther(other, line);
   }
-  record["note"] = note;
-  record["other"] = other;
-  if (!formattedName.empty() && !named) record["name"]["formatted_name"] = formattedName;
+  record[kNote] = note;
+  record[kOther] = other;
+  if (!formattedName.empty() && !named) record[kName][kFormattedName] = formattedName;
 }
 
 }  // namespace orva_vcard

@@ -170,6 +170,11 @@ TEST(ModuleAnswer, KeysInTheModuleAreWrittenWhileItIsLoaded) {
   ASSERT_NE(::dladdr(key, &where), 0);
   EXPECT_NE(std::string(where.dli_fname).find("ORVA.ContactAndCalendar.so"), std::string::npos)
       << where.dli_fname;
+  // So do the keys of the records the reader builds.
+  const char* recordKey = data["cards"][0].begin().memberName(&keyEnd);
+  EXPECT_EQ(std::string(recordKey, keyEnd), "company");
+  ASSERT_NE(::dladdr(recordKey, &where), 0);
+  EXPECT_NE(std::string(where.dli_fname).find("ORVA.ContactAndCalendar.so"), std::string::npos);
 
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
