@@ -12,6 +12,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <csignal>
+#include <list>
 #include <optional>
 
 #include "appliance/host/cli/host_codes.h"
@@ -26,6 +27,10 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+namespace {
+class Connection;
+}
+
 struct ServerCore {
   explicit ServerCore(const WebRoutes& routes)
       : routes(routes),
@@ -37,6 +42,9 @@ struct ServerCore {
   const WebRoutes& routes;
   // Before the context, whose end destroys the connections it still holds.
   std::atomic<size_t> connections{0};
+  // Connections waiting for a request's head, oldest first (I/O thread
+  // only): when connections run out, the oldest of them makes room.
+  std::list<Connection*> waitingHeads;
   asio::io_context ioc{1};
   tcp::acceptor acceptor;
   asio::signal_set signals;
@@ -94,14 +102,36 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(tcp::socket socket, ServerCore& core) : stream_(std::move(socket)), core_(core) {
     ++core_.connections;
   }
-  ~Connection() { --core_.connections; }
+  ~Connection() {
+    leaveWaiting();
+    --core_.connections;
+  }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   void start() { readHead(); }
 
+  // Ends a connection that waits for a head, to make room for a new one.
+  void evict() {
+    leaveWaiting();
+    stream_.close();
+  }
+
  private:
+  void joinWaiting() {
+    if (waiting_) return;
+    waitingAt_ = core_.waitingHeads.insert(core_.waitingHeads.end(), this);
+    waiting_ = true;
+  }
+
+  void leaveWaiting() {
+    if (!waiting_) return;
+    core_.waitingHeads.erase(waitingAt_);
+    waiting_ = false;
+  }
+
   void readHead() {
+    joinWaiting();
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
     // The largest limit until the head says which one applies.
@@ -115,10 +145,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void onHead(beast::error_code ec) {
+    leaveWaiting();
     // At its deadline the stream has already closed the socket: an idle or
-    // trickling client is simply cut off.
+    // trickling client is simply cut off, as is one evicted.
     if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof ||
-        ec == asio::error::connection_reset) {
+        ec == asio::error::connection_reset || ec == asio::error::operation_aborted ||
+        ec == asio::error::bad_descriptor) {
       return close();
     }
     if (ec == http::error::body_limit) return refuseTooLarge(kMaxUploadBytes);
@@ -289,6 +321,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void close() {
+    leaveWaiting();
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream_.close();
@@ -304,19 +337,33 @@ class Connection : public std::enable_shared_from_this<Connection> {
   unsigned served_ = 0;
   size_t drained_ = 0;
   std::array<char, 4096> scratch_{};
+  bool waiting_ = false;
+  std::list<Connection*>::iterator waitingAt_;
 };
+
+// Ends the connection that has waited longest for a head; false when none
+// waits.
+bool evictOldestWaiting(ServerCore& core) {
+  if (core.waitingHeads.empty()) return false;
+  core.waitingHeads.front()->evict();
+  return true;
+}
 
 void acceptNext(ServerCore& core) {
   core.acceptor.async_accept(core.ioc, [&core](beast::error_code ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !core.acceptor.is_open()) return;
     if (ec) {
-      // Out of descriptors or memory for a moment: try again shortly rather
-      // than spin.
+      // Out of descriptors or memory for a moment: free a descriptor if one
+      // only waits, and try again shortly rather than spin.
+      evictOldestWaiting(core);
       core.retryTimer.expires_after(std::chrono::milliseconds(50));
       core.retryTimer.async_wait([&core](beast::error_code) { acceptNext(core); });
       return;
     }
-    if (core.connections.load() >= kMaxConnections) {
+    // A full house makes room by ending the connection that has waited
+    // longest for a request, so that holding connections open cannot lock
+    // others out; only when every connection is busy is the new one refused.
+    if (core.connections.load() >= kMaxConnections && !evictOldestWaiting(core)) {
       beast::error_code ignored;
       socket.close(ignored);
     } else {

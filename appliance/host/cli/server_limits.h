@@ -33,6 +33,8 @@ constexpr std::chrono::seconds kLingerTimeout{2};
 constexpr size_t kMaxLingerBytes = 32u * 1024u * 1024u;
 
 constexpr unsigned kMaxRequestsPerConnection = 1000;
+// Open connections; at the limit a new one ends the one that has waited
+// longest for a request's head.
 constexpr size_t kMaxConnections = 1000;
 
 // Threads that run requests, and requests that may wait for one; beyond

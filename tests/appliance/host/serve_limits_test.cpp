@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -182,6 +183,27 @@ TEST_F(ServeLimits, SlowAndIdleConnectionsDoNotDelayOthers) {
   // The slow ones keep trickling while others are served.
   for (size_t i = 1; i < held.size(); i += 3) ASSERT_TRUE(held[i]->send("X-More: 2\r\n"));
   expectPromptAnswer("trickling connections");
+}
+
+TEST_F(ServeLimits, AFullHouseMakesRoomForANewClient) {
+  // More held connections than the server keeps (1,000): the ones that
+  // waited longest make room, and a new client is still answered.
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_cur < 1200 && limit.rlim_max >= 1200) {
+    limit.rlim_cur = 1200;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  }
+  if (limit.rlim_cur < 1200) GTEST_SKIP() << "too few descriptors for the test";
+  std::vector<std::unique_ptr<RawConnection>> held;
+  for (int i = 0; i < 1050; ++i) {
+    held.push_back(std::make_unique<RawConnection>(server_->port()));
+    ASSERT_TRUE(held.back()->connected()) << i;
+  }
+  expectPromptAnswer("1,050 held connections");
+  // The oldest went first.
+  EXPECT_TRUE(held.front()->closedByServer(2s));
+  EXPECT_FALSE(held.back()->closedByServer(10ms));
 }
 
 TEST_F(ServeLimits, AHeadThatTricklesIsCutOffAtItsDeadline) {
