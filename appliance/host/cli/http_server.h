@@ -27,7 +27,8 @@ class HttpServer {
   int port() const;
   bool onLoopback() const;
 
-  // Serves until SIGINT or SIGTERM; running requests finish first.
+  // Serves until SIGINT or SIGTERM. Requests already in the module finish
+  // before it returns (their answers are not sent).
   void run();
 
  private:
