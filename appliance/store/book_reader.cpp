@@ -123,6 +123,8 @@ int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
   const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
   const std::size_t workers = std::min<std::size_t>(cores, 1 + names.size() / kCardsPerWorker);
   std::vector<std::thread> helpers;
+  // Room first: once a thread runs, nothing here may throw before the joins.
+  helpers.reserve(workers);
   for (std::size_t w = 1; w < workers; ++w) {
     try {
       helpers.emplace_back(&BookRead::work, &book);

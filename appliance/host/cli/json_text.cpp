@@ -299,6 +299,8 @@ void appendLongArray(JsonOut& out, Json::Value& array) {
   const std::size_t workers = std::min<std::size_t>(
       std::max(1U, std::thread::hardware_concurrency()), 1 + elements.size() / kElementsPerWorker);
   std::vector<std::thread> helpers;
+  // Room first: once a thread runs, nothing here may throw before the joins.
+  helpers.reserve(workers);
   for (std::size_t w = 1; w < workers; ++w) {
     try {
       helpers.emplace_back(work);
