@@ -112,9 +112,13 @@ TEST_F(SetUnderStressTest, StoredPortsStillRepairAServicesFileThatDisagrees) {
   EXPECT_EQ(orva_test::readLines(at("/var/log/firewall.log")).size(), reloads + 1);
 }
 
-// The program hangs, and leaves a child of its own behind.
-std::string hangingBody(const std::string& pidFile) {
-  return "trap '' TERM\nsleep 30 &\necho $! > '" + pidFile + "'\nwhile :; do sleep 1; done";
+// The program hangs, and leaves a child of its own behind that ignores
+// SIGTERM. The start/stop script stand-in ignores SIGTERM itself too (only
+// SIGKILL stops it); the conversion tool stand-in dies of SIGTERM and leaves
+// its child to be killed with the rest of its process group.
+std::string hangingBody(const std::string& pidFile, bool ignoresTerm) {
+  return std::string(ignoresTerm ? "trap '' TERM\n" : "") +
+         "(trap '' TERM; exec sleep 30) &\necho $! > '" + pidFile + "'\nwhile :; do sleep 1; done";
 }
 
 bool processGone(pid_t pid) {
@@ -141,7 +145,7 @@ TEST_P(HangingProgramTest, IsStoppedWithWhatItStartedAndAnswered) {
   const std::string pidFile = at("/hung.pid");
   replaceProgram(kTool, "exit 0");
   replaceProgram(kScript, "exit 0");
-  replaceProgram(GetParam(), hangingBody(pidFile));
+  replaceProgram(GetParam(), hangingBody(pidFile, !tool));
 
   const auto start = std::chrono::steady_clock::now();
   const ORVA::APIResponse response = set(9008, 10008);
