@@ -118,7 +118,7 @@ MUTANTS = [
      "httpsText != oldHttpsText;", SETTINGS),
     ("a hung program waited for without end", "appliance/base/program_exec.cpp",
      "  if (!waitFor(pid, timeLimitSeconds(), status)) {",
-     "  if (!waitFor(pid, 1e9, status)) {", SETTINGS),
+     "  if (!waitFor(pid, timeLimitSeconds() * 0 + 1e9, status)) {", SETTINGS),
     ("a hung program that ignores SIGTERM never killed", "appliance/base/program_exec.cpp",
      "    if (!waitFor(pid, 1, status)) {\n      ::kill(-pid, SIGKILL);",
      "    if (!waitFor(pid, 1e9, status)) {\n      ::kill(-pid, SIGKILL);", SETTINGS),
