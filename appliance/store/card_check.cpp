@@ -21,9 +21,6 @@ bool isNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
-// Control characters other than tab may not stand in a parameter value.
-bool isControl(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
-
 bool equalsNoCase(const std::string& text, const char* upper) {
   size_t i = 0;
   for (; i < text.size() && upper[i] != '\0'; ++i) {
@@ -46,21 +43,19 @@ struct Property {
   bool quotedPrintable = false;
 };
 
-// Reads one parameter value at pos; false when it is malformed.
+// Reads one parameter value at pos; false when it is malformed. Control
+// characters never reach here: the whole text is refused for them first.
 bool readParamValue(const std::string& line, size_t& pos, std::string& value) {
   if (pos < line.size() && line[pos] == '"') {
     const size_t close = line.find('"', pos + 1);
     if (close == std::string::npos) return false;
     value = line.substr(pos + 1, close - pos - 1);
-    for (char c : value) {
-      if (isControl(c)) return false;
-    }
     pos = close + 1;
     return true;
   }
   const size_t start = pos;
   while (pos < line.size() && line[pos] != ';' && line[pos] != ':' && line[pos] != ',') {
-    if (line[pos] == '"' || isControl(line[pos])) return false;
+    if (line[pos] == '"') return false;
     ++pos;
   }
   value = line.substr(start, pos - start);
