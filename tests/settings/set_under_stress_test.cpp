@@ -12,18 +12,19 @@
 #include <vector>
 
 #include "tests/support/handler_call.h"
+#include "tests/support/package_paths.h"
 #include "tests/support/temp_root.h"
 
 namespace {
 
+using orva_test::kConf;
+using orva_test::kPlist;
+using orva_test::kScript;
+using orva_test::kServices;
+using orva_test::kServicesDir;
+using orva_test::kTool;
 using orva_test::readFile;
 using orva_test::writeFile;
-
-constexpr const char* kConf = "/var/packages/Tessaro/target/etc/calendar_server_json.conf";
-constexpr const char* kPlist = "/var/packages/Tessaro/target/etc/orva_caldavd.plist";
-constexpr const char* kTool = "/var/packages/Tessaro/target/tools/orva_calendar_conf_dump.py";
-constexpr const char* kScript = "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh";
-constexpr const char* kServices = "/usr/local/etc/services.d/Tessaro.sc";
 
 ORVA::APIResponse set(int http, int https) {
   Json::Value params(Json::objectValue);
