@@ -12,6 +12,8 @@ int runMethods(const LoadedModule& module);
 
 // Runs one request and prints its envelope on one line. Returns the exit
 // status: 0 success, 1 error answer, 2 when the answer could not be printed.
+// The answer is not torn down: the process is about to end, and the exit
+// takes its memory back at once.
 int runCall(const LoadedModule& module, const Options& options);
 
 }  // namespace orva_host

@@ -2,9 +2,12 @@
 
 #include <json/json.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -131,25 +134,25 @@ class JsonOut {
   bool ok_ = true;
 };
 
-// Eight bytes at a time: true when any of them is a control byte, '"' or '\'.
-inline bool wordNeedsEscape(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  const auto hasZeroByte = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHigh) != 0; };
-  const bool control = ((word - kOnes * 0x20) & ~word & kHigh) != 0;
-  return control || hasZeroByte(word ^ (kOnes * '"')) || hasZeroByte(word ^ (kOnes * '\\'));
-}
-
 inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
-// The end of the run of bytes from p on that need no escape.
+// The end of the run of bytes from p on that need no escape (control bytes,
+// '"' and '\\'). Most texts hold none, so sixteen bytes are tested at once.
 const char* plainRunEnd(const char* p, const char* end) {
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if (wordNeedsEscape(word)) break;
-    p += 8;
+#ifdef __SSE2__
+  const __m128i lastControl = _mm_set1_epi8(0x1f);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  for (; end - p >= 16; p += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // A byte is a control byte when the unsigned maximum with 0x1f is 0x1f.
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, lastControl), lastControl);
+    const __m128i special =
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(control, special));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
   }
+#endif
   while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
@@ -212,11 +215,17 @@ void appendCompact(JsonOut& out, const Json::Value& value) {
       return;
     }
     case Json::arrayValue: {
+      // Elements come in index order; walking them saves a lookup each. An
+      // index never set (a gap) is null, as jsoncpp writes it.
       out.push('[');
-      const Json::ArrayIndex size = value.size();
-      for (Json::ArrayIndex i = 0; i < size; ++i) {
-        if (i > 0) out.push(',');
-        appendCompact(out, value[i]);
+      Json::ArrayIndex next = 0;
+      const Json::Value::const_iterator last = value.end();
+      for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
+        for (const Json::ArrayIndex index = it.index(); next < index; ++next) {
+          out.append(next > 0 ? ",null" : "null");
+        }
+        if (next++ > 0) out.push(',');
+        appendCompact(out, *it);
       }
       out.push(']');
       return;
@@ -264,64 +273,104 @@ void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
 }
 
 // A long array (the cards of a listing) is written on every core: workers
-// turn runs of its elements into text, releasing each element as they go,
-// and the texts are written in order.
+// turn runs of its elements into text, and each finished run is written out
+// as soon as the runs before it are, so only the runs in flight are held as
+// text.
 constexpr Json::ArrayIndex kElementsPerWorker = 1024;
 constexpr std::size_t kElementsPerRun = 128;
 
-void appendLongArray(JsonOut& out, Json::Value& array) {
-  std::vector<Json::Value*> elements;
-  elements.reserve(array.size());
-  for (Json::Value& element : array) elements.push_back(&element);
-  const std::size_t runs = (elements.size() + kElementsPerRun - 1) / kElementsPerRun;
-  std::vector<std::string> texts(runs);
-  std::atomic<std::size_t> nextRun{0};
-  std::mutex failureLock;
-  std::exception_ptr failure;
-  const auto work = [&]() {
+class LongArrayWriter {
+ public:
+  LongArrayWriter(JsonOut& out, const Json::Value& array) : out_(out) {
+    // By index: a gap stays null.
+    elements_.assign(array.size(), nullptr);
+    const Json::Value::const_iterator last = array.end();
+    for (Json::Value::const_iterator it = array.begin(); it != last; ++it) {
+      elements_[it.index()] = &*it;
+    }
+    runs_ = (elements_.size() + kElementsPerRun - 1) / kElementsPerRun;
+    texts_.resize(runs_);
+    done_.assign(runs_, 0);
+  }
+
+  // Runs taken one after the other until none is left; called on every core.
+  void work() {
     try {
-      for (std::size_t run = nextRun++; run < runs; run = nextRun++) {
-        JsonOut text(texts[run]);
-        const std::size_t last = std::min(elements.size(), (run + 1) * kElementsPerRun);
+      for (std::size_t run = nextRun_++; run < runs_; run = nextRun_++) {
+        std::string text;
+        JsonOut piece(text);
+        const std::size_t last = std::min(elements_.size(), (run + 1) * kElementsPerRun);
         for (std::size_t i = run * kElementsPerRun; i < last; ++i) {
-          if (i > 0) text.push(',');
-          appendCompact(text, *elements[i]);
-          *elements[i] = Json::Value();
+          if (i > 0) piece.push(',');
+          if (elements_[i] == nullptr) {
+            piece.append("null");
+          } else {
+            appendCompact(piece, *elements_[i]);
+          }
         }
-        text.finish();
+        piece.finish();
+        finishRun(run, std::move(text));
       }
     } catch (...) {
-      const std::lock_guard<std::mutex> guard(failureLock);
-      if (!failure) failure = std::current_exception();
-      nextRun = runs;
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (!failure_) failure_ = std::current_exception();
+      nextRun_ = runs_;
     }
-  };
+  }
+
+  // After every worker has returned.
+  void finish() {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  // Writes the run, and those after it that are done, once every run before
+  // it is out.
+  void finishRun(std::size_t run, std::string&& text) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    texts_[run] = std::move(text);
+    done_[run] = 1;
+    for (; nextToWrite_ < runs_ && done_[nextToWrite_] != 0; ++nextToWrite_) {
+      out_.append(texts_[nextToWrite_]);
+      std::string().swap(texts_[nextToWrite_]);
+    }
+  }
+
+  JsonOut& out_;
+  std::vector<const Json::Value*> elements_;
+  std::size_t runs_ = 0;
+  std::vector<std::string> texts_;
+  std::vector<char> done_;
+  std::size_t nextToWrite_ = 0;  // guarded by lock_
+  std::atomic<std::size_t> nextRun_{0};
+  std::mutex lock_;
+  std::exception_ptr failure_;
+};
+
+void appendLongArray(JsonOut& out, const Json::Value& array) {
+  out.push('[');
+  LongArrayWriter writer(out, array);
   const std::size_t workers = std::min<std::size_t>(
-      std::max(1U, std::thread::hardware_concurrency()), 1 + elements.size() / kElementsPerWorker);
+      std::max(1U, std::thread::hardware_concurrency()), 1 + array.size() / kElementsPerWorker);
   std::vector<std::thread> helpers;
   // Room first: once a thread runs, nothing here may throw before the joins.
   helpers.reserve(workers);
   for (std::size_t w = 1; w < workers; ++w) {
     try {
-      helpers.emplace_back(work);
+      helpers.emplace_back([&writer] { writer.work(); });
     } catch (const std::system_error&) {
       break;  // fewer hands do the same work
     }
   }
-  work();
+  writer.work();
   for (std::thread& helper : helpers) helper.join();
-  if (failure) std::rethrow_exception(failure);
-  out.push('[');
-  for (std::string& text : texts) {
-    out.append(text);
-    std::string().swap(text);
-  }
+  writer.finish();
   out.push(']');
 }
 
 // As appendCompact, but long arrays anywhere in objects are written by
-// appendLongArray, which leaves their elements null.
-void appendReleasing(JsonOut& out, Json::Value& value) {
+// appendLongArray.
+void appendWithLongArrays(JsonOut& out, const Json::Value& value) {
   if (value.isArray() && value.size() >= kElementsPerWorker) {
     appendLongArray(out, value);
     return;
@@ -332,14 +381,15 @@ void appendReleasing(JsonOut& out, Json::Value& value) {
   }
   out.push('{');
   bool first = true;
-  for (Json::Value::iterator it = value.begin(); it != value.end(); ++it) {
+  const Json::Value::const_iterator last = value.end();
+  for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
     if (!first) out.push(',');
     first = false;
     const char* end = nullptr;
     const char* name = it.memberName(&end);
     appendQuoted(out, name, end);
     out.push(':');
-    appendReleasing(out, *it);
+    appendWithLongArrays(out, *it);
   }
   out.push('}');
 }
@@ -362,12 +412,12 @@ std::string envelopeJson(const Json::Value& envelope) {
   return text;
 }
 
-bool writeEnvelopeLine(std::FILE* file, Json::Value&& envelope) {
+bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
   std::string buffer;
   JsonOut out(buffer, file);
   const bool success = envelope["success"].asBool();
   out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
-  appendReleasing(out, envelope[success ? "data" : "error"]);
+  appendWithLongArrays(out, envelope[success ? "data" : "error"]);
   out.append("}\n");
   return out.finish();
 }

@@ -31,10 +31,9 @@ std::string envelopeJson(const Json::Value& envelope);
 
 // The same envelope and a line feed, written to file in pieces as it is made
 // (a large answer is never held whole as text). Long arrays are made on
-// every core, their elements released as soon as they are text: the envelope
-// is used up. False when a write failed; the caller flushes the file and
+// every core. False when a write failed; the caller flushes the file and
 // checks it.
-bool writeEnvelopeLine(std::FILE* file, Json::Value&& envelope);
+bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope);
 
 // The envelope of a host error: {"success":false,"error":{"code":..,"detail":..}},
 // the detail being the code's text, then ": " and the particulars if any.

@@ -178,7 +178,7 @@ TEST(ModuleAnswer, KeysInTheModuleAreWrittenWhileItIsLoaded) {
 
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  EXPECT_TRUE(orva_host::writeEnvelopeLine(file, Json::Value(r.envelope)));
+  EXPECT_TRUE(orva_host::writeEnvelopeLine(file, r.envelope));
   std::string written(static_cast<std::size_t>(std::ftell(file)), '\0');
   std::rewind(file);
   EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());

@@ -288,6 +288,11 @@ TEST(CompactJson, SameTextAsJsoncpp) {
   value["numbers"].append(Json::Value());
   value["nested"]["b"][2]["z"] = "gap at 0 and 1";
   value["nested"]["a"] = "Zoë";
+  // Escapes at every offset of the sixteen-byte scan, high bytes between.
+  for (int at = 0; at < 40; ++at) {
+    value["offsets"].append(std::string(static_cast<std::size_t>(at), 'a') + "\"\xe9\xff" +
+                            std::string(17, 'b') + "\x1f\x7f\\" + std::string(at % 5, 'c'));
+  }
   for (const Json::Value& sample : {value, Json::Value(), Json::Value("top"), Json::Value(3.5),
                                     Json::Value(Json::arrayValue)}) {
     EXPECT_EQ(orva_host::compactJson(sample), jsoncppText(sample));
@@ -325,14 +330,20 @@ TEST(CompactJson, EnvelopeLineToAFileIsTheEnvelopeText) {
   nested["a"]["b"] = cards;
   nested["a"]["c"] = 1;
   nested["z"].append(cards);
+  // Indices never set are written as null, in a long array too.
+  Json::Value gaps(Json::arrayValue);
+  gaps[2999] = "last";
+  gaps[0] = cards[0];
+  gaps[1500] = cards[1500];
+  EXPECT_EQ(orva_host::compactJson(gaps), jsoncppText(gaps));
   for (const Json::Value& data :
-       {Json::Value(), Json::Value(Json::objectValue), cards, listing, nested}) {
+       {Json::Value(), Json::Value(Json::objectValue), cards, listing, nested, gaps}) {
     ORVA::APIResponse response;
     response.SetSuccess(data);
     const Json::Value envelope = response.Envelope();
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(orva_host::writeEnvelopeLine(file, Json::Value(envelope)));
+    EXPECT_TRUE(orva_host::writeEnvelopeLine(file, envelope));
     std::string written(static_cast<std::size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());
