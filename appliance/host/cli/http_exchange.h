@@ -2,6 +2,7 @@
 // wire, and the answer they give back.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,9 @@ struct HttpAnswer {
   std::string contentType;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // What the body was made from (a module's answer), held so that the worker
+  // releases it once the answer is on its way rather than before sending.
+  std::shared_ptr<void> leftovers;
 };
 
 }  // namespace orva_host

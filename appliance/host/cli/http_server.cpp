@@ -251,13 +251,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
       const size_t requestBytes = request.body.size();
       HttpAnswer answer = answerRequest(self->core_.routes, request);
       request = HttpRequest();
-      // The many small blocks of a large parsed request or built answer stay
-      // with the allocator after they are freed; hand them back.
-      if (requestBytes + answer.body.size() >= kTrimAfterBytes) ::malloc_trim(0);
+      const size_t answerBytes = answer.body.size();
+      std::shared_ptr<void> leftovers = std::move(answer.leftovers);
       asio::post(self->core_.ioc,
                  [self, answer = std::move(answer), headOnly, keepAlive]() mutable {
                    self->send(std::move(answer), headOnly, keepAlive);
                  });
+      // Released while the answer is being sent. The many small blocks of a
+      // large parsed request or built answer stay with the allocator after
+      // they are freed; hand them back.
+      leftovers.reset();
+      if (requestBytes + answerBytes >= kTrimAfterBytes) ::malloc_trim(0);
     };
     if (!core_.pool.tryPost(std::move(job))) {
       HttpAnswer busy = hostErrorAnswer(503, kHostFailure, "the server is busy, try again");

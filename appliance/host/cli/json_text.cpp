@@ -265,13 +265,6 @@ void appendCompact(JsonOut& out, const Json::Value& value) {
   }
 }
 
-void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
-  const bool success = envelope["success"].asBool();
-  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
-  appendCompact(out, envelope[success ? "data" : "error"]);
-  out.push('}');
-}
-
 // A long array (the cards of a listing) is written on every core: workers
 // turn runs of its elements into text, and each finished run is written out
 // as soon as the runs before it are, so only the runs in flight are held as
@@ -394,6 +387,13 @@ void appendWithLongArrays(JsonOut& out, const Json::Value& value) {
   out.push('}');
 }
 
+void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
+  const bool success = envelope["success"].asBool();
+  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
+  appendWithLongArrays(out, envelope[success ? "data" : "error"]);
+  out.push('}');
+}
+
 }  // namespace
 
 std::string compactJson(const Json::Value& value) {
@@ -415,10 +415,8 @@ std::string envelopeJson(const Json::Value& envelope) {
 bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
   std::string buffer;
   JsonOut out(buffer, file);
-  const bool success = envelope["success"].asBool();
-  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
-  appendWithLongArrays(out, envelope[success ? "data" : "error"]);
-  out.append("}\n");
+  appendEnvelope(out, envelope);
+  out.push('\n');
   return out.finish();
 }
 

@@ -26,7 +26,7 @@ std::string compactJson(const Json::Value& value);
 
 // An envelope as one line, "success" first as clients read it:
 // {"success":true,"data":...} or {"success":false,"error":{"code":..,"detail":..}}.
-// (jsoncpp alone would sort the keys.)
+// (jsoncpp alone would sort the keys.) Long arrays are made on every core.
 std::string envelopeJson(const Json::Value& envelope);
 
 // The same envelope and a line feed, written to file in pieces as it is made

@@ -1,6 +1,8 @@
 #include "appliance/host/cli/web_routes.h"
 
 #include <exception>
+#include <memory>
+#include <utility>
 
 #include "appliance/host/cli/access_token.h"
 #include "appliance/host/cli/dispatch.h"
@@ -26,7 +28,8 @@ HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
   HttpAnswer answer;
   answer.status = status;
   answer.contentType = "application/json";
-  answer.body = envelopeJson(envelope) + "\n";
+  answer.body = envelopeJson(envelope);
+  answer.body.push_back('\n');
   return answer;
 }
 
@@ -95,8 +98,13 @@ bool readApiCall(Json::Value& request, ApiCall& call, std::string& detail) {
 }
 
 HttpAnswer dispatchCall(const LoadedModule& module, const ApiCall& call) {
-  return envelopeAnswer(
-      200, dispatchRequest(module, call.api, call.version, call.method, call.params).envelope);
+  auto result = std::make_shared<DispatchResult>(
+      dispatchRequest(module, call.api, call.version, call.method, call.params));
+  HttpAnswer answer = envelopeAnswer(200, result->envelope);
+  // Tearing down a large answer takes about as long as writing it; the
+  // client need not wait for it.
+  answer.leftovers = std::move(result);
+  return answer;
 }
 
 HttpAnswer fileTmpRefused() {

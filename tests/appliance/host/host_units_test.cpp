@@ -348,7 +348,10 @@ TEST(CompactJson, EnvelopeLineToAFileIsTheEnvelopeText) {
     std::rewind(file);
     EXPECT_EQ(std::fread(&written[0], 1, written.size(), file), written.size());
     std::fclose(file);
-    EXPECT_EQ(written, orva_host::envelopeJson(envelope) + "\n");
+    // Made on one thread, member by member.
+    const std::string expected = "{\"success\":true,\"data\":" + orva_host::compactJson(data) + "}";
+    EXPECT_EQ(orva_host::envelopeJson(envelope), expected);
+    EXPECT_EQ(written, expected + "\n");
   }
   std::FILE* full = std::fopen("/dev/full", "w");
   if (full != nullptr) {
