@@ -1,5 +1,7 @@
 #include "appliance/host/cli/call_command.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -10,6 +12,8 @@
 namespace orva_host {
 
 namespace {
+
+constexpr int kHeapStep = 16 * 1024 * 1024;
 
 int finishOutput() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -38,6 +42,9 @@ int runMethods(const LoadedModule& module) {
 }
 
 int runCall(const LoadedModule& module, const Options& options) {
+  // One answer, possibly large, is built and the process ends: the heap
+  // grows in large steps rather than in hundreds of small ones.
+  ::mallopt(M_TOP_PAD, kHeapStep);
   DispatchResult result =
       dispatchRequest(module, options.api, options.version, options.method, options.params);
   const bool written = writeEnvelopeLine(stdout, result.envelope);
