@@ -31,6 +31,8 @@ const Json::Value& emptyRecord();
 // the fourth ';'). Every ';' separates; backslashes are not special.
 // Returns true when family, given or additional name is not empty.
 bool readNameValue(std::string_view value, Json::Value& record);
+// The same into the record's "name" itself.
+bool readNameInto(std::string_view value, Json::Value& name);
 
 enum class EntryKind { kTel, kEmail, kAdr, kUrl };
 

@@ -1,23 +1,54 @@
 // The N value: family, given and additional name, prefix and suffix.
+#include <string_view>
+
 #include "vcard/card_reader.h"
 #include "vcard/json_text.h"
 #include "vcard/record_keys.h"
 
 namespace orva_vcard {
 
+namespace {
+
+// The name's members, in the order N lists them.
+enum Component { kFamily, kGiven, kAdditional, kPrefixed, kSuffixed, kComponents };
+
+const Json::StaticString* const kComponentKeys[kComponents] = {
+    &kFamilyName, &kGivenName, &kAdditionalName, &kPrefix, &kSuffix};
+
+// Sets member to a copy of text, in place: no lookup, no swap of comments.
+void setText(Json::Value& member, std::string_view text) {
+  Json::Value made = jsonText(text);
+  member.swapPayload(made);
+}
+
+}  // namespace
+
 bool readNameValue(std::string_view value, Json::Value& record) {
-  const Json::StaticString* const kFields[] = {&kFamilyName, &kGivenName, &kAdditionalName,
-                                               &kPrefix};
-  Json::Value& name = record[kName];
+  return readNameInto(value, record[kName]);
+}
+
+bool readNameInto(std::string_view value, Json::Value& name) {
   if (!name.isObject()) name = Json::Value(Json::objectValue);
-  name.removeMember(kPrefix.c_str());
-  name.removeMember(kSuffix.c_str());
+  // The members already there, found in one walk rather than a lookup each.
+  Json::Value* slots[kComponents] = {};
+  for (Json::Value::iterator member = name.begin(); member != name.end(); ++member) {
+    const char* end = nullptr;
+    const char* begin = member.memberName(&end);
+    const std::string_view key(begin, static_cast<std::size_t>(end - begin));
+    for (int c = 0; c < kComponents; ++c) {
+      if (key == kComponentKeys[c]->c_str()) slots[c] = &*member;
+    }
+  }
+  // A prefix or suffix of an earlier N line goes with it.
+  if (slots[kPrefixed] != nullptr) name.removeMember(kPrefix.c_str());
+  if (slots[kSuffixed] != nullptr) name.removeMember(kSuffix.c_str());
+
   // Every ';' separates, so empty components keep their place; missing ones
   // read as empty.
   std::string_view rest = value;
   bool more = true;
   bool named = false;
-  for (const Json::StaticString* field : kFields) {
+  for (int c = kFamily; c <= kPrefixed; ++c) {
     std::string_view component;
     if (more) {
       const std::size_t semicolon = rest.find(';');
@@ -25,15 +56,19 @@ bool readNameValue(std::string_view value, Json::Value& record) {
       more = semicolon != std::string_view::npos;
       rest = more ? rest.substr(semicolon + 1) : std::string_view();
     }
-    if (field == kFields[3]) {
+    if (c == kPrefixed) {
       if (component.empty()) continue;
     } else {
       named = named || !component.empty();
+      if (slots[c] != nullptr) {
+        setText(*slots[c], component);
+        continue;
+      }
     }
-    name[*field] = jsonText(component);
+    setText(name[*kComponentKeys[c]], component);
   }
   // The suffix keeps any further components, so writing back loses none.
-  if (more && !rest.empty()) name[kSuffix] = jsonText(rest);
+  if (more && !rest.empty()) setText(name[kSuffix], rest);
   return named;
 }
 

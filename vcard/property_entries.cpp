@@ -1,4 +1,7 @@
 // TEL, EMAIL, ADR and URL lines into property entries of the record.
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -30,35 +33,100 @@ EntryTarget targetOf(EntryKind kind) {
   return {"url", "URL"};
 }
 
-// A new entry holding "cust_name", "data" and "key", to be filled in.
-Json::Value entryShape() {
-  // Copied rather than built: see emptyRecord. Never changed once made.
-  static const Json::Value kShape = [] {
-    // readEntryInto relies on exactly these three members, in this order.
-    Json::Value shape(Json::objectValue);
-    shape[kCustName] = Json::Value();
-    shape[kData] = Json::Value();
-    shape[kKey] = Json::Value();
-    return shape;
-  }();
-  return kShape;
+// Entry shapes with room for up to this many type values and other
+// parameters; further ones are appended.
+constexpr int kShapeTypes = 4;
+constexpr int kShapeParams = 2;
+
+// A new entry holding "cust_name", "data" and "key", and "params" and "type"
+// arrays of the given sizes (no member when 0), every value null.
+Json::Value makeEntryShape(int types, int params) {
+  Json::Value shape(Json::objectValue);
+  shape[kCustName] = Json::Value();
+  shape[kData] = Json::Value();
+  shape[kKey] = Json::Value();
+  for (int i = 0; i < params; ++i) shape[kParams].append(Json::Value());
+  for (int i = 0; i < types; ++i) shape[kType].append(Json::Value());
+  return shape;
 }
 
-// A type value as a JSON string. The values exporters write on nearly every
-// entry are static strings of the module (no allocation, nothing to free);
-// they are compared byte for byte, so every value keeps its own spelling.
-Json::Value typeText(std::string_view value) {
-  // string_views of literals: sizes compared first, and each NUL-terminated.
-  static constexpr std::string_view kCommon[] = {
-      "CELL", "HOME",  "WORK", "VOICE", "INTERNET", "pref", "PREF",  "FAX",   "OTHER", "MAIN",
-      "cell", "home",  "work", "voice", "internet", "fax",  "other", "main",  "PAGER", "IPHONE",
-      "Cell", "Home",  "Work", "Voice", "Internet", "Pref", "Fax",   "Other", "Main",  "X400",
-      "TEXT", "VIDEO", "text", "video", "x-mobile", "BBS",  "MODEM", "CAR",   "ISDN",  "PCS"};
-  for (const std::string_view common : kCommon) {
-    if (value == common) return Json::Value(Json::StaticString(common.data()));
-  }
-  return jsonText(value);
+// Copying a finished tree costs far less than building it member by member
+// (jsoncpp looks up and copies every new member, and moves swap comments).
+// Made once, never changed.
+const Json::Value& entryShape(int types, int params) {
+  static const auto kShapes = [] {
+    std::array<std::array<Json::Value, kShapeParams + 1>, kShapeTypes + 1> shapes;
+    for (int t = 0; t <= kShapeTypes; ++t) {
+      for (int p = 0; p <= kShapeParams; ++p) shapes[t][p] = makeEntryShape(t, p);
+    }
+    return shapes;
+  }();
+  return kShapes[std::min(types, kShapeTypes)][std::min(params, kShapeParams)];
 }
+
+// The values exporters write on nearly every entry, as static strings of the
+// module (no allocation, nothing to free); compared byte for byte, so every
+// value keeps its own spelling.
+constexpr const char* kCommonTypes[] = {
+    "CELL", "HOME",  "WORK", "VOICE", "INTERNET", "pref", "PREF",  "FAX",   "OTHER", "MAIN",
+    "cell", "home",  "work", "voice", "internet", "fax",  "other", "main",  "PAGER", "IPHONE",
+    "Cell", "Home",  "Work", "Voice", "Internet", "Pref", "Fax",   "Other", "Main",  "X400",
+    "TEXT", "VIDEO", "text", "video", "x-mobile", "BBS",  "MODEM", "CAR",   "ISDN",  "PCS"};
+constexpr std::size_t kCommonTypeCount = sizeof(kCommonTypes) / sizeof(kCommonTypes[0]);
+
+// Up to eight bytes and the size in one word, for comparing short values at
+// once.
+constexpr std::uint64_t packed(std::string_view text) {
+  std::uint64_t word = text.size();
+  for (std::size_t i = 0; i < text.size() && i < 7; ++i) {
+    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
+  }
+  return word;
+}
+
+// Writes value's JSON string into slot (a null): a common value as a static
+// string, any other as a copy.
+void putTypeValue(std::string_view value, Json::Value& slot) {
+  static constexpr auto kPacked = [] {
+    std::array<std::uint64_t, kCommonTypeCount> words{};
+    for (std::size_t i = 0; i < kCommonTypeCount; ++i) words[i] = packed(kCommonTypes[i]);
+    return words;
+  }();
+  if (value.size() <= 8) {
+    const std::uint64_t word = packed(value);
+    for (std::size_t i = 0; i < kCommonTypeCount; ++i) {
+      // Seven bytes and the size decide unless the value has eight bytes.
+      if (kPacked[i] == word && (value.size() < 8 || value[7] == kCommonTypes[i][7])) {
+        Json::Value common{Json::StaticString(kCommonTypes[i])};
+        slot.swapPayload(common);
+        return;
+      }
+    }
+  }
+  Json::Value text = jsonText(value);
+  slot.swapPayload(text);
+}
+
+// Fills an array of a shape in order, appending where the shape has no
+// more room.
+class ArrayFiller {
+ public:
+  explicit ArrayFiller(Json::Value* array) : array_(array) {
+    if (array != nullptr) {
+      at_ = array->begin();
+      end_ = array->end();
+    }
+  }
+  Json::Value& next() {
+    if (at_ != end_) return *at_++;
+    return array_->append(Json::Value());
+  }
+
+ private:
+  Json::Value* array_;
+  Json::Value::iterator at_;
+  Json::Value::iterator end_;
+};
 
 }  // namespace
 
@@ -76,49 +144,68 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   if (!content.hasValue || content.value.empty()) return false;
   const EntryTarget target = targetOf(kind);
 
-  Json::Value entry = entryShape();
-  // The shape's members in key order, reached without three lookups.
+  // Counted first, so that the entry is copied from a shape of its size.
+  int typeCount = 0;
+  int paramCount = 0;
+  forEachParameter(content.parameters, [&](std::string_view parameter) {
+    if (!isTypeParameter(parameter)) {
+      ++paramCount;
+      return;
+    }
+    forEachTypeValue(parameter, [&](std::string_view, bool) { ++typeCount; });
+  });
+
+  if (!entries.isArray()) entries = Json::Value(Json::arrayValue);
+  Json::Value& entry = entries.append(entryShape(typeCount, paramCount));
+  // The shape's members in key order, reached without lookups.
   Json::Value::iterator member = entry.begin();
   Json::Value& custName = *member;
   Json::Value& data = *++member;
   Json::Value& key = *++member;
-  data = jsonText(content.value);
+  Json::Value* params = paramCount > 0 ? &*++member : nullptr;
+  Json::Value* types = typeCount > 0 ? &*++member : nullptr;
+
+  Json::Value text = jsonText(content.value);
+  data.swapPayload(text);
   // The common spellings are static strings of the module: no allocation.
-  key = content.group.empty() && content.name == target.defaultName
-            ? Json::Value(Json::StaticString(target.defaultName))
-            : jsonText(content.groupedName);
+  if (content.group.empty() && content.name == target.defaultName) {
+    Json::Value spelled{Json::StaticString(target.defaultName)};
+    key.swapPayload(spelled);
+  } else {
+    Json::Value spelled = jsonText(content.groupedName);
+    key.swapPayload(spelled);
+  }
   if (content.group.empty()) {
-    custName = Json::StaticString(target.defaultName);
+    Json::Value spelled{Json::StaticString(target.defaultName)};
+    custName.swapPayload(spelled);
   } else if (labelTable.isObject()) {
     const std::string_view group = content.group;
     if (const Json::Value* label = labelTable.find(group.data(), group.data() + group.size())) {
-      custName = *label;
+      custName.copyPayload(*label);
     }
   }
+  if (params == nullptr && types == nullptr) return true;
 
-  Json::Value types;
-  Json::Value params;
+  ArrayFiller paramSlots(params);
+  ArrayFiller typeSlots(types);
   std::string type;
   forEachParameter(content.parameters, [&](std::string_view parameter) {
     if (!isTypeParameter(parameter)) {
-      params.append(jsonText(parameter));
+      Json::Value spelled = jsonText(parameter);
+      paramSlots.next().swapPayload(spelled);
       return;
     }
     forEachTypeValue(parameter, [&](std::string_view value, bool quoted) {
       if (!quoted) {
-        types.append(typeText(value));
+        putTypeValue(value, typeSlots.next());
         return;
       }
       type.clear();
       appendUnquoted(type, value);
-      types.append(Json::Value(type));
+      Json::Value unquoted(type);
+      typeSlots.next().swapPayload(unquoted);
     });
   });
-  if (!types.isNull()) entry[kType] = std::move(types);
-  if (!params.isNull()) entry[kParams] = std::move(params);
-
-  if (!entries.isArray()) entries = Json::Value(Json::arrayValue);
-  entries.append(std::move(entry));
   return true;
 }
 

@@ -69,17 +69,57 @@ void appendOther(std::string& other, std::string_view line) {
 }
 
 // Joins a continuation line to the last address; false when there is none.
-bool joinAddress(Json::Value& record, std::string_view line) {
-  static constexpr char kAdr[] = "adr";
-  const Json::Value* found = static_cast<const Json::Value&>(record).find(kAdr, kAdr + 3);
-  if (found == nullptr || !found->isArray() || found->empty()) return false;
-  Json::Value& addresses = record[kAdr];
-  Json::Value& data = addresses[addresses.size() - 1][kData];
+bool joinAddress(Json::Value* addresses, std::string_view line) {
+  if (addresses == nullptr || !addresses->isArray() || addresses->empty()) return false;
+  Json::Value& data = (*addresses)[addresses->size() - 1][kData];
   std::string joined = data.isString() ? data.asString() : std::string();
   joined.push_back(' ');
   joined.append(line.data(), line.size());
   data = joined;
   return true;
+}
+
+// Sets member to a copy of text, in place: no lookup, no swap of comments.
+void setText(Json::Value& member, std::string_view text) {
+  Json::Value made = jsonText(text);
+  member.swapPayload(made);
+}
+
+// The record a card's reading starts from: the empty record and an empty
+// "other", which every read record holds. Made once, never changed; copying
+// it costs far less than inserting its members one by one.
+const Json::Value& startRecord() {
+  static const Json::Value kStart = [] {
+    Json::Value record = emptyRecord();
+    record[kOther] = Json::Value(Json::stringValue);
+    return record;
+  }();
+  return kStart;
+}
+
+// The start record's members, reached in key order without lookups.
+struct RecordMembers {
+  Json::Value* org;    // in "company"
+  Json::Value* title;  // in "company"
+  Json::Value* mail;
+  Json::Value* name;
+  Json::Value* note;
+  Json::Value* other;
+  Json::Value* tel;
+};
+
+RecordMembers membersOf(Json::Value& record) {
+  Json::Value::iterator member = record.begin();
+  RecordMembers members{};
+  Json::Value::iterator companyMember = member->begin();
+  members.org = &*companyMember;
+  members.title = &*++companyMember;
+  members.mail = &*++member;
+  members.name = &*++member;
+  members.note = &*++member;
+  members.other = &*++member;
+  members.tel = &*++member;
+  return members;
 }
 
 // A value in a transfer encoding (vCard 2.1 quoted-printable) means something
@@ -100,14 +140,17 @@ bool isSingleLineField(Property property) {
 }  // namespace
 
 void readCardText(std::string_view cardText, const Json::Value& labelTable, Json::Value& record) {
-  record = emptyRecord();
+  record = startRecord();
+  const RecordMembers members = membersOf(record);
   LineWalker lines(cardText);
   std::string other;
+  // Lines the reader does not map make up most of a card's text: room once.
+  other.reserve(cardText.size());
   std::string note;
   std::string formattedName;
   bool named = false;  // the last N line names someone
-  // The entry arrays, looked up once each (map nodes do not move).
-  Json::Value* entryArrays[4] = {nullptr, nullptr, nullptr, nullptr};
+  // The entry arrays by kind; "adr" and "url" are made when first needed.
+  Json::Value* entryArrays[4] = {members.tel, members.mail, nullptr, nullptr};
   int lineNumber = 0;
   int noteLine = -1;
   int addressLine = -1;
@@ -128,7 +171,8 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
         note.push_back('\n');
         appendNoteText(note, line.data(), line.size());
         noteLine = lineNumber;
-      } else if (lineNumber - addressLine == 1 && joinAddress(record, line)) {
+      } else if (lineNumber - addressLine == 1 &&
+                 joinAddress(entryArrays[static_cast<int>(EntryKind::kAdr)], line)) {
         addressLine = lineNumber;
       } else {
         appendOther(other, line);
@@ -147,26 +191,27 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
       case Property::kNote:
         if (noteSeen) break;
         noteSeen = true;
+        note.reserve(value.size());
         appendNoteText(note, value.data(), value.size());
         noteLine = lineNumber;
         continue;
       case Property::kTitle:
         if (titleSeen) break;
         titleSeen = true;
-        record[kCompany][kTitle] = jsonText(value);
+        setText(*members.title, value);
         continue;
       case Property::kOrg:
         if (orgSeen) break;
         orgSeen = true;
         // ORG is structured (org;unit); exporters end a unit-less one in ';'.
-        record[kCompany][kOrg] = jsonText(
-            !value.empty() && value.back() == ';' ? value.substr(0, value.size() - 1) : value);
+        setText(*members.org,
+                !value.empty() && value.back() == ';' ? value.substr(0, value.size() - 1) : value);
         continue;
       case Property::kBday:
-        record[kBday] = jsonText(value);
+        setText(record[kBday], value);
         continue;
       case Property::kN:
-        named = readNameValue(value, record);
+        named = readNameInto(value, *members.name);
         continue;
       case Property::kEmail:
       case Property::kTel:
@@ -187,9 +232,9 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
     }
     appendOther(other, line);
   }
-  record[kNote] = note;
-  record[kOther] = other;
-  if (!formattedName.empty() && !named) record[kName][kFormattedName] = formattedName;
+  if (!note.empty()) setText(*members.note, note);
+  if (!other.empty()) setText(*members.other, other);
+  if (!formattedName.empty() && !named) (*members.name)[kFormattedName] = formattedName;
 }
 
 }  // namespace orva_vcard
