@@ -4,6 +4,8 @@ namespace orva_vcard {
 
 namespace {
 
+constexpr std::size_t kJoinedRoom = 1000;
+
 bool isFoldBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The end of the run of line breaks starting at pos.
@@ -24,7 +26,9 @@ bool LineWalker::next(std::string_view& line) {
     rest_.remove_prefix(after);
     return true;
   }
-  // Folded: join the pieces, each without its one leading blank.
+  // Folded: join the pieces, each without its one leading blank. Room for
+  // a long note at once, in a size the allocator has at hand.
+  if (joined_.capacity() < kJoinedRoom) joined_.reserve(kJoinedRoom);
   joined_.assign(rest_.data() + start, end - start);
   do {
     const std::size_t piece = after + 1;

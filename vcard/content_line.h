@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "vcard/byte_search.h"
 #include "vcard/property_name.h"
 
 namespace orva_vcard {
@@ -54,38 +55,45 @@ void appendUnquoted(String& out, std::string_view text) {
 
 template <typename Visit>
 void forEachParameter(std::string_view parameters, Visit&& visit) {
+  const char* const text = parameters.data();
+  const std::size_t size = parameters.size();
   std::size_t start = 0;
   bool quoted = false;
-  for (std::size_t i = 0; i <= parameters.size(); ++i) {
-    if (i < parameters.size()) {
-      const char c = parameters[i];
-      if (c == '"') quoted = !quoted;
-      if (c != ';' || quoted) continue;
+  for (std::size_t at = 0;; ++at) {
+    at = quoted ? findAnyOf<'"'>(parameters, at) : findAnyOf<';', '"'>(parameters, at);
+    if (at == size) break;
+    if (text[at] == '"') {
+      quoted = !quoted;
+      continue;
     }
-    if (i > start) visit(parameters.substr(start, i - start));
-    start = i + 1;
+    if (at > start) visit(std::string_view(text + start, at - start));
+    start = at + 1;
   }
+  if (size > start) visit(std::string_view(text + start, size - start));
 }
 
 template <typename Visit>
 void forEachTypeValue(std::string_view parameter, Visit&& visit) {
-  // Plain loops: these pieces are a few bytes long, shorter than a library
-  // search call costs.
-  std::size_t i = 0;
-  while (i < parameter.size() && parameter[i] != '=') ++i;
-  std::size_t start = ++i;
+  const char* const text = parameter.data();
+  const std::size_t size = parameter.size();
+  // A short plain loop: TYPE parameters have their '=' fifth.
+  std::size_t start = 0;
+  while (start < size && text[start] != '=') ++start;
+  if (start == size) return;
+  ++start;
   bool quoted = false;
-  for (; i <= parameter.size(); ++i) {
-    if (i < parameter.size()) {
-      const char c = parameter[i];
-      if (c == '"') quoted = true;
-      if (c != ',') continue;
+  for (std::size_t at = start;; ++at) {
+    at = findAnyOf<',', '"'>(parameter, at);
+    if (at < size && text[at] == '"') {
+      quoted = true;
+      continue;
     }
-    const std::string_view value = parameter.substr(start, i - start);
+    const std::string_view value(text + start, at - start);
     if (!value.empty() && (!quoted || value.find_first_not_of('"') != std::string_view::npos)) {
       visit(value, quoted);
     }
-    start = i + 1;
+    if (at == size) break;
+    start = at + 1;
     quoted = false;
   }
 }

@@ -69,7 +69,9 @@ void readLabels(std::string_view cardText, Json::Value& labelTable) {
     if (!lines.next(line)) break;
     const ContentLine content = splitContentLine(line);
     if (!content.group.empty() && content.hasValue && isLabelName(content.name)) {
-      labelTable[std::string(content.group)] = jsonText(labelWord(content.value));
+      const std::string_view group = content.group;
+      Json::Value label = jsonText(labelWord(content.value));
+      labelTable.demand(group.data(), group.data() + group.size())->swapPayload(label);
     }
     at = nextMarker(cardText, cardText.size() - lines.rest().size());
   }

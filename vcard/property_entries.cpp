@@ -84,28 +84,61 @@ constexpr std::uint64_t packed(std::string_view text) {
   return word;
 }
 
-// Writes value's JSON string into slot (a null): a common value as a static
-// string, any other as a copy.
-void putTypeValue(std::string_view value, Json::Value& slot) {
+// Sets member to a copy of text, in place: no lookup, no swap of comments.
+void setText(Json::Value& member, std::string_view text) {
+  Json::Value made = jsonText(text);
+  member.swapPayload(made);
+}
+
+// Sets member to a static string of the module.
+void setStatic(Json::Value& member, const char* text) {
+  Json::Value made{Json::StaticString(text)};
+  member.swapPayload(made);
+}
+
+// Writes a type value's JSON string into slot: a common value as a static
+// string, a quoted one without its quotes, any other as a copy.
+void putTypeValue(std::string_view value, bool quoted, Json::Value& slot) {
   static constexpr auto kPacked = [] {
     std::array<std::uint64_t, kCommonTypeCount> words{};
     for (std::size_t i = 0; i < kCommonTypeCount; ++i) words[i] = packed(kCommonTypes[i]);
     return words;
   }();
+  if (quoted) {
+    std::string unquoted;
+    appendUnquoted(unquoted, value);
+    setText(slot, unquoted);
+    return;
+  }
   if (value.size() <= 8) {
     const std::uint64_t word = packed(value);
     for (std::size_t i = 0; i < kCommonTypeCount; ++i) {
       // Seven bytes and the size decide unless the value has eight bytes.
       if (kPacked[i] == word && (value.size() < 8 || value[7] == kCommonTypes[i][7])) {
-        Json::Value common{Json::StaticString(kCommonTypes[i])};
-        slot.swapPayload(common);
+        setStatic(slot, kCommonTypes[i]);
         return;
       }
     }
   }
-  Json::Value text = jsonText(value);
-  slot.swapPayload(text);
+  setText(slot, value);
 }
+
+// The values of one kind a line lists, held where there is room.
+struct ListedValues {
+  static constexpr int kRoom = 8;
+  std::string_view values[kRoom];
+  bool quoted[kRoom];
+  int count = 0;
+
+  void add(std::string_view value, bool isQuoted) {
+    if (count < kRoom) {
+      values[count] = value;
+      quoted[count] = isQuoted;
+    }
+    ++count;
+  }
+  bool isWhole() const { return count <= kRoom; }
+};
 
 // Fills an array of a shape in order, appending where the shape has no
 // more room.
@@ -144,66 +177,62 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   if (!content.hasValue || content.value.empty()) return false;
   const EntryTarget target = targetOf(kind);
 
-  // Counted first, so that the entry is copied from a shape of its size.
-  int typeCount = 0;
-  int paramCount = 0;
+  // Gathered first, so that the entry is copied from a shape of its size.
+  ListedValues types;
+  ListedValues params;
   forEachParameter(content.parameters, [&](std::string_view parameter) {
     if (!isTypeParameter(parameter)) {
-      ++paramCount;
+      params.add(parameter, false);
       return;
     }
-    forEachTypeValue(parameter, [&](std::string_view, bool) { ++typeCount; });
+    forEachTypeValue(parameter,
+                     [&](std::string_view value, bool quoted) { types.add(value, quoted); });
   });
 
   if (!entries.isArray()) entries = Json::Value(Json::arrayValue);
-  Json::Value& entry = entries.append(entryShape(typeCount, paramCount));
+  Json::Value& entry = entries.append(entryShape(types.count, params.count));
   // The shape's members in key order, reached without lookups.
   Json::Value::iterator member = entry.begin();
   Json::Value& custName = *member;
   Json::Value& data = *++member;
   Json::Value& key = *++member;
-  Json::Value* params = paramCount > 0 ? &*++member : nullptr;
-  Json::Value* types = typeCount > 0 ? &*++member : nullptr;
+  Json::Value* const paramArray = params.count > 0 ? &*++member : nullptr;
+  Json::Value* const typeArray = types.count > 0 ? &*++member : nullptr;
 
-  Json::Value text = jsonText(content.value);
-  data.swapPayload(text);
+  setText(data, content.value);
   // The common spellings are static strings of the module: no allocation.
   if (content.group.empty() && content.name == target.defaultName) {
-    Json::Value spelled{Json::StaticString(target.defaultName)};
-    key.swapPayload(spelled);
+    setStatic(key, target.defaultName);
   } else {
-    Json::Value spelled = jsonText(content.groupedName);
-    key.swapPayload(spelled);
+    setText(key, content.groupedName);
   }
   if (content.group.empty()) {
-    Json::Value spelled{Json::StaticString(target.defaultName)};
-    custName.swapPayload(spelled);
+    setStatic(custName, target.defaultName);
   } else if (labelTable.isObject()) {
     const std::string_view group = content.group;
     if (const Json::Value* label = labelTable.find(group.data(), group.data() + group.size())) {
       custName.copyPayload(*label);
     }
   }
-  if (params == nullptr && types == nullptr) return true;
 
-  ArrayFiller paramSlots(params);
-  ArrayFiller typeSlots(types);
-  std::string type;
+  if (params.isWhole() && types.isWhole()) {
+    ArrayFiller paramSlots(paramArray);
+    for (int i = 0; i < params.count; ++i) setText(paramSlots.next(), params.values[i]);
+    ArrayFiller typeSlots(typeArray);
+    for (int i = 0; i < types.count; ++i)
+      putTypeValue(types.values[i], types.quoted[i], typeSlots.next());
+    return true;
+  }
+  // More values than were held: walk the parameters again.
+  ArrayFiller paramSlots(paramArray);
+  ArrayFiller typeSlots(typeArray);
   forEachParameter(content.parameters, [&](std::string_view parameter) {
     if (!isTypeParameter(parameter)) {
-      Json::Value spelled = jsonText(parameter);
-      paramSlots.next().swapPayload(spelled);
+      setText(paramSlots.next(), parameter);
       return;
     }
     forEachTypeValue(parameter, [&](std::string_view value, bool quoted) {
-      if (!quoted) {
-        putTypeValue(value, typeSlots.next());
-        return;
-      }
-      type.clear();
-      appendUnquoted(type, value);
-      Json::Value unquoted(type);
-      typeSlots.next().swapPayload(unquoted);
+      putTypeValue(value, quoted, typeSlots.next());
     });
   });
   return true;

@@ -65,8 +65,11 @@ bool endsCard(std::string_view line, const ContentLine& content) {
 
 void appendOther(std::string& other, std::string_view line) {
   other.append(line.data(), line.size());
-  other.append("\r\n", 2);
+  other.push_back('\r');
+  other.push_back('\n');
 }
+
+constexpr std::size_t kOtherRoom = 1000;
 
 // Joins a continuation line to the last address; false when there is none.
 bool joinAddress(Json::Value* addresses, std::string_view line) {
@@ -144,8 +147,9 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
   const RecordMembers members = membersOf(record);
   LineWalker lines(cardText);
   std::string other;
-  // Lines the reader does not map make up most of a card's text: room once.
-  other.reserve(cardText.size());
+  // Room for what most cards keep at once, in a size the allocator has at
+  // hand (sizes that differ card by card cost it far more).
+  other.reserve(kOtherRoom);
   std::string note;
   std::string formattedName;
   bool named = false;  // the last N line names someone
