@@ -6,23 +6,24 @@
 namespace orva_vcard {
 
 ContentLine splitContentLine(std::string_view line) {
-  ContentLine split;
+  // Every member is set once, at the end: a line is split for every line of
+  // every card, and clearing the whole split first costs more than the rest.
+  std::string_view group;
+  std::size_t nameStart = 0;
   std::size_t nameEnd = findAnyOf<';', ':', '.'>(line, 0);
   if (nameEnd < line.size() && line[nameEnd] == '.') {
     // Only the first '.' separates the group.
-    const std::size_t dot = nameEnd;
-    nameEnd = findAnyOf<';', ':'>(line, dot + 1);
-    split.groupedName = line.substr(0, nameEnd);
-    split.group = line.substr(0, dot);
-    split.name = split.groupedName.substr(dot + 1);
-  } else {
-    split.groupedName = line.substr(0, nameEnd);
-    split.name = split.groupedName;
+    group = line.substr(0, nameEnd);
+    nameStart = nameEnd + 1;
+    nameEnd = findAnyOf<';', ':'>(line, nameStart);
   }
-  if (nameEnd == line.size()) return split;
+  const std::string_view groupedName(line.data(), nameEnd);
+  const std::string_view name(line.data() + nameStart, nameEnd - nameStart);
 
   std::size_t colon = nameEnd;
-  if (line[nameEnd] != ':') {
+  if (nameEnd == line.size()) {
+    colon = std::string_view::npos;
+  } else if (line[nameEnd] != ':') {
     // The first ':' outside a quoted parameter value.
     bool quoted = false;
     for (std::size_t at = nameEnd;; ++at) {
@@ -37,12 +38,16 @@ ContentLine splitContentLine(std::string_view line) {
       }
       quoted = !quoted;
     }
-    if (colon == std::string_view::npos) return split;
   }
-  split.parameters = line.substr(nameEnd, colon - nameEnd);
-  split.value = line.substr(colon + 1);
-  split.hasValue = true;
-  return split;
+  if (colon == std::string_view::npos) {
+    return ContentLine{group, name, groupedName, std::string_view(), std::string_view(), false};
+  }
+  return ContentLine{group,
+                     name,
+                     groupedName,
+                     std::string_view(line.data() + nameEnd, colon - nameEnd),
+                     std::string_view(line.data() + colon + 1, line.size() - colon - 1),
+                     true};
 }
 
 std::string_view parameterName(std::string_view parameter) {

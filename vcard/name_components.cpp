@@ -1,6 +1,7 @@
 // The N value: family, given and additional name, prefix and suffix.
 #include <string_view>
 
+#include "vcard/byte_search.h"
 #include "vcard/card_reader.h"
 #include "vcard/json_text.h"
 #include "vcard/record_keys.h"
@@ -31,10 +32,11 @@ bool readNameInto(std::string_view value, Json::Value& name) {
   if (!name.isObject()) name = Json::Value(Json::objectValue);
   // The members already there, found in one walk rather than a lookup each.
   Json::Value* slots[kComponents] = {};
-  for (Json::Value::iterator member = name.begin(); member != name.end(); ++member) {
-    const char* end = nullptr;
-    const char* begin = member.memberName(&end);
-    const std::string_view key(begin, static_cast<std::size_t>(end - begin));
+  const Json::Value::iterator end = name.end();
+  for (Json::Value::iterator member = name.begin(); member != end; ++member) {
+    const char* keyEnd = nullptr;
+    const char* keyBegin = member.memberName(&keyEnd);
+    const std::string_view key(keyBegin, static_cast<std::size_t>(keyEnd - keyBegin));
     for (int c = 0; c < kComponents; ++c) {
       if (key == kComponentKeys[c]->c_str()) slots[c] = &*member;
     }
@@ -51,9 +53,9 @@ bool readNameInto(std::string_view value, Json::Value& name) {
   for (int c = kFamily; c <= kPrefixed; ++c) {
     std::string_view component;
     if (more) {
-      const std::size_t semicolon = rest.find(';');
+      const std::size_t semicolon = findAnyOf<';'>(rest, 0);
       component = rest.substr(0, semicolon);
-      more = semicolon != std::string_view::npos;
+      more = semicolon != rest.size();
       rest = more ? rest.substr(semicolon + 1) : std::string_view();
     }
     if (c == kPrefixed) {

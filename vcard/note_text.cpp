@@ -1,14 +1,17 @@
 #include "vcard/note_text.h"
 
-#include <cstring>
+#include <string_view>
+
+#include "vcard/byte_search.h"
 
 namespace orva_vcard {
 
 void appendNoteText(std::string& note, const char* text, std::size_t size) {
   const char* end = text + size;
   while (text < end) {
-    const char* slash = static_cast<const char*>(std::memchr(text, '\\', end - text));
-    if (slash == nullptr || slash + 1 == end) {
+    const std::string_view rest(text, static_cast<std::size_t>(end - text));
+    const char* slash = text + findAnyOf<'\\'>(rest, 0);
+    if (slash == end || slash + 1 == end) {
       note.append(text, end);
       return;
     }

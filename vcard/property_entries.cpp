@@ -1,11 +1,11 @@
 // TEL, EMAIL, ADR and URL lines into property entries of the record.
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <string>
 #include <utility>
 
 #include "vcard/card_reader.h"
+#include "vcard/common_texts.h"
 #include "vcard/content_line.h"
 #include "vcard/json_text.h"
 #include "vcard/record_keys.h"
@@ -64,101 +64,81 @@ const Json::Value& entryShape(int types, int params) {
   return kShapes[std::min(types, kShapeTypes)][std::min(params, kShapeParams)];
 }
 
-// The values exporters write on nearly every entry, as static strings of the
-// module (no allocation, nothing to free); compared byte for byte, so every
-// value keeps its own spelling.
-constexpr const char* kCommonTypes[] = {
-    "CELL", "HOME",  "WORK", "VOICE", "INTERNET", "pref", "PREF",  "FAX",   "OTHER", "MAIN",
-    "cell", "home",  "work", "voice", "internet", "fax",  "other", "main",  "PAGER", "IPHONE",
-    "Cell", "Home",  "Work", "Voice", "Internet", "Pref", "Fax",   "Other", "Main",  "X400",
-    "TEXT", "VIDEO", "text", "video", "x-mobile", "BBS",  "MODEM", "CAR",   "ISDN",  "PCS"};
-constexpr std::size_t kCommonTypeCount = sizeof(kCommonTypes) / sizeof(kCommonTypes[0]);
-
-// Up to eight bytes and the size in one word, for comparing short values at
-// once.
-constexpr std::uint64_t packed(std::string_view text) {
-  std::uint64_t word = text.size();
-  for (std::size_t i = 0; i < text.size() && i < 7; ++i) {
-    word |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
-  }
-  return word;
-}
-
 // Sets member to a copy of text, in place: no lookup, no swap of comments.
 void setText(Json::Value& member, std::string_view text) {
   Json::Value made = jsonText(text);
   member.swapPayload(made);
 }
 
-// Sets member to a static string of the module.
-void setStatic(Json::Value& member, const char* text) {
-  Json::Value made{Json::StaticString(text)};
-  member.swapPayload(made);
+// Static strings of the module as JSON strings, made once and never
+// changed: copying one's payload copies a pointer.
+template <std::size_t N>
+std::array<Json::Value, N> staticTexts(const char* const (&texts)[N]) {
+  std::array<Json::Value, N> made;
+  for (std::size_t i = 0; i < N; ++i) made[i] = Json::Value(Json::StaticString(texts[i]));
+  return made;
+}
+
+constexpr const char* kDefaultNames[] = {"TEL", "EMAIL", "ADR", "URL"};
+
+// Sets member to the default name of kind (as entryTarget spells it).
+void setDefaultName(Json::Value& member, EntryKind kind) {
+  static const auto kNames = staticTexts(kDefaultNames);
+  member.copyPayload(kNames[static_cast<std::size_t>(kind)]);
 }
 
 // Writes a type value's JSON string into slot: a common value as a static
 // string, a quoted one without its quotes, any other as a copy.
 void putTypeValue(std::string_view value, bool quoted, Json::Value& slot) {
-  static constexpr auto kPacked = [] {
-    std::array<std::uint64_t, kCommonTypeCount> words{};
-    for (std::size_t i = 0; i < kCommonTypeCount; ++i) words[i] = packed(kCommonTypes[i]);
-    return words;
-  }();
   if (quoted) {
     std::string unquoted;
     appendUnquoted(unquoted, value);
     setText(slot, unquoted);
-    return;
+  } else if (const Json::Value* common = commonText(value)) {
+    slot.copyPayload(*common);
+  } else {
+    setText(slot, value);
   }
-  if (value.size() <= 8) {
-    const std::uint64_t word = packed(value);
-    for (std::size_t i = 0; i < kCommonTypeCount; ++i) {
-      // Seven bytes and the size decide unless the value has eight bytes.
-      if (kPacked[i] == word && (value.size() < 8 || value[7] == kCommonTypes[i][7])) {
-        setStatic(slot, kCommonTypes[i]);
-        return;
-      }
-    }
-  }
-  setText(slot, value);
 }
 
-// The values of one kind a line lists, held where there is room.
+// The values of one kind a line lists, held where there is room. Left
+// uninitialised: zeroing the room costs more than filling it.
 struct ListedValues {
   static constexpr int kRoom = 8;
-  std::string_view values[kRoom];
-  bool quoted[kRoom];
+  struct Held {
+    const char* data;
+    std::size_t size;
+    bool quoted;
+  };
+  Held held[kRoom];
   int count = 0;
 
-  void add(std::string_view value, bool isQuoted) {
-    if (count < kRoom) {
-      values[count] = value;
-      quoted[count] = isQuoted;
-    }
+  void add(std::string_view value, bool quoted) {
+    if (count < kRoom) held[count] = Held{value.data(), value.size(), quoted};
     ++count;
   }
   bool isWhole() const { return count <= kRoom; }
+  std::string_view value(int i) const { return std::string_view(held[i].data, held[i].size); }
 };
 
 // Fills an array of a shape in order, appending where the shape has no
 // more room.
 class ArrayFiller {
  public:
-  explicit ArrayFiller(Json::Value* array) : array_(array) {
-    if (array != nullptr) {
-      at_ = array->begin();
-      end_ = array->end();
-    }
-  }
+  ArrayFiller(Json::Value* array, int room)
+      : array_(array), at_(room > 0 ? array->begin() : Json::Value::iterator()), room_(room) {}
   Json::Value& next() {
-    if (at_ != end_) return *at_++;
-    return array_->append(Json::Value());
+    if (room_ == 0) return array_->append(Json::Value());
+    --room_;
+    Json::Value& slot = *at_;
+    ++at_;
+    return slot;
   }
 
  private:
   Json::Value* array_;
   Json::Value::iterator at_;
-  Json::Value::iterator end_;
+  int room_;
 };
 
 }  // namespace
@@ -202,12 +182,12 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   setText(data, content.value);
   // The common spellings are static strings of the module: no allocation.
   if (content.group.empty() && content.name == target.defaultName) {
-    setStatic(key, target.defaultName);
+    setDefaultName(key, kind);
   } else {
     setText(key, content.groupedName);
   }
   if (content.group.empty()) {
-    setStatic(custName, target.defaultName);
+    setDefaultName(custName, kind);
   } else if (labelTable.isObject()) {
     const std::string_view group = content.group;
     if (const Json::Value* label = labelTable.find(group.data(), group.data() + group.size())) {
@@ -215,17 +195,16 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
     }
   }
 
+  ArrayFiller paramSlots(paramArray, std::min(params.count, kShapeParams));
+  ArrayFiller typeSlots(typeArray, std::min(types.count, kShapeTypes));
   if (params.isWhole() && types.isWhole()) {
-    ArrayFiller paramSlots(paramArray);
-    for (int i = 0; i < params.count; ++i) setText(paramSlots.next(), params.values[i]);
-    ArrayFiller typeSlots(typeArray);
-    for (int i = 0; i < types.count; ++i)
-      putTypeValue(types.values[i], types.quoted[i], typeSlots.next());
+    for (int i = 0; i < params.count; ++i) setText(paramSlots.next(), params.value(i));
+    for (int i = 0; i < types.count; ++i) {
+      putTypeValue(types.value(i), types.held[i].quoted, typeSlots.next());
+    }
     return true;
   }
   // More values than were held: walk the parameters again.
-  ArrayFiller paramSlots(paramArray);
-  ArrayFiller typeSlots(typeArray);
   forEachParameter(content.parameters, [&](std::string_view parameter) {
     if (!isTypeParameter(parameter)) {
       setText(paramSlots.next(), parameter);
