@@ -143,7 +143,8 @@ bool isSingleLineField(Property property) {
 }  // namespace
 
 void readCardText(std::string_view cardText, const Json::Value& labelTable, Json::Value& record) {
-  record = startRecord();
+  // Copied in place: no temporary to swap with.
+  record.copy(startRecord());
   const RecordMembers members = membersOf(record);
   LineWalker lines(cardText);
   std::string other;
