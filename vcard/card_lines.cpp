@@ -20,7 +20,10 @@ bool LineWalker::next(std::string_view& line) {
   const std::size_t start = breakRunEnd(rest_, 0);
   if (start == rest_.size()) return false;
   std::size_t end = findLineBreak(rest_, start);
-  std::size_t after = breakRunEnd(rest_, end);
+  // Most lines end in one CR LF.
+  std::size_t after = end + 2 <= rest_.size() && rest_[end] == '\r' && rest_[end + 1] == '\n'
+                          ? breakRunEnd(rest_, end + 2)
+                          : breakRunEnd(rest_, end);
   if (after == rest_.size() || !isFoldBlank(rest_[after])) {
     line = rest_.substr(start, end - start);
     rest_.remove_prefix(after);

@@ -51,6 +51,15 @@ constexpr auto kTable = [] {
 }();
 
 constexpr std::size_t kLongest = 11;
+
+// A plain loop: these texts are shorter than a library compare call costs.
+bool sameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 static_assert([] {
   for (const std::string_view text : kCommon) {
     if (text.empty() || text.size() > kLongest) return false;
@@ -72,7 +81,7 @@ const Json::Value* commonText(std::string_view text) {
   }();
   for (std::size_t slot = hashOf(text); kTable[slot] != 0; slot = (slot + 1) % kSlots) {
     const std::size_t index = kTable[slot] - 1U;
-    if (kCommon[index] == text) return &kValues[index];
+    if (sameBytes(kCommon[index], text)) return &kValues[index];
   }
   return nullptr;
 }
