@@ -60,6 +60,40 @@ std::size_t logicalLineStart(std::string_view text, std::size_t at) {
   }
 }
 
+// Apple's group names, "item1" to "item99", as static keys of the module:
+// jsoncpp copies any other key twice on insertion and frees it again.
+struct ItemGroups {
+  char names[100][7];
+};
+
+constexpr ItemGroups kItemGroups = [] {
+  ItemGroups groups{};
+  for (int n = 1; n < 100; ++n) {
+    char* name = groups.names[n];
+    name[0] = 'i';
+    name[1] = 't';
+    name[2] = 'e';
+    name[3] = 'm';
+    if (n < 10) {
+      name[4] = static_cast<char>('0' + n);
+    } else {
+      name[4] = static_cast<char>('0' + n / 10);
+      name[5] = static_cast<char>('0' + n % 10);
+    }
+  }
+  return groups;
+}();
+
+// The label table's member for a group.
+Json::Value& labelOf(Json::Value& labelTable, std::string_view group) {
+  const bool item = group.size() >= 5 && group.size() <= 6 && group.compare(0, 4, "item") == 0 &&
+                    group[4] >= '1' && group[4] <= '9' &&
+                    (group.size() == 5 || (group[5] >= '0' && group[5] <= '9'));
+  if (!item) return *labelTable.demand(group.data(), group.data() + group.size());
+  const int number = group.size() == 5 ? group[4] - '0' : (group[4] - '0') * 10 + (group[5] - '0');
+  return labelTable[Json::StaticString(kItemGroups.names[number])];
+}
+
 }  // namespace
 
 void readLabels(std::string_view cardText, Json::Value& labelTable) {
@@ -74,7 +108,7 @@ void readLabels(std::string_view cardText, Json::Value& labelTable) {
     if (!content.group.empty() && content.hasValue && isLabelName(content.name)) {
       const std::string_view group = content.group;
       const std::string_view word = labelWord(content.value);
-      Json::Value& label = *labelTable.demand(group.data(), group.data() + group.size());
+      Json::Value& label = labelOf(labelTable, group);
       if (const Json::Value* common = commonText(word)) {
         label.copyPayload(*common);
       } else {
