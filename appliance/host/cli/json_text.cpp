@@ -83,16 +83,14 @@ namespace {
 class JsonOut {
  public:
   // Text goes into text, which grows as needed; call finish() at the end.
-  explicit JsonOut(std::string& text) : buffer_(text) { buffer_.resize(256); }
+  explicit JsonOut(std::string& text) : buffer_(text) { startIn(256); }
   // Text goes to file in pieces, through buffer.
-  JsonOut(std::string& buffer, std::FILE* file) : buffer_(buffer), file_(file) {
-    buffer_.resize(kPiece);
-  }
+  JsonOut(std::string& buffer, std::FILE* file) : buffer_(buffer), file_(file) { startIn(kPiece); }
 
   void append(const char* begin, std::size_t size) {
-    if (buffer_.size() - used_ < size) makeRoom(size);
-    std::memcpy(&buffer_[used_], begin, size);
-    used_ += size;
+    if (static_cast<std::size_t>(limit_ - cursor_) < size) makeRoom(size);
+    std::memcpy(cursor_, begin, size);
+    cursor_ += size;
   }
   void append(const char* begin, const char* end) {
     append(begin, static_cast<std::size_t>(end - begin));
@@ -100,15 +98,15 @@ class JsonOut {
   void append(const std::string& text) { append(text.data(), text.size()); }
   void append(const char* text) { append(text, std::char_traits<char>::length(text)); }
   void push(char c) {
-    if (used_ == buffer_.size()) makeRoom(1);
-    buffer_[used_++] = c;
+    if (cursor_ == limit_) makeRoom(1);
+    *cursor_++ = c;
   }
 
   // Ends the text: a string gets its length, a file the rest of the text.
   // False once any write to the file has failed.
   bool finish() {
     if (file_ == nullptr) {
-      buffer_.resize(used_);
+      buffer_.resize(used());
       return true;
     }
     flush();
@@ -119,42 +117,68 @@ class JsonOut {
  private:
   static constexpr std::size_t kPiece = 64 * 1024;
 
+  std::size_t used() const { return static_cast<std::size_t>(cursor_ - buffer_.data()); }
+  // The buffer is size bytes of room; cursor_ and limit_ point into it.
+  void startIn(std::size_t size) {
+    buffer_.resize(size);
+    cursor_ = &buffer_[0];
+    limit_ = cursor_ + buffer_.size();
+  }
   void flush() {
-    ok_ = ok_ && std::fwrite(buffer_.data(), 1, used_, file_) == used_;
-    used_ = 0;
+    const std::size_t n = used();
+    ok_ = ok_ && std::fwrite(buffer_.data(), 1, n, file_) == n;
+    cursor_ = &buffer_[0];
   }
   void makeRoom(std::size_t size) {
     if (file_ != nullptr) flush();
-    if (buffer_.size() - used_ < size) buffer_.resize(std::max(buffer_.size() * 2, used_ + size));
+    const std::size_t n = used();
+    if (buffer_.size() - n < size) buffer_.resize(std::max(buffer_.size() * 2, n + size));
+    cursor_ = &buffer_[0] + n;
+    limit_ = &buffer_[0] + buffer_.size();
   }
 
   std::string& buffer_;
   std::FILE* file_ = nullptr;
-  std::size_t used_ = 0;
+  char* cursor_ = nullptr;  // where the next byte goes
+  char* limit_ = nullptr;   // the end of the room
   bool ok_ = true;
 };
 
 inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
-// The end of the run of bytes from p on that need no escape (control bytes,
-// '"' and '\\'). Most texts hold none, so sixteen bytes are tested at once.
+#ifdef __SSE2__
+// Bit i set when byte i of the sixteen needs an escape (a control byte, '"'
+// or '\\').
+inline unsigned escapeMask(__m128i chunk) {
+  const __m128i lastControl = _mm_set1_epi8(0x1f);
+  // A byte is a control byte when the unsigned maximum with 0x1f is 0x1f.
+  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, lastControl), lastControl);
+  const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')),
+                                       _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\')));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+}
+#endif
+
+// The end of the run of bytes from p on that need no escape. Most texts hold
+// none, so sixteen bytes are tested at once, a short rest through a copy
+// (never reading past the text).
 const char* plainRunEnd(const char* p, const char* end) {
 #ifdef __SSE2__
-  const __m128i lastControl = _mm_set1_epi8(0x1f);
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i backslash = _mm_set1_epi8('\\');
   for (; end - p >= 16; p += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // A byte is a control byte when the unsigned maximum with 0x1f is 0x1f.
-    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, lastControl), lastControl);
-    const __m128i special =
-        _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash));
-    const int hits = _mm_movemask_epi8(_mm_or_si128(control, special));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    const unsigned hits = escapeMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    if (hits != 0) return p + __builtin_ctz(hits);
   }
-#endif
+  if (p == end) return p;
+  const auto rest = static_cast<unsigned>(end - p);
+  alignas(16) char tail[16] = {};
+  std::memcpy(tail, p, rest);
+  const unsigned hits =
+      escapeMask(_mm_load_si128(reinterpret_cast<const __m128i*>(tail))) & ((1U << rest) - 1);
+  return hits != 0 ? p + __builtin_ctz(hits) : end;
+#else
   while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
   return p;
+#endif
 }
 
 // jsoncpp's quoting with emitUTF8: the seven short escapes, other control
@@ -216,13 +240,20 @@ void appendCompact(JsonOut& out, const Json::Value& value) {
     }
     case Json::arrayValue: {
       // Elements come in index order; walking them saves a lookup each. An
-      // index never set (a gap) is null, as jsoncpp writes it.
+      // index never set (a gap) is null, as jsoncpp writes it; an array
+      // holding as many elements as its size has none.
       out.push('[');
-      Json::ArrayIndex next = 0;
+      const Json::Value::const_iterator first = value.begin();
       const Json::Value::const_iterator last = value.end();
-      for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
-        for (const Json::ArrayIndex index = it.index(); next < index; ++next) {
-          out.append(next > 0 ? ",null" : "null");
+      Json::ArrayIndex held = 0;
+      for (Json::Value::const_iterator it = first; it != last; ++it) ++held;
+      const bool gaps = held != value.size();
+      Json::ArrayIndex next = 0;
+      for (Json::Value::const_iterator it = first; it != last; ++it) {
+        if (gaps) {
+          for (const Json::ArrayIndex index = it.index(); next < index; ++next) {
+            out.append(next > 0 ? ",null" : "null");
+          }
         }
         if (next++ > 0) out.push(',');
         appendCompact(out, *it);
