@@ -33,6 +33,10 @@ const Json::Value& emptyRecord();
 bool readNameValue(std::string_view value, Json::Value& record);
 // The same into the record's "name" itself.
 bool readNameInto(std::string_view value, Json::Value& name);
+// The same into a name that holds nothing but the given family, given and
+// additional name members (as the empty record's does).
+bool readFreshName(std::string_view value, Json::Value& name, Json::Value& family,
+                   Json::Value& given, Json::Value& additional);
 
 enum class EntryKind { kTel, kEmail, kAdr, kUrl };
 

@@ -106,6 +106,9 @@ struct RecordMembers {
   Json::Value* title;  // in "company"
   Json::Value* mail;
   Json::Value* name;
+  Json::Value* additionalName;  // in "name"
+  Json::Value* familyName;      // in "name"
+  Json::Value* givenName;       // in "name"
   Json::Value* note;
   Json::Value* other;
   Json::Value* tel;
@@ -119,6 +122,10 @@ RecordMembers membersOf(Json::Value& record) {
   members.title = &*++companyMember;
   members.mail = &*++member;
   members.name = &*++member;
+  Json::Value::iterator nameMember = member->begin();
+  members.additionalName = &*nameMember;
+  members.familyName = &*++nameMember;
+  members.givenName = &*++nameMember;
   members.note = &*++member;
   members.other = &*++member;
   members.tel = &*++member;
@@ -164,6 +171,7 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
   bool noteSeen = false;
   bool titleSeen = false;
   bool orgSeen = false;
+  bool nameSeen = false;
 
   for (std::string_view line; lines.next(line);) {
     const ContentLine content = splitContentLine(line);
@@ -216,7 +224,11 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
         setText(record[kBday], value);
         continue;
       case Property::kN:
-        named = readNameInto(value, *members.name);
+        // The first N line finds the start record's name as it was made.
+        named = nameSeen ? readNameInto(value, *members.name)
+                         : readFreshName(value, *members.name, *members.familyName,
+                                         *members.givenName, *members.additionalName);
+        nameSeen = true;
         continue;
       case Property::kEmail:
       case Property::kTel:
