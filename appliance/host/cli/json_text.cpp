@@ -84,6 +84,15 @@ class JsonOut {
  public:
   // Text goes into text, which grows as needed; call finish() at the end.
   explicit JsonOut(std::string& text) : buffer_(text) { startIn(256); }
+  // Text goes into room from its start, over all of room's present size
+  // before it grows; its length is used(). For one buffer reused from text
+  // to text: its bytes are never cleared, and finish() is not called.
+  struct ReusedRoom {};
+  JsonOut(std::string& room, ReusedRoom) : buffer_(room) {
+    if (room.size() < 256) room.resize(256);
+    cursor_ = &room[0];
+    limit_ = cursor_ + room.size();
+  }
   // Text goes to file in pieces, through buffer.
   JsonOut(std::string& buffer, std::FILE* file) : buffer_(buffer), file_(file) { startIn(kPiece); }
 
@@ -101,6 +110,17 @@ class JsonOut {
     if (cursor_ == limit_) makeRoom(1);
     *cursor_++ = c;
   }
+  // '"', the first size bytes of sixteen (size < 16), '"'. All sixteen are
+  // stored at once; the cursor moves past size of them only.
+  void appendQuotedShort(const char (&sixteen)[16], std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < 18) makeRoom(18);
+    *cursor_++ = '"';
+    std::memcpy(cursor_, sixteen, 16);
+    cursor_ += size;
+    *cursor_++ = '"';
+  }
+
+  std::size_t used() const { return static_cast<std::size_t>(cursor_ - buffer_.data()); }
 
   // Ends the text: a string gets its length, a file the rest of the text.
   // False once any write to the file has failed.
@@ -117,7 +137,6 @@ class JsonOut {
  private:
   static constexpr std::size_t kPiece = 64 * 1024;
 
-  std::size_t used() const { return static_cast<std::size_t>(cursor_ - buffer_.data()); }
   // The buffer is size bytes of room; cursor_ and limit_ point into it.
   void startIn(std::size_t size) {
     buffer_.resize(size);
@@ -185,6 +204,21 @@ const char* plainRunEnd(const char* p, const char* end) {
 // bytes as \u00xx, every other byte as it is.
 void appendQuoted(JsonOut& out, const char* begin, const char* end) {
   static constexpr char kHex[] = "0123456789abcdef";
+#ifdef __SSE2__
+  // Most member names and many values are short and plain: one test and
+  // one store each.
+  const auto size = static_cast<std::size_t>(end - begin);
+  if (size < 16) {
+    alignas(16) char sixteen[16] = {};
+    std::memcpy(sixteen, begin, size);
+    const unsigned hits =
+        escapeMask(_mm_load_si128(reinterpret_cast<const __m128i*>(sixteen))) & ((1U << size) - 1);
+    if (hits == 0) {
+      out.appendQuotedShort(sixteen, size);
+      return;
+    }
+  }
+#endif
   out.push('"');
   for (const char* p = begin; p != end; ++p) {
     // Plain runs go in whole; most texts hold nothing to escape.
@@ -320,9 +354,10 @@ class LongArrayWriter {
   // Runs taken one after the other until none is left; called on every core.
   void work() {
     try {
+      // This worker's text buffer, kept from run to run.
+      std::string room;
       for (std::size_t run = nextRun_++; run < runs_; run = nextRun_++) {
-        std::string text;
-        JsonOut piece(text);
+        JsonOut piece(room, JsonOut::ReusedRoom());
         const std::size_t last = std::min(elements_.size(), (run + 1) * kElementsPerRun);
         for (std::size_t i = run * kElementsPerRun; i < last; ++i) {
           if (i > 0) piece.push(',');
@@ -332,8 +367,7 @@ class LongArrayWriter {
             appendCompact(piece, *elements_[i]);
           }
         }
-        piece.finish();
-        finishRun(run, std::move(text));
+        finishRun(run, room.data(), piece.used());
       }
     } catch (...) {
       const std::lock_guard<std::mutex> guard(lock_);
@@ -349,11 +383,16 @@ class LongArrayWriter {
 
  private:
   // Writes the run, and those after it that are done, once every run before
-  // it is out.
-  void finishRun(std::size_t run, std::string&& text) {
+  // it is out; a run that must wait is kept as a copy.
+  void finishRun(std::size_t run, const char* text, std::size_t size) {
     const std::lock_guard<std::mutex> guard(lock_);
-    texts_[run] = std::move(text);
     done_[run] = 1;
+    if (run == nextToWrite_) {
+      out_.append(text, size);
+      ++nextToWrite_;
+    } else {
+      texts_[run].assign(text, size);
+    }
     for (; nextToWrite_ < runs_ && done_[nextToWrite_] != 0; ++nextToWrite_) {
       out_.append(texts_[nextToWrite_]);
       std::string().swap(texts_[nextToWrite_]);
