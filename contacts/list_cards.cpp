@@ -54,6 +54,25 @@ Json::ArrayIndex usableCount(int count, const Json::Value& ids, const Json::Valu
   return n;
 }
 
+// Pointers to the first count elements of array (of at least that size), in
+// index order. An array with an element at every index, as the store gives
+// them, is walked; any other is looked up index by index (a lookup costs
+// as much as reading a small card's line).
+template <typename Pointer>
+void elementPointers(Json::Value& array, Json::ArrayIndex count, std::vector<Pointer>& pointers) {
+  pointers.reserve(count);
+  const Json::Value::iterator last = array.end();
+  Json::ArrayIndex held = 0;
+  for (Json::Value::iterator it = array.begin(); it != last; ++it) ++held;
+  if (held == array.size()) {
+    for (Json::Value::iterator it = array.begin(); pointers.size() < count; ++it) {
+      pointers.push_back(&*it);
+    }
+    return;
+  }
+  for (Json::ArrayIndex i = 0; i < count; ++i) pointers.push_back(&array[i]);
+}
+
 // The cards of one listing and the records made of them, slot by slot in the
 // store's order. Workers share nothing but the next run to take; each slot is
 // written by the one worker that took it.
@@ -70,12 +89,8 @@ struct Listing {
       : records(count), kept(count, 0) {
     // Pointers taken up front: the workers never look anything up in the
     // shared arrays.
-    ids.reserve(count);
-    texts.reserve(count);
-    for (Json::ArrayIndex i = 0; i < count; ++i) {
-      ids.push_back(&idArray[i]);
-      texts.push_back(&textArray[i]);
-    }
+    elementPointers(idArray, count, ids);
+    elementPointers(textArray, count, texts);
   }
 
   void fail(std::exception_ptr error) {
