@@ -36,6 +36,11 @@ bool LineWalker::next(std::string_view& line) {
   do {
     const std::size_t piece = after + 1;
     end = findLineBreak(rest_, piece);
+    // A line longer than that (a photo) gets room for the rest of the text
+    // at once rather than doubling piece by piece.
+    if (joined_.capacity() - joined_.size() < end - piece) {
+      joined_.reserve(joined_.size() + (rest_.size() - piece));
+    }
     joined_.append(rest_.data() + piece, end - piece);
     after = breakRunEnd(rest_, end);
   } while (after < rest_.size() && isFoldBlank(rest_[after]));

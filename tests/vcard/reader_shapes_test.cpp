@@ -6,6 +6,7 @@
 
 #include "tests/vcard/reader_helpers.h"
 #include "vcard/byte_search.h"
+#include "vcard/card_lines.h"
 #include "vcard/card_reader.h"
 #include "vcard/common_texts.h"
 #include "vcard/content_line.h"
@@ -126,6 +127,27 @@ TEST(ByteSearch, FindsTheFirstHitAtEveryPlaceAndLength) {
       }
     }
   }
+}
+
+TEST(CardLines, LongFoldedLinesJoinWholeWhateverTheirLength) {
+  // A photo-sized line, folded every 75 bytes as exporters do, then a note
+  // folded twice and a last line.
+  std::string photo = "PHOTO;ENCODING=b:";
+  for (int i = 0; photo.size() < 40000; ++i) photo.push_back("ABCD+/09"[i % 8]);
+  std::string text;
+  for (std::size_t at = 0; at < photo.size(); at += 74) {
+    text += (at == 0 ? "" : " ") + photo.substr(at, 74) + "\r\n";
+  }
+  text += "NOTE:a\r\n b\r\n\tc\r\nEND:VCARD";
+  orva_vcard::LineWalker lines(text);
+  std::string_view line;
+  ASSERT_TRUE(lines.next(line));
+  EXPECT_EQ(line, photo);
+  ASSERT_TRUE(lines.next(line));
+  EXPECT_EQ(line, "NOTE:abc");
+  ASSERT_TRUE(lines.next(line));
+  EXPECT_EQ(line, "END:VCARD");
+  EXPECT_FALSE(lines.next(line));
 }
 
 TEST(ByteSearch, QuotedParameterValuesHideColonsAndSemicolons) {
