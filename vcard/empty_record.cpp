@@ -6,6 +6,8 @@ namespace orva_vcard {
 
 namespace {
 
+// The text pass reaches these members by their key order (membersOf in
+// text_pass.cpp): a member added here must be added there too.
 Json::Value makeEmptyRecord() {
   // An empty string made from the type needs no allocation, nor do its copies.
   const Json::Value empty(Json::stringValue);

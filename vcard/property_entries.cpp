@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <array>
 #include <string>
-#include <utility>
 
 #include "vcard/card_reader.h"
 #include "vcard/common_texts.h"
