@@ -113,6 +113,19 @@ TEST(CommonTexts, CommonLabelsAndTypesReadAsWritten) {
       {"key":"item2.TEL","cust_name":"HomeFAX2","data":"2"}])"));
 }
 
+TEST(CommonTexts, ItemGroupsOfEverySpellingKeepTheirOwnLabels) {
+  const Json::Value record =
+      read(card({"item12.TEL:1", "item05.TEL:2", "ITEM1.TEL:3", "item1.TEL:4", "item100.TEL:5",
+                 "item12.X-ABLabel:twelve", "item05.X-ABLabel:five", "ITEM1.X-ABLabel:upper",
+                 "item1.X-ABLabel:one", "item100.X-ABLabel:hundred"}));
+  ASSERT_EQ(record["tel"].size(), 5u);
+  EXPECT_EQ(record["tel"][0]["cust_name"], "twelve");
+  EXPECT_EQ(record["tel"][1]["cust_name"], "five");
+  EXPECT_EQ(record["tel"][2]["cust_name"], "upper");
+  EXPECT_EQ(record["tel"][3]["cust_name"], "one");
+  EXPECT_EQ(record["tel"][4]["cust_name"], "hundred");
+}
+
 TEST(ByteSearch, FindsTheFirstHitAtEveryPlaceAndLength) {
   for (std::size_t size = 0; size <= 40; ++size) {
     for (std::size_t hit = 0; hit <= size; ++hit) {
