@@ -258,6 +258,25 @@ void appendQuoted(JsonOut& out, const char* begin, const char* end) {
   out.push('"');
 }
 
+// An object's members in key order, as jsoncpp writes them, each value
+// written by appendValue.
+template <typename AppendValue>
+void appendObject(JsonOut& out, const Json::Value& object, AppendValue appendValue) {
+  out.push('{');
+  bool first = true;
+  const Json::Value::const_iterator last = object.end();
+  for (Json::Value::const_iterator it = object.begin(); it != last; ++it) {
+    if (!first) out.push(',');
+    first = false;
+    const char* end = nullptr;
+    const char* name = it.memberName(&end);
+    appendQuoted(out, name, end);
+    out.push(':');
+    appendValue(out, *it);
+  }
+  out.push('}');
+}
+
 // The text of jsoncpp's compact writer (no indentation, UTF-8 kept), written
 // straight out: jsoncpp's writer copies every member name and looks each
 // member up again, which dominates large answers. Comments are not JSON and
@@ -295,23 +314,9 @@ void appendCompact(JsonOut& out, const Json::Value& value) {
       out.push(']');
       return;
     }
-    case Json::objectValue: {
-      // Members come in key order, as jsoncpp writes them.
-      out.push('{');
-      bool first = true;
-      const Json::Value::const_iterator last = value.end();
-      for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
-        if (!first) out.push(',');
-        first = false;
-        const char* end = nullptr;
-        const char* name = it.memberName(&end);
-        appendQuoted(out, name, end);
-        out.push(':');
-        appendCompact(out, *it);
-      }
-      out.push('}');
+    case Json::objectValue:
+      appendObject(out, value, appendCompact);
       return;
-    }
     case Json::intValue:
       out.append(Json::valueToString(value.asLargestInt()));
       return;
@@ -442,19 +447,7 @@ void appendWithLongArrays(JsonOut& out, const Json::Value& value) {
     appendCompact(out, value);
     return;
   }
-  out.push('{');
-  bool first = true;
-  const Json::Value::const_iterator last = value.end();
-  for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
-    if (!first) out.push(',');
-    first = false;
-    const char* end = nullptr;
-    const char* name = it.memberName(&end);
-    appendQuoted(out, name, end);
-    out.push(':');
-    appendWithLongArrays(out, *it);
-  }
-  out.push('}');
+  appendObject(out, value, appendWithLongArrays);
 }
 
 void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
