@@ -5,12 +5,14 @@ argument, NAME.after.vcf must load and hold the same properties, parameters
 and values. Left out of the comparison, as a no-op edit may change them: FN,
 the parameters of N, NOTE, TITLE, ORG and BDAY, an empty NOTE or N, trailing
 empty components of N and ORG, the letter case of names and how a TYPE list
-is spelled. Prints each difference and exits with status 1 when there is one
-or when a card does not load."""
+is spelled. Each card after the edit must also pass the CardDAV server's
+own check of an uploaded card (Radicale's). Prints each difference and exits
+with status 1 when there is one or when a card does not load."""
 import os
 import sys
 
 import vobject
+from radicale import item as radicale_item
 
 SINGLE = {"n", "note", "title", "org", "bday"}
 
@@ -55,6 +57,13 @@ def properties(path):
     return sorted(found)
 
 
+def check_as_server_upload(path):
+    """Raises when Radicale would refuse the card as a client's upload."""
+    with open(path, encoding="utf-8", newline="") as stream:
+        items = list(vobject.readComponents(stream.read()))
+    radicale_item.check_and_sanitize_items(items, is_collection=False, tag="VADDRESSBOOK")
+
+
 def main():
     folder = sys.argv[1]
     failures = 0
@@ -63,6 +72,7 @@ def main():
         try:
             before = properties(os.path.join(folder, name + ".before.vcf"))
             after = properties(os.path.join(folder, name + ".after.vcf"))
+            check_as_server_upload(os.path.join(folder, name + ".after.vcf"))
         except Exception as error:  # any failure to load is the finding
             print("%s does not load: %r" % (name, error))
             failures += 1
