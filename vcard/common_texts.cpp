@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "vcard/json_text.h"
+
 namespace orva_vcard {
 
 namespace {
@@ -129,6 +131,14 @@ const Json::Value* commonText(std::string_view text) {
     if (i >= text.size()) return &kValues[held.index - 1U];
   }
   return nullptr;
+}
+
+void setCommonOrText(Json::Value& member, std::string_view text) {
+  if (const Json::Value* common = commonText(text)) {
+    member.copyPayload(*common);
+  } else {
+    setJsonText(member, text);
+  }
 }
 
 }  // namespace orva_vcard

@@ -14,4 +14,8 @@ namespace orva_vcard {
 // made once and never changed; copy its payload.
 const Json::Value* commonText(std::string_view text);
 
+// Sets member to text in place: a common text as the module's static string,
+// any other as a copy.
+void setCommonOrText(Json::Value& member, std::string_view text);
+
 }  // namespace orva_vcard

@@ -12,4 +12,11 @@ inline Json::Value jsonText(std::string_view text) {
   return Json::Value(text.data(), text.data() + text.size());
 }
 
+// Sets member to a copy of text in place: no lookup, and no swap of the
+// comments as an assignment makes.
+inline void setJsonText(Json::Value& member, std::string_view text) {
+  Json::Value made = jsonText(text);
+  member.swapPayload(made);
+}
+
 }  // namespace orva_vcard

@@ -7,7 +7,6 @@
 #include "vcard/card_reader.h"
 #include "vcard/common_texts.h"
 #include "vcard/content_line.h"
-#include "vcard/json_text.h"
 #include "vcard/property_name.h"
 
 namespace orva_vcard {
@@ -108,13 +107,7 @@ void readLabels(std::string_view cardText, Json::Value& labelTable) {
     if (!content.group.empty() && content.hasValue && isLabelName(content.name)) {
       const std::string_view group = content.group;
       const std::string_view word = labelWord(content.value);
-      Json::Value& label = labelOf(labelTable, group);
-      if (const Json::Value* common = commonText(word)) {
-        label.copyPayload(*common);
-      } else {
-        Json::Value text = jsonText(word);
-        label.swapPayload(text);
-      }
+      setCommonOrText(labelOf(labelTable, group), word);
     }
     at = nextMarker(cardText, cardText.size() - lines.rest().size());
   }

@@ -16,12 +16,6 @@ enum Component { kFamily, kGiven, kAdditional, kPrefixed, kSuffixed, kComponents
 const Json::StaticString* const kComponentKeys[kComponents] = {
     &kFamilyName, &kGivenName, &kAdditionalName, &kPrefix, &kSuffix};
 
-// Sets member to a copy of text, in place: no lookup, no swap of comments.
-void setText(Json::Value& member, std::string_view text) {
-  Json::Value made = jsonText(text);
-  member.swapPayload(made);
-}
-
 // Fills the name's components from an N value; slots holds the members
 // already there (nullptr for one to insert), and a prefix or suffix there
 // has been removed.
@@ -44,14 +38,14 @@ bool fillName(std::string_view value, Json::Value& name, Json::Value* const (&sl
     } else {
       named = named || !component.empty();
       if (slots[c] != nullptr) {
-        setText(*slots[c], component);
+        setJsonText(*slots[c], component);
         continue;
       }
     }
-    setText(name[*kComponentKeys[c]], component);
+    setJsonText(name[*kComponentKeys[c]], component);
   }
   // The suffix keeps any further components, so writing back loses none.
-  if (more && !rest.empty()) setText(name[kSuffix], rest);
+  if (more && !rest.empty()) setJsonText(name[kSuffix], rest);
   return named;
 }
 

@@ -63,12 +63,6 @@ const Json::Value& entryShape(int types, int params) {
   return kShapes[std::min(types, kShapeTypes)][std::min(params, kShapeParams)];
 }
 
-// Sets member to a copy of text, in place: no lookup, no swap of comments.
-void setText(Json::Value& member, std::string_view text) {
-  Json::Value made = jsonText(text);
-  member.swapPayload(made);
-}
-
 // Static strings of the module as JSON strings, made once and never
 // changed: copying one's payload copies a pointer.
 template <std::size_t N>
@@ -92,11 +86,9 @@ void putTypeValue(std::string_view value, bool quoted, Json::Value& slot) {
   if (quoted) {
     std::string unquoted;
     appendUnquoted(unquoted, value);
-    setText(slot, unquoted);
-  } else if (const Json::Value* common = commonText(value)) {
-    slot.copyPayload(*common);
+    setJsonText(slot, unquoted);
   } else {
-    setText(slot, value);
+    setCommonOrText(slot, value);
   }
 }
 
@@ -178,12 +170,12 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   Json::Value* const paramArray = params.count > 0 ? &*++member : nullptr;
   Json::Value* const typeArray = types.count > 0 ? &*++member : nullptr;
 
-  setText(data, content.value);
+  setJsonText(data, content.value);
   // The common spellings are static strings of the module: no allocation.
   if (content.group.empty() && content.name == target.defaultName) {
     setDefaultName(key, kind);
   } else {
-    setText(key, content.groupedName);
+    setJsonText(key, content.groupedName);
   }
   if (content.group.empty()) {
     setDefaultName(custName, kind);
@@ -197,7 +189,7 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   ArrayFiller paramSlots(paramArray, std::min(params.count, kShapeParams));
   ArrayFiller typeSlots(typeArray, std::min(types.count, kShapeTypes));
   if (params.isWhole() && types.isWhole()) {
-    for (int i = 0; i < params.count; ++i) setText(paramSlots.next(), params.value(i));
+    for (int i = 0; i < params.count; ++i) setJsonText(paramSlots.next(), params.value(i));
     for (int i = 0; i < types.count; ++i) {
       putTypeValue(types.value(i), types.held[i].quoted, typeSlots.next());
     }
@@ -206,7 +198,7 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   // More values than were held: walk the parameters again.
   forEachParameter(content.parameters, [&](std::string_view parameter) {
     if (!isTypeParameter(parameter)) {
-      setText(paramSlots.next(), parameter);
+      setJsonText(paramSlots.next(), parameter);
       return;
     }
     forEachTypeValue(parameter, [&](std::string_view value, bool quoted) {

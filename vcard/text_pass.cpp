@@ -1,7 +1,9 @@
 // Text pass: one card's lines into a contact record. Each line is recognised
 // by its property name (any letter case, with or without group and
 // parameters); what no rule maps is kept verbatim in "other" for writing back.
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "vcard/card_lines.h"
 #include "vcard/card_reader.h"
@@ -82,12 +84,6 @@ bool joinAddress(Json::Value* addresses, std::string_view line) {
   return true;
 }
 
-// Sets member to a copy of text, in place: no lookup, no swap of comments.
-void setText(Json::Value& member, std::string_view text) {
-  Json::Value made = jsonText(text);
-  member.swapPayload(made);
-}
-
 // The record a card's reading starts from: the empty record and an empty
 // "other", which every read record holds. Made once, never changed; copying
 // it costs far less than inserting its members one by one.
@@ -95,6 +91,15 @@ const Json::Value& startRecord() {
   static const Json::Value kStart = [] {
     Json::Value record = emptyRecord();
     record[kOther] = Json::Value(Json::stringValue);
+    // membersOf walks the members by position: a member added to the empty
+    // record without it would fill the wrong ones.
+    const std::vector<std::string> expected = {"company", "mail", "name", "note", "other", "tel"};
+    if (record.getMemberNames() != expected ||
+        record[kCompany].getMemberNames() != std::vector<std::string>{"org", "title"} ||
+        record[kName].getMemberNames() !=
+            std::vector<std::string>{"additional_name", "family_name", "given_name"}) {
+      throw std::logic_error("the start record's members are not those the text pass walks");
+    }
     return record;
   }();
   return kStart;
@@ -211,17 +216,18 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
       case Property::kTitle:
         if (titleSeen) break;
         titleSeen = true;
-        setText(*members.title, value);
+        setJsonText(*members.title, value);
         continue;
       case Property::kOrg:
         if (orgSeen) break;
         orgSeen = true;
         // ORG is structured (org;unit); exporters end a unit-less one in ';'.
-        setText(*members.org,
-                !value.empty() && value.back() == ';' ? value.substr(0, value.size() - 1) : value);
+        setJsonText(*members.org, !value.empty() && value.back() == ';'
+                                      ? value.substr(0, value.size() - 1)
+                                      : value);
         continue;
       case Property::kBday:
-        setText(record[kBday], value);
+        setJsonText(record[kBday], value);
         continue;
       case Property::kN:
         // The first N line finds the start record's name as it was made.
@@ -249,8 +255,8 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
     }
     appendOther(other, line);
   }
-  if (!note.empty()) setText(*members.note, note);
-  if (!other.empty()) setText(*members.other, other);
+  if (!note.empty()) setJsonText(*members.note, note);
+  if (!other.empty()) setJsonText(*members.other, other);
   if (!formattedName.empty() && !named) (*members.name)[kFormattedName] = formattedName;
 }
 
