@@ -126,8 +126,7 @@ class ServeLimits : public ::testing::Test {
   void SetUp() override {
     server_ = std::make_unique<ServerProcess>(root_.path());
     ASSERT_GT(server_->port(), 0) << server_->banner();
-    token_ = orva_test::readFile(root_.at("/etc/orva-webapi/token"));
-    while (!token_.empty() && token_.back() == '\n') token_.pop_back();
+    token_ = host_test::serverToken(root_);
   }
 
   std::string request(const std::string& body, const std::string& extraHeaders = "") const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/appliance/host/child_process.h"
+#include "tests/support/temp_root.h"
 
 namespace host_test {
 
@@ -91,6 +92,13 @@ inline std::unique_ptr<httplib::Client> clientFor(int port) {
   client->set_read_timeout(20, 0);
   client->set_write_timeout(20, 0);
   return client;
+}
+
+// The access token serve made under root, without its line end.
+inline std::string serverToken(const orva_test::TempRoot& root) {
+  std::string token = orva_test::readFile(root.at("/etc/orva-webapi/token"));
+  while (!token.empty() && token.back() == '\n') token.pop_back();
+  return token;
 }
 
 }  // namespace host_test

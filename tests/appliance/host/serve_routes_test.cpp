@@ -49,8 +49,7 @@ class ServeRoutes : public ::testing::Test {
 
     server_ = std::make_unique<ServerProcess>(root_.path(), std::vector<std::string>{"--ui", ui_});
     ASSERT_GT(server_->port(), 0) << server_->banner();
-    token_ = orva_test::readFile(root_.at("/etc/orva-webapi/token"));
-    while (!token_.empty() && token_.back() == '\n') token_.pop_back();
+    token_ = host_test::serverToken(root_);
     client_ = clientFor(server_->port());
     // Listing sets the user up in the store; import needs a known user.
     ASSERT_TRUE(aliceIds().empty());
