@@ -22,6 +22,7 @@ struct DBHandler::Impl {
   orva_store::FolderSync sync;
   // Folders this handle already cleared of stale temporaries.
   std::set<std::string> cleared;
+  DBHandler::CardFault lastFault = DBHandler::CardFault::kNone;
 
   // With the lock held: the card's file path, "" when the GUID is unknown
   // or the resource name is not one the store accepts.
@@ -39,27 +40,38 @@ struct DBHandler::Impl {
   // AddCard (the name must be free) and UpdateCard (the card must exist).
   bool storeCard(const char* operation, bool mustExist, const std::string& guid,
                  const std::string& resourceName, const std::string& text) {
+    lastFault = storeCardFault(operation, mustExist, guid, resourceName, text);
+    return lastFault == DBHandler::CardFault::kNone;
+  }
+
+  DBHandler::CardFault storeCardFault(const char* operation, bool mustExist,
+                                      const std::string& guid, const std::string& resourceName,
+                                      const std::string& text) {
+    using Fault = DBHandler::CardFault;
     // The text check reads only the text: done before the lock, so that
     // other writers (and a running CardDAV server) wait less.
     const std::string refusal = orva_store::cardTextRefusal(text);
     StoreLock lock(StoreLock::kExclusive);
-    if (!lock.held()) return false;
+    if (!lock.held()) return Fault::kNotWritten;
     std::string user;
     const std::string path = cardPath(guid, resourceName, &user);
-    if (path.empty()) return false;
+    if (path.empty()) return Fault::kNameRefused;
     if (!refusal.empty()) {
       orva_store::logRefusal(operation, user, resourceName, refusal);
-      return false;
+      return Fault::kTextRefused;
     }
-    if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) return false;
+    if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) {
+      return Fault::kNameRefused;
+    }
     const std::string book = orva_store::bookDir(user);
     // A CardDAV client may have deleted the whole book; a new card brings it back.
     if (!mustExist && !orva_store::entryExists(book + "/" + orva_store::kPropsFileName) &&
         !orva_store::setupUser(user, sync)) {
-      return false;
+      return Fault::kNotWritten;
     }
     orva_store::clearStaleTemps(book, cleared);
-    return orva_store::writeFileAtomic(book, resourceName, text, sync);
+    return orva_store::writeFileAtomic(book, resourceName, text, sync) ? Fault::kNone
+                                                                       : Fault::kNotWritten;
   }
 };
 
@@ -113,6 +125,8 @@ bool DBHandler::AddCard(std::string guid, std::string resourceName, std::string 
   try {
     return impl_->storeCard("AddCard", false, guid, resourceName, vcardText);
   } catch (...) {
+    // Out of memory or the like: nothing about the card itself.
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
@@ -121,6 +135,7 @@ bool DBHandler::UpdateCard(std::string guid, std::string resourceName, std::stri
   try {
     return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText);
   } catch (...) {
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
@@ -164,3 +179,5 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     return false;
   }
 }
+
+DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
