@@ -21,6 +21,7 @@ namespace {
 // frees: the host keeps the module loaded until the answer is written.
 const Json::StaticString kCards("cards");
 const Json::StaticString kId("id");
+const Json::StaticString kEtag("etag");
 
 // Cards are independent, so a large book is read on every core. Below this
 // many cards a worker costs more than it saves.
@@ -38,6 +39,13 @@ std::string_view cardTextOf(const Json::Value& text) {
   const void* nul = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin));
   if (nul != nullptr) end = static_cast<const char*>(nul);
   return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+std::string versionOf(const Json::Value& text) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!text.getString(&begin, &end) || begin == nullptr) return DBHandler::VersionOf("", 0);
+  return DBHandler::VersionOf(begin, static_cast<std::size_t>(end - begin));
 }
 
 std::string idText(const Json::Value& id) {
@@ -133,12 +141,15 @@ void ContactAndCalendarHandler::listCards() {
           Json::Value& record = listing.records[i];
           Json::Value& text = *listing.texts[i];
           const std::string_view cardText = cardTextOf(text);
+          // The version of the bytes as stored, which edit_card checks.
+          const std::string version = versionOf(text);
           // Labels belong to the card that defines them, never to the next one.
           labelTable.clear();
           orva_vcard::readLabels(cardText, labelTable);
           orva_vcard::readCardText(cardText, labelTable, record);
           text = Json::Value();  // read for good: its memory goes back now
           record[kId] = idText(*listing.ids[i]);
+          record[kEtag] = version;
           listing.kept[i] = searchKey.empty() || isMatch(record, searchKey);
           if (!listing.kept[i]) record = Json::Value();
         }

@@ -4,6 +4,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,30 @@ class DBHandler {
   // Writes the card's text to "<resource name>.vcf" in the user's export
   // folder; false when the card does not exist or the file cannot be written.
   bool ExportData(std::string guid, std::string resourceName);
+
+  // Versions of cards, so that no edit silently overwrites another. A
+  // card's version changes whenever its bytes change.
+
+  // What a versioned change did.
+  enum class Outcome {
+    kDone,     // written (or deleted)
+    kChanged,  // nothing done: the card's version is no longer the expected one
+    kRefused,  // nothing done, as the unversioned call's false
+  };
+  // The version of a card text, as GetCard and the versioned calls give it.
+  static std::string VersionOf(const std::string& vcardText);
+  static std::string VersionOf(const char* vcardText, std::size_t size);
+  // The card's text and version; false when it does not exist.
+  bool GetCard(std::string guid, std::string resourceName, std::string& vcardText,
+               std::string& version);
+  // UpdateCard, done only while the stored card has expectedVersion: the
+  // check and the write hold one exclusive lock. On kChanged, version holds
+  // the stored card's version ("" when it no longer exists).
+  Outcome UpdateCardIfVersion(std::string guid, std::string resourceName, std::string vcardText,
+                              std::string expectedVersion, std::string& version);
+  // DelCard, likewise.
+  Outcome DelCardIfVersion(std::string guid, std::string resourceName, std::string expectedVersion,
+                           std::string& version);
 
   // ---- Why a card was not stored: an import skips a card the store refuses
   // and stops when the store cannot write. ----
