@@ -67,18 +67,21 @@ bool isStrictBase64(const std::string& value) {
   return padding <= 2;
 }
 
-// Whether an unescaped ',' stands in the value: the server reads it as a
-// list inside an ORG unit and then fails to write the card back.
-bool hasUnescapedComma(const std::string& value) {
+// Where the first ',' that no backslash escapes stands, or value.size().
+size_t unescapedCommaAt(const std::string& value) {
   for (size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '\\') {
       ++i;
     } else if (value[i] == ',') {
-      return true;
+      return i;
     }
   }
-  return false;
+  return value.size();
 }
+
+// Whether an unescaped ',' stands in the value: the server reads it as a
+// list inside an ORG unit and then fails to write the card back.
+bool hasUnescapedComma(const std::string& value) { return unescapedCommaAt(value) < value.size(); }
 
 // Reads one parameter value at pos; false when it is malformed. Control
 // characters never reach here: the whole text is refused for them first.
@@ -213,7 +216,12 @@ std::string cardTextRefusal(const std::string& text) {
     if (equalsNoCase(property.name, "ORG") && hasUnescapedComma(property.value)) {
       return where + "has an unescaped ',' in ORG";
     }
-    if (equalsNoCase(property.name, "UID") && !isBlank(property.value)) hasUid = true;
+    if (equalsNoCase(property.name, "UID")) {
+      // The server reads UID as a list and keeps its first text, and gives
+      // an encoded one as bytes: ",x" has no UID for it.
+      if (property.base64) return where + "is an encoded UID";
+      if (!isBlank(property.value.substr(0, unescapedCommaAt(property.value)))) hasUid = true;
+    }
     for (int n = 0; n < 5; ++n) {
       if (!equalsNoCase(property.name, kSingleNames[n])) continue;
       if (++singleCounts[n] > 1) return where + "is a second " + kSingleNames[n] + " line";

@@ -10,7 +10,9 @@ namespace orva_store {
 // "" when the text is acceptable, otherwise the reason it is refused.
 // Acceptable: valid UTF-8 without control characters other than tab, lines
 // ended by CR LF (no lone CR or LF), ending "END:VCARD" CR LF, first line
-// "BEGIN:VCARD", no other BEGIN or END line, a non-empty UID, and every line
+// "BEGIN:VCARD", no other BEGIN or END line, a UID whose text before its
+// first unescaped ',' is not blank (the server keeps only that part), no
+// ENCODING on UID, and every line
 // a folded continuation (leading space or tab) or a property line
 // "[group.]name[;param[=value[,value]]]*:value" (names of letters, digits and
 // '-'; a quoted parameter value may hold ':', ';' and ','), exactly one FN

@@ -30,7 +30,8 @@ class HostileCards {
     if (chance(3)) text += " folded onto begin" + lineEnd();
     if (!chance(5)) text += shape("VERSION:" + (chance(3) ? oneOf({"4.0", "2.1", ""}) : "3.0"));
     if (!chance(5)) {
-      text += shape("UID:" + (chance(3) ? oneOf({"", " ", "a,b;c", "\\", "x:y"}) : "u1"));
+      text += shape("UID:" +
+                    (chance(3) ? oneOf({"", " ", "a,b;c", "\\", "x:y", ",x", " ,", "\\,"}) : "u1"));
     }
     if (!chance(6)) text += shape("FN:" + value("FN"));
     const int lines = static_cast<int>(below(12));
