@@ -69,6 +69,18 @@ class DBHandler {
   Outcome DelCardIfVersion(std::string guid, std::string resourceName, std::string expectedVersion,
                            std::string& version);
 
+  // ---- Why a card was not stored: an import skips a card the store refuses
+  // and stops when the store cannot write. ----
+  enum class CardFault {
+    kNone,         // the handle's last AddCard or UpdateCard stored the card
+    kTextRefused,  // the text is not one loadable vCard; nothing changed
+    kNameRefused,  // unknown GUID, a resource name refused, taken (AddCard) or missing (UpdateCard)
+    kNotWritten,   // the store could not write: no space, an I/O error, its lock, its folders
+  };
+  // Why the handle's last AddCard or UpdateCard returned false; kNone after
+  // one that returned true or before any.
+  CardFault LastCardFault() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

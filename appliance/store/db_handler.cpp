@@ -23,6 +23,14 @@ struct DBHandler::Impl {
   orva_store::FolderSync sync;
   // Folders this handle already cleared of stale temporaries.
   std::set<std::string> cleared;
+  // Why the last card write was refused (LastCardFault).
+  using Fault = DBHandler::CardFault;
+  Fault lastFault = Fault::kNone;
+
+  Outcome refusedFor(Fault fault) {
+    lastFault = fault;
+    return Outcome::kRefused;
+  }
 
   // With the lock held: the card's file path, "" when the GUID is unknown
   // or the resource name is not one the store accepts.
@@ -59,10 +67,10 @@ struct DBHandler::Impl {
     // other writers (and a running CardDAV server) wait less.
     const std::string refusal = orva_store::cardTextRefusal(text);
     StoreLock lock(StoreLock::kExclusive);
-    if (!lock.held()) return Outcome::kRefused;
+    if (!lock.held()) return refusedFor(Fault::kNotWritten);
     std::string user;
     const std::string path = cardPath(guid, resourceName, &user);
-    if (path.empty()) return Outcome::kRefused;
+    if (path.empty()) return refusedFor(Fault::kNameRefused);
     std::string found;
     if (!hasVersion(path, expected, found)) {
       if (current != nullptr) *current = found;
@@ -70,20 +78,23 @@ struct DBHandler::Impl {
     }
     if (!refusal.empty()) {
       orva_store::logRefusal(operation, user, resourceName, refusal);
-      return Outcome::kRefused;
+      return refusedFor(Fault::kTextRefused);
     }
     if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) {
-      return Outcome::kRefused;
+      return refusedFor(Fault::kNameRefused);
     }
     const std::string book = orva_store::bookDir(user);
     // A CardDAV client may have deleted the whole book; a new card brings it back.
     if (!mustExist && !orva_store::entryExists(book + "/" + orva_store::kPropsFileName) &&
         !orva_store::setupUser(user, sync)) {
-      return Outcome::kRefused;
+      return refusedFor(Fault::kNotWritten);
     }
     orva_store::clearStaleTemps(book, cleared);
-    return orva_store::writeFileAtomic(book, resourceName, text, sync) ? Outcome::kDone
-                                                                       : Outcome::kRefused;
+    if (!orva_store::writeFileAtomic(book, resourceName, text, sync)) {
+      return refusedFor(Fault::kNotWritten);
+    }
+    lastFault = Fault::kNone;
+    return Outcome::kDone;
   }
 
   // DelCard, only while the card has the expected version when one is given.
@@ -182,6 +193,8 @@ bool DBHandler::AddCard(std::string guid, std::string resourceName, std::string 
   try {
     return impl_->storeCard("AddCard", false, guid, resourceName, vcardText) == Outcome::kDone;
   } catch (...) {
+    // Out of memory or the like: nothing about the card itself.
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
@@ -190,6 +203,7 @@ bool DBHandler::UpdateCard(std::string guid, std::string resourceName, std::stri
   try {
     return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText) == Outcome::kDone;
   } catch (...) {
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
@@ -270,3 +284,5 @@ Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
     return Outcome::kRefused;
   }
 }
+
+DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
