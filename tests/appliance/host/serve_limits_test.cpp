@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -279,6 +281,58 @@ TEST_F(ServeLimits, BodiesOverTheLimitInEveryFraming) {
   const std::string answer = small.read(2s, "}}\n");
   EXPECT_EQ(statusOf(answer), 200) << answer;
   EXPECT_NE(answer.find("{\"success\":true"), std::string::npos) << answer;
+}
+
+// Sends a chunked body of exactly size bytes (a JSON request padded with
+// blanks, or a multipart form) without its last chunk, so that the server
+// has nothing more to read; returns what it answered.
+std::string unfinishedChunkedBody(RawConnection& connection, const std::string& head,
+                                  const std::string& start, size_t size) {
+  std::string body = start;
+  body.resize(size, ' ');
+  const size_t chunkSize = 1u << 16;
+  for (size_t at = 0; at < body.size(); at += chunkSize) {
+    const size_t n = std::min(chunkSize, body.size() - at);
+    char line[32];
+    std::snprintf(line, sizeof line, "%zx\r\n", n);
+    if (!connection.send((at == 0 ? head : std::string()) + line + body.substr(at, n) + "\r\n")) {
+      break;
+    }
+  }
+  return connection.read(10s, "}\n");
+}
+
+TEST_F(ServeLimits, ChunkedBodiesJustOverTheLimitAre413) {
+  // One byte over: answered at once, with no byte beyond the limit to read
+  // (the last chunk never comes).
+  const std::string json = "POST /webapi HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token_ +
+                           "\r\nContent-Type: application/json\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n";
+  RawConnection overJson(server_->port());
+  const std::string jsonAnswer =
+      unfinishedChunkedBody(overJson, json, listBody("alice"), (4u << 20) + 1);
+  EXPECT_EQ(statusOf(jsonAnswer), 413) << jsonAnswer.substr(0, 300);
+  EXPECT_NE(jsonAnswer.find("\"code\":106"), std::string::npos) << jsonAnswer.substr(0, 300);
+
+  const std::string form = "POST /webapi HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token_ +
+                           "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n";
+  RawConnection overUpload(server_->port());
+  const std::string uploadAnswer = unfinishedChunkedBody(
+      overUpload, form,
+      "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.vcf\"\r\n\r\n",
+      (16u << 20) + 1);
+  EXPECT_EQ(statusOf(uploadAnswer), 413) << uploadAnswer.substr(0, 300);
+  EXPECT_NE(uploadAnswer.find("16 MiB"), std::string::npos) << uploadAnswer.substr(0, 300);
+
+  // Exactly at the limit, with its last chunk: read whole and served.
+  RawConnection atLimit(server_->port());
+  std::string body = listBody("alice");
+  body.resize(4u << 20, ' ');
+  ASSERT_TRUE(atLimit.send(json + "400000\r\n" + body + "\r\n0\r\n\r\n"));
+  const std::string served = atLimit.read(10s, "}}\n");
+  EXPECT_EQ(statusOf(served), 200) << served.substr(0, 300);
+  EXPECT_NE(served.find("{\"success\":true"), std::string::npos) << served.substr(0, 300);
 }
 
 TEST_F(ServeLimits, ConflictingFramingHeadersGet400) {

@@ -85,6 +85,25 @@ TEST_F(ServerTest, SignInIsByPasswordAndEachUserSeesOnlyTheirOwnBook) {
   EXPECT_FALSE(foreign.has("first note"));
 }
 
+TEST_F(ServerTest, AConfiguredRealmIsTheOneClientsAreAskedFor) {
+  // A realm with a blank and a letter beyond ASCII that Latin-1 holds: the
+  // header carries it as the Latin-1 byte.
+  const std::string conf = root.at("/var/packages/Tessaro/target/etc/calendar_server_json.conf");
+  Json::Value stored = orva_test::parseJson(orva_test::readFile(conf));
+  stored["general_setting"]["realmName"] = "B\xc3\xbcro Kalender";
+  ASSERT_TRUE(orva_test::writeFile(conf, orva_test::toJson(stored)));
+  const int http = freePort(), https = freePort();
+  const Json::Value answer = set(false, false, http, https);
+  ASSERT_EQ(answer["success"], true) << orva_test::toJson(answer);
+  EXPECT_EQ(answer["data"]["common"]["realmName"], "B\xc3\xbcro Kalender");
+
+  const Answer anonymous = request(httpBase(http) + "/alice/contacts/", "-X PROPFIND");
+  EXPECT_EQ(anonymous.code, 401);
+  EXPECT_TRUE(anonymous.header("WWW-Authenticate: Basic realm=\"B\xfcro Kalender\"\r\n"))
+      << anonymous.headers;
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+}
+
 TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
   const int http = freePort(), https = freePort();
   // SSL off: only the HTTP port, and it serves.
