@@ -131,18 +131,32 @@ TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
-TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsTheServer) {
+TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsEverythingAsItWas) {
   const int http = freePort(), https = freePort();
   ASSERT_EQ(set(true, false, http, https)["success"], true);
   const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
+  const std::vector<std::string> files = {
+      "/var/packages/Tessaro/target/etc/calendar_server_json.conf", kPlist,
+      "/usr/local/etc/services.d/Tessaro.sc", "/var/lib/firewall/rules"};
+  std::vector<std::string> before;
+  for (const std::string& file : files) before.push_back(orva_test::readFile(root.at(file)));
 
   const int taken = freePort();
   PortHolder holder(taken);
   ASSERT_TRUE(holder.listening());
   const Json::Value answer = set(true, false, taken, https);
-  EXPECT_EQ(
-      orva_test::toJson(answer),
-      R"({"error":{"code":1007,"detail":"Fail to restart calendar server"},"success":false})");
+  EXPECT_EQ(answer["error"]["code"], 1007);
+  // The reason, with the program that holds the port (this test).
+  EXPECT_EQ(answer["error"]["detail"].asString(),
+            "Fail to restart calendar server: port " + std::to_string(taken) +
+                " is in use by another program (" +
+                orva_test::readLines("/proc/self/comm").front() + ", pid " +
+                std::to_string(::getpid()) + ")");
+  // Every file as it was, and "get" shows what runs.
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(orva_test::readFile(root.at(files[i])), before[i]) << files[i];
+  }
+  EXPECT_EQ(call("ORVA.ContactAndCalendar.Common", "get", "")["data"]["common"]["HTTPPort"], http);
   // The same processes still serve on the old ports.
   EXPECT_EQ(report(httpBase(http)).code, 207);
   EXPECT_EQ(report(httpsBase(https)).code, 207);
