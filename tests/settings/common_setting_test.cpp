@@ -446,3 +446,52 @@ TEST_F(CommonSettingTest, AConfigurationBrokenDuringTheRestartAnswers1000AfterAp
 }
 
 }  // namespace
+
+namespace {
+
+// --- set: realm names that the server cannot send ---------------------------
+
+class RealmNameTest : public CommonSettingTest,
+                      public ::testing::WithParamInterface<std::pair<const char*, std::string>> {};
+
+TEST_P(RealmNameTest, IsRefusedByTheScriptAndNamedInThe1007) {
+  Json::Value conf = orva_test::parseJson(readFile(at(kConf)));
+  conf["general_setting"]["realmName"] = GetParam().second;
+  ASSERT_TRUE(writeFile(at(kConf), orva_test::toJson(conf)));
+  const Trace before = trace();
+  const ORVA::APIResponse response = set(9008, 9443);
+  EXPECT_EQ(response.ErrorCode(), 1007);
+  const std::string detail = response.ErrorDetail().asString();
+  EXPECT_EQ(detail.rfind("Fail to restart calendar server: the realm name ", 0), 0u) << detail;
+  EXPECT_NE(detail.find("1 to 200 printable Latin-1 characters"), std::string::npos) << detail;
+  const std::vector<std::string> log = orva_test::readLines(at("/var/log/server.log"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("restart failed: the realm name "), std::string::npos) << log.back();
+  EXPECT_EQ(orva_test::parseJson(readFile(at(kConf))), conf);
+  EXPECT_EQ(readFile(at(kServices)), before.services);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BeyondLatin1OrTooLong, RealmNameTest,
+    ::testing::Values(std::make_pair("snowman", std::string("Home \xe2\x98\x83")),
+                      std::make_pair("line_separator", std::string("a\xe2\x80\xa8z")),
+                      std::make_pair("control", std::string("a\tb")),
+                      std::make_pair("quote", std::string("say \"hi\"")),
+                      std::make_pair("blank", std::string("   ")),
+                      std::make_pair("chars_201", std::string(201, 'r')),
+                      std::make_pair("chars_20000", std::string(20000, 'r'))),
+    [](const auto& info) { return std::string(info.param.first); });
+
+TEST_F(CommonSettingTest, RealmNamesOfPrintableLatin1UpTo200CharactersAreTaken) {
+  for (const std::string& realm :
+       {std::string("B\xc3\xbcro Kalender \xc2\xa9 100% #1"), std::string(200, 'r')}) {
+    Json::Value conf = orva_test::parseJson(readFile(at(kConf)));
+    conf["general_setting"]["realmName"] = realm;
+    ASSERT_TRUE(writeFile(at(kConf), orva_test::toJson(conf)));
+    const ORVA::APIResponse response = set(9008, 9443);
+    EXPECT_TRUE(response.IsSuccess()) << response.ErrorDetail().asString();
+    EXPECT_EQ(response.Data()["common"]["realmName"], realm);
+  }
+}
+
+}  // namespace

@@ -224,10 +224,13 @@ def flag(key):
 http, https = port("HTTPPort"), port("SSLPort")
 ssl, redirect = flag("EnableSSL"), flag("RedirectHTTPToHTTPS")
 realm = conf.get("RealmName", "Tessaro Calendar Server")
-# The realm goes into a quoted header parameter and a configuration line.
-if not isinstance(realm, str) or not realm.strip() or re.search(r'["\\\x00-\x1f\x7f]', realm):
-    fail("the property list %s: RealmName must be text without quotes, "
-         "backslashes or control characters" % plist)
+# The realm goes into a configuration line and a quoted header parameter,
+# which Radicale sends as Latin-1: anything else there fails every sign-in.
+if not isinstance(realm, str) or not realm.strip() or len(realm) > 200 or any(
+        not (" " <= c <= "~" or "\xa0" <= c <= "\xff") or c in '"\\' for c in realm):
+    shown = repr(realm[:40] + ("..." if len(realm) > 40 else "")) if isinstance(realm, str) else "not text"
+    fail("the realm name %s (RealmName in %s) is refused: it must be 1 to 200 printable "
+         "Latin-1 characters without quotes or backslashes" % (shown, plist))
 if ssl and http == https:
     fail("HTTPPort and SSLPort are both %d" % http)
 # Paths are written into both configurations as they are.
