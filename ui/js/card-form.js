@@ -2,10 +2,11 @@
 // save, changes only what the person edited: every member the form does not
 // show, or that was left alone, goes back exactly as it came.
 import { el, field, clear, showStatus, hideStatus } from './dom.js';
-import { clone, emptyRecord, displayName } from './record.js';
+import { clone, emptyRecord, displayName, joinedName } from './record.js';
+import { ADDRESS_PARTS, splitAddress, joinAddress } from './address.js';
 import {
-  ADDRESS_PARTS, splitAddress, joinAddress, unescapeComponent, escapeComponent,
-} from './address.js';
+  unescapeText, escapeTyped, escapeNote, splitComponents, joinComponents,
+} from './text-escape.js';
 
 // Members of "name" in the order a person reads them; others found in a
 // record are shown after these, under their own key.
@@ -15,8 +16,9 @@ const NAME_PARTS = [
   ['additional_name', 'Additional names'],
   ['family_name', 'Family name'],
   ['suffix', 'Name suffix'],
-  ['formatted_name', 'Shown name'],
 ];
+// The name parts a display name follows until the person edits it.
+const FOLLOWED = ['given_name', 'additional_name', 'family_name'];
 const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
 
 const ENTRY_KINDS = [
@@ -50,7 +52,7 @@ function parseTypes(textValue) {
 // ("TEL", "EMAIL", ...) is no label of theirs.
 function labelText(entry, property) {
   const label = entry.cust_name;
-  return typeof label === 'string' && label !== property ? label : '';
+  return typeof label === 'string' && label !== property ? unescapeText(label) : '';
 }
 
 function humanise(key) {
@@ -123,15 +125,17 @@ export class CardForm {
     if (first) first.focus();
   }
 
-  // A text input bound to a member at path; only an edit changes the record.
+  // A text input bound to a member at path, shown unescaped; only an edit
+  // changes the record, and then to the typed text escaped.
   scalar(path, labelText_, { multiline = false, hint, placeholder, inputType = 'text' } = {}) {
-    const initial = textOf(getPath(this.original, path));
+    const initial = unescapeText(getPath(this.original, path));
     const input = multiline
       ? el('textarea', { rows: 3 })
       : el('input', { type: inputType, autocomplete: 'off', placeholder });
     input.value = initial;
     input.dataset.member = path.join('.');
-    this.scalars.push({ path, input, initial });
+    const escape = multiline ? escapeNote : escapeTyped;
+    this.scalars.push({ path, input, initial, escape });
     return field(labelText_, input, hint).wrap;
   }
 
@@ -139,19 +143,62 @@ export class CardForm {
     const name = isObject(this.original.name) ? this.original.name : {};
     const known = NAME_PARTS.filter(([key]) => NAME_PARTS_ALWAYS.has(key) || typeof name[key] === 'string');
     const knownKeys = new Set(NAME_PARTS.map(([key]) => key));
-    const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && typeof name[key] === 'string');
-    const hints = { formatted_name: 'Shown when the name parts are empty' };
+    const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && key !== 'formatted_name'
+      && typeof name[key] === 'string');
     const fields = [
-      ...known.map(([key, label]) => this.scalar(['name', key], label, { hint: hints[key] })),
+      ...known.map(([key, label]) => this.scalar(['name', key], label)),
+      this.scalar(['name', 'formatted_name'], 'Display name', { hint: 'As phones and mail programs show the card' }),
       ...extra.map((key) => this.scalar(['name', key], humanise(key))),
     ];
+    this.followName();
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Name'), fields);
   }
 
+  // The display name follows the given, additional and family names while it
+  // reads as they do (or is empty), until the person types one of their own.
+  followName() {
+    const inputOf = (key) => this.scalars.find((s) => s.path[0] === 'name' && s.path[1] === key).input;
+    const shown = inputOf('formatted_name');
+    const parts = FOLLOWED.map(inputOf);
+    const joined = () => joinedName(parts[0].value, parts[1].value, parts[2].value);
+    let follows = shown.value === '' || shown.value === joined();
+    for (const part of parts) {
+      part.addEventListener('input', () => {
+        if (follows) shown.value = joined();
+      });
+    }
+    shown.addEventListener('input', () => {
+      follows = shown.value === '';
+    });
+  }
+
+  // ORG is units separated by ';': the organisation's name, then its
+  // departments. Each unit is a field; an edited one is escaped on its own,
+  // the others go back as the card spells them.
   renderCompany() {
+    const raw = textOf(getPath(this.original, ['company', 'org']));
+    const parts = splitComponents(raw);
+    while (parts.length < 2) parts.push('');
+    const inputs = parts.map((part, index) => {
+      const input = el('input', { type: 'text', autocomplete: 'off' });
+      input.value = unescapeText(part);
+      input.dataset.member = `company.org.${index}`;
+      return input;
+    });
+    this.org = { raw, parts, inputs, initial: inputs.map((input) => input.value) };
+    const labels = ['Organisation', 'Department'];
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Organisation'),
-      this.scalar(['company', 'org'], 'Organisation'),
+      inputs.map((input, index) => field(labels[index] || `Unit ${index + 1}`, input).wrap),
       this.scalar(['company', 'title'], 'Title'));
+  }
+
+  // ORG's value as edited, or null when no unit was.
+  orgValue() {
+    const { parts, inputs, initial } = this.org;
+    if (inputs.every((input, index) => input.value === initial[index])) return null;
+    const units = inputs.map((input, index) => (input.value === initial[index] ? parts[index] : escapeTyped(input.value)));
+    while (units.length > 1 && units[units.length - 1] === '') units.pop();
+    return joinComponents(units);
   }
 
   renderOthers() {
@@ -196,7 +243,7 @@ export class CardForm {
       row.partInitial = [];
       const grid = el('div', { class: 'grid address' });
       for (const part of ADDRESS_PARTS) {
-        const shown = unescapeComponent(row.rawParts[part.index]);
+        const shown = unescapeText(row.rawParts[part.index]);
         const input = el('input', { type: 'text', autocomplete: 'off' });
         input.value = shown;
         input.dataset.part = part.key;
@@ -267,7 +314,7 @@ export class CardForm {
       for (const [index, input] of row.partInputs.entries()) {
         if (!input) continue;
         if (input.value !== row.partInitial[index]) {
-          parts[index] = escapeComponent(input.value);
+          parts[index] = escapeTyped(input.value);
           edited = true;
         }
       }
@@ -300,13 +347,14 @@ export class CardForm {
   // The record to send: the listed record with the edits applied.
   collect() {
     const record = clone(this.original);
-    for (const { path, input, initial } of this.scalars) {
+    for (const { path, input, initial, escape } of this.scalars) {
       if (input.value === initial) continue;
-      // A birthday left empty on a card that had none stays absent.
-      if (path.length === 1 && path[0] === 'bday' && input.value.trim() === ''
-          && getPath(this.original, path) === undefined) continue;
-      setPath(record, path, path[0] === 'note' ? input.value : input.value.trim());
+      // A member the card did not have stays absent when left empty.
+      if (input.value === '' && getPath(this.original, path) === undefined) continue;
+      setPath(record, path, escape(input.value));
     }
+    const org = this.orgValue();
+    if (org !== null) setPath(record, ['company', 'org'], org);
     for (const list of Object.values(this.lists)) {
       let changed = list.rows.some((row) => row.removed);
       const entries = [];

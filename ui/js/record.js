@@ -1,4 +1,6 @@
-// The contact record as the module lists it and takes it back.
+// The contact record as the module lists it and takes it back. Its texts are
+// spelled as on the card, vCard escapes included: shown through unescapeText.
+import { unescapeText, orgUnits } from './text-escape.js';
 
 // A record for a new card, shaped as the module's own empty record.
 export function emptyRecord() {
@@ -31,19 +33,25 @@ export function firstData(record, key) {
   return entry ? text(entry.data) : '';
 }
 
+// The organisation as a person reads it: its units unescaped, the name first.
 export function organisation(record) {
-  return text(member(member(record, 'company'), 'org'));
+  return orgUnits(text(member(member(record, 'company'), 'org'))).filter((unit) => unit.trim()).join(', ');
 }
 
-// The name to show in the list: the name parts, else the card's own shown
-// name (kept for cards without name parts), else its organisation or first
-// e-mail.
+// The name parts joined as a display name follows them.
+export function joinedName(given, additional, family) {
+  return [given, additional, family].map((part) => part.trim()).filter(Boolean).join(' ');
+}
+
+// The name to show, as clients show it: the card's display name, else its
+// name parts, else its organisation or first e-mail.
 export function displayName(record) {
   const name = member(record, 'name');
+  const own = unescapeText(text(member(name, 'formatted_name'))).trim();
+  if (own) return own;
   const parts = ['prefix', 'given_name', 'additional_name', 'family_name', 'suffix']
-    .map((key) => text(member(name, key)).trim())
+    .map((key) => unescapeText(text(member(name, key))).trim())
     .filter(Boolean);
   if (parts.length) return parts.join(' ');
-  return text(member(name, 'formatted_name')).trim() || organisation(record).trim()
-    || firstData(record, 'mail') || '(no name)';
+  return organisation(record).trim() || firstData(record, 'mail') || '(no name)';
 }
