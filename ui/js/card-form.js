@@ -1,6 +1,9 @@
 // The form of one card. It keeps the record as the module listed it and, on
 // save, changes only what the person edited: every member the form does not
-// show, or that was left alone, goes back exactly as it came.
+// show, or that was left alone, goes back exactly as it came, with the
+// version ("etag") it was listed with. After the card changed elsewhere, the
+// form shows a draft (the person's edits on the new version) and, beside each
+// field changed on both sides, the other value to choose from.
 import { el, field, clear, showStatus, hideStatus } from './dom.js';
 import { clone, emptyRecord, displayName, joinedName } from './record.js';
 import { ADDRESS_PARTS, splitAddress, joinAddress } from './address.js';
@@ -76,17 +79,119 @@ function getPath(record, path) {
   return value;
 }
 
+function same(a, b) {
+  return JSON.stringify(a) === JSON.stringify(b);
+}
+
+// The fields a person edits, each named by its path ("name.given_name",
+// "company.org", "tel", ...): the unit of a merge and of a conflict.
+export function fieldKeys(...records) {
+  const keys = new Set();
+  for (const record of records) {
+    const name = isObject(record.name) ? record.name : {};
+    for (const key of Object.keys(name)) if (typeof name[key] === 'string') keys.add(`name.${key}`);
+  }
+  for (const key of ['name.given_name', 'name.additional_name', 'name.family_name', 'name.formatted_name',
+    'company.org', 'company.title', 'bday', 'note', 'tel', 'mail', 'adr', 'url']) keys.add(key);
+  return [...keys];
+}
+
+export function fieldValue(record, key) {
+  return getPath(record, key.split('.'));
+}
+
+// A field's value in words, for a conflict: texts unescaped, entries listed.
+function shownValue(key, value) {
+  if (value === undefined || value === '' || (Array.isArray(value) && value.length === 0)) return '(empty)';
+  if (key === 'company.org') return splitComponents(value).map(unescapeText).filter(Boolean).join(', ');
+  if (Array.isArray(value)) {
+    return value.map((entry) => (isObject(entry) ? unescapeText(textOf(entry.data)).replace(/;+/g, ' ').trim() : '?'))
+      .join('; ');
+  }
+  return unescapeText(textOf(value));
+}
+
+const FIELD_NAMES = {
+  'name.formatted_name': 'Display name', 'company.org': 'Organisation', 'company.title': 'Title',
+  bday: 'Birthday', note: 'Note', tel: 'Phones', mail: 'E-mail addresses', adr: 'Addresses', url: 'Web addresses',
+};
+
+export function fieldName(key) {
+  if (FIELD_NAMES[key]) return FIELD_NAMES[key];
+  const part = NAME_PARTS.find(([k]) => `name.${k}` === key);
+  return part ? part[1] : humanise(key.replace(/^name\./, ''));
+}
+
 export class CardForm {
-  // options: {record (null for a new card), onSave(record) -> Promise, onClose()}
+  // options: {record (null for a new card), draft (what the fields show,
+  // when not the record), conflicts ({field key: value elsewhere}), notice
+  // (a message to show), onSave(record) -> Promise, onClose()}
   constructor(container, options) {
     this.container = container;
     this.isNew = !options.record;
     this.original = this.isNew ? emptyRecord() : clone(options.record);
+    this.draft = options.draft ? clone(options.draft) : this.original;
+    this.conflicts = { ...(options.conflicts || {}) };
+    this.notice = options.notice || null;
     this.onSave = options.onSave;
     this.onClose = options.onClose;
-    this.scalars = [];
-    this.lists = {};
     this.render();
+  }
+
+  // The edited fields: {field key: value as it would be sent}.
+  edits() {
+    const record = this.collect();
+    const edits = {};
+    for (const key of fieldKeys(record, this.original)) {
+      const value = fieldValue(record, key);
+      if (!same(value, fieldValue(this.original, key))) edits[key] = value;
+    }
+    return edits;
+  }
+
+  isDirty() {
+    return Object.keys(this.edits()).length > 0;
+  }
+
+  // Redraws the form on a changed draft, keeping what was typed.
+  redraw(draft) {
+    this.draft = draft;
+    this.render();
+  }
+
+  // A conflict settled: the value elsewhere taken, or the person's own kept.
+  settle(key, takeTheirs) {
+    const draft = this.collect();
+    delete draft.resource_name;
+    if (takeTheirs) {
+      const value = this.conflicts[key];
+      const path = key.split('.');
+      if (value === undefined) {
+        let holder = draft;
+        for (const part of path.slice(0, -1)) holder = isObject(holder) ? holder[part] : undefined;
+        if (isObject(holder)) delete holder[path[path.length - 1]];
+      } else {
+        setPath(draft, path, clone(value));
+      }
+    }
+    delete this.conflicts[key];
+    this.redraw(draft);
+    const next = this.form.querySelector('.conflict button') || this.form.querySelector(`[data-member="${key}"]`);
+    if (next) next.focus();
+  }
+
+  // Beside a field changed on both sides: the other value and the choice.
+  conflictPanel(key) {
+    if (!(key in this.conflicts)) return null;
+    const name = fieldName(key);
+    return el('div', { class: 'conflict', role: 'group', 'aria-label': `${name} changed elsewhere` },
+      el('p', {}, el('strong', {}, `${name} was also changed elsewhere. `), 'Choose which to keep.'),
+      el('dl', {},
+        el('dt', {}, 'Yours (in the form)'), el('dd', { class: 'mine' }, shownValue(key, fieldValue(this.draft, key))),
+        el('dt', {}, 'Saved elsewhere'), el('dd', { class: 'theirs' }, shownValue(key, this.conflicts[key]))),
+      el('div', { class: 'buttons' },
+        el('button', { type: 'button', onclick: () => this.settle(key, false) }, `Keep yours (${name})`),
+        el('button', { type: 'button', onclick: () => this.settle(key, true) }, `Take the saved one (${name})`)));
   }
 
   get cardId() {
@@ -95,10 +200,15 @@ export class CardForm {
 
   render() {
     clear(this.container);
+    this.scalars = [];
+    this.lists = {};
     const title = this.isNew ? 'New card' : `Edit card: ${displayName(this.original)}`;
     this.status = el('div', { class: 'status', 'aria-live': 'polite', hidden: true });
+    this.noticeNode = el('div', { class: 'status status-info notice', role: 'status', hidden: !this.notice },
+      this.notice ? el('p', {}, this.notice) : null);
     this.form = el('form', { class: 'card-form', novalidate: true, 'aria-labelledby': 'card-form-title' },
       el('h3', { id: 'card-form-title' }, title),
+      this.noticeNode,
       this.renderName(),
       this.renderCompany(),
       ...ENTRY_KINDS.map((kind) => this.renderEntries(kind)),
@@ -132,11 +242,14 @@ export class CardForm {
     const input = multiline
       ? el('textarea', { rows: 3 })
       : el('input', { type: inputType, autocomplete: 'off', placeholder });
-    input.value = initial;
+    input.value = unescapeText(getPath(this.draft, path));
     input.dataset.member = path.join('.');
     const escape = multiline ? escapeNote : escapeTyped;
     this.scalars.push({ path, input, initial, escape });
-    return field(labelText_, input, hint).wrap;
+    const { wrap } = field(labelText_, input, hint);
+    const panel = this.conflictPanel(path.join('.'));
+    if (panel) wrap.append(panel);
+    return wrap;
   }
 
   renderName() {
@@ -178,16 +291,18 @@ export class CardForm {
   renderCompany() {
     const raw = textOf(getPath(this.original, ['company', 'org']));
     const parts = splitComponents(raw);
-    while (parts.length < 2) parts.push('');
+    const shown = splitComponents(textOf(getPath(this.draft, ['company', 'org'])));
+    while (parts.length < Math.max(2, shown.length)) parts.push('');
     const inputs = parts.map((part, index) => {
       const input = el('input', { type: 'text', autocomplete: 'off' });
-      input.value = unescapeText(part);
-      input.dataset.member = `company.org.${index}`;
+      input.value = unescapeText(shown[index] || '');
+      input.dataset.member = index === 0 ? 'company.org' : `company.org.${index}`;
       return input;
     });
-    this.org = { raw, parts, inputs, initial: inputs.map((input) => input.value) };
+    this.org = { raw, parts, inputs, initial: parts.map(unescapeText) };
     const labels = ['Organisation', 'Department'];
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Organisation'),
+      this.conflictPanel('company.org'),
       inputs.map((input, index) => field(labels[index] || `Unit ${index + 1}`, input).wrap),
       this.scalar(['company', 'title'], 'Title'));
   }
@@ -208,9 +323,10 @@ export class CardForm {
   }
 
   renderEntries(kind) {
-    const original = Array.isArray(this.original[kind.key]) ? this.original[kind.key] : [];
+    const original = Array.isArray(this.draft[kind.key]) ? this.draft[kind.key] : [];
     const rowsNode = el('div', { class: 'entries' });
-    const list = { kind, rows: [], rowsNode, originalLength: original.length };
+    // A draft's own entries count as edited even before anything is typed.
+    const list = { kind, rows: [], rowsNode, forced: !same(this.draft[kind.key], this.original[kind.key]) };
     this.lists[kind.key] = list;
     original.forEach((entry) => {
       // Elements the page cannot show are kept in their place untouched.
@@ -224,8 +340,8 @@ export class CardForm {
         row.focusTarget.focus();
       },
     }, `Add ${kind.one.toLowerCase()}`);
-    return el('fieldset', { class: `entries-set entries-${kind.key}` },
-      el('legend', {}, kind.title), rowsNode, addButton);
+    return el('fieldset', { class: `entries-set entries-${kind.key}`, 'data-member': kind.key },
+      el('legend', {}, kind.title), this.conflictPanel(kind.key), rowsNode, addButton);
   }
 
   addRow(list, entry) {
@@ -356,7 +472,7 @@ export class CardForm {
     const org = this.orgValue();
     if (org !== null) setPath(record, ['company', 'org'], org);
     for (const list of Object.values(this.lists)) {
-      let changed = list.rows.some((row) => row.removed);
+      let changed = list.forced || list.rows.some((row) => row.removed);
       const entries = [];
       for (const row of list.rows) {
         if (row.removed) continue;
@@ -382,6 +498,12 @@ export class CardForm {
   }
 
   async save() {
+    const open = Object.keys(this.conflicts);
+    if (open.length) {
+      showStatus(this.status, 'error', `Choose which ${fieldName(open[0])} to keep first.`);
+      this.form.querySelector('.conflict button').focus();
+      return;
+    }
     const record = this.collect();
     const problems = this.problems(record);
     if (problems.length) {

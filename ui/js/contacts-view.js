@@ -3,12 +3,32 @@
 import { callApi, exportCards, CONTACTS_API } from './api.js';
 import { describeError } from './error-texts.js';
 import { el, clear, showStatus, hideStatus } from './dom.js';
-import { displayName, organisation, firstData } from './record.js';
-import { CardForm } from './card-form.js';
+import { displayName, organisation, firstData, clone } from './record.js';
+import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
+import { ask } from './confirm.js';
 
 const USER_KEY = 'orva.user';
 const SEARCH_DELAY_MS = 150;
+// Cards per delete or export request: the module takes 10,000 at most, and
+// smaller batches let the page show progress and stop between them.
+export const BATCH = 500;
+const CHANGED = 1012;
+
+function plural(n) {
+  return `${n} ${n === 1 ? 'card' : 'cards'}`;
+}
+
+function same(a, b) {
+  return JSON.stringify(a) === JSON.stringify(b);
+}
+
+// The ids named by a 1012 answer of delete_cards ("…: id, id").
+function idsOfChanged(detail) {
+  const text = typeof detail === 'string' ? detail : '';
+  const at = text.indexOf(':');
+  return at < 0 ? [] : text.slice(at + 1).split(',').map((id) => id.trim()).filter(Boolean);
+}
 
 export function setUpContacts() {
   const userForm = document.getElementById('user-form');
@@ -25,8 +45,10 @@ export function setUpContacts() {
   const addButton = document.getElementById('add-card');
   const importInput = document.getElementById('import-file');
   const editorPane = document.getElementById('editor');
-  const confirmDialog = document.getElementById('confirm');
-  const confirmBody = document.getElementById('confirm-body');
+  const batchBox = document.getElementById('batch-progress');
+  const batchLabel = document.getElementById('batch-label');
+  const batchBar = document.getElementById('batch-bar');
+  const batchCancel = document.getElementById('batch-cancel');
 
   const state = {
     user: '',
@@ -78,7 +100,7 @@ export function setUpContacts() {
           updateButtons();
         },
       });
-      const open = el('button', { type: 'button', class: 'link', onclick: () => openForm(card) }, name);
+      const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
       const current = state.form && state.form.cardId === card.id;
       tbody.append(el('tr', { class: current ? 'current' : null, dataset: { id: card.id } },
         el('td', { class: 'pick' }, box),
@@ -143,14 +165,103 @@ export function setUpContacts() {
     for (const row of tbody.querySelectorAll('tr.current')) row.classList.remove('current');
   }
 
-  function openForm(card) {
+  // True when nothing unsaved would be lost, or the person chose to lose it.
+  async function mayLeaveForm() {
+    if (!state.form || !state.form.isDirty()) return true;
+    const name = state.form.isNew ? 'the new card' : displayName(state.form.original);
+    return ask({
+      title: 'Discard your changes?',
+      body: [`Your changes to ${name} are not saved.`],
+      ok: 'Discard changes',
+      cancel: 'Keep editing',
+      danger: true,
+    });
+  }
+
+  // The card as stored now, or null when it is gone.
+  async function fetchCard(id) {
+    const data = await callApi(CONTACTS_API, 'list_cards', { user: state.user });
+    const cards = data && Array.isArray(data.cards) ? data.cards : [];
+    return cards.find((c) => c.id === id) || null;
+  }
+
+  // The card changed elsewhere since it was listed: the person's edits go
+  // onto the stored version; a field changed on both sides is shown with
+  // both values for the person to choose. Nothing is saved until they do.
+  async function mergeChanged(card, form) {
+    const mine = form.edits();
+    let current;
+    try {
+      current = await fetchCard(card.id);
+    } catch (error) {
+      form.showError(`The card was changed elsewhere, and its new version could not be read: ${describeError(error)}`);
+      return;
+    }
+    if (!current) {
+      const draft = form.collect();
+      for (const key of ['id', 'etag', 'resource_name', 'other']) delete draft[key];
+      openForm(null, {
+        draft,
+        notice: 'This card was deleted elsewhere since the page listed it. Your version is still here: '
+          + '"Add card" stores it as a new card.',
+      });
+      return;
+    }
+    const draft = clone(current);
+    const conflicts = {};
+    const changedThere = [];
+    for (const key of fieldKeys(current, card)) {
+      const base = fieldValue(card, key);
+      const theirs = fieldValue(current, key);
+      if (!(key in mine)) {
+        if (!same(base, theirs)) changedThere.push(fieldName(key));
+        continue;
+      }
+      setField(draft, key, mine[key]);
+      if (!same(base, theirs) && !same(theirs, mine[key])) conflicts[key] = theirs;
+    }
+    const both = Object.keys(conflicts).map(fieldName);
+    const parts = ['This card was changed elsewhere since you opened it.'];
+    if (changedThere.length) parts.push(`Changed there: ${changedThere.join(', ')}.`);
+    parts.push(both.length
+      ? `${both.join(', ')} changed on both sides: choose beside each which to keep, then save.`
+      : 'Your edits are applied to the new version: check them and save again.');
+    replaceCard(current);
+    openForm(current, { draft, conflicts, notice: parts.join(' ') });
+  }
+
+  function setField(record, key, value) {
+    const path = key.split('.');
+    let holder = record;
+    for (const part of path.slice(0, -1)) {
+      if (!holder[part] || typeof holder[part] !== 'object') holder[part] = {};
+      holder = holder[part];
+    }
+    if (value === undefined) delete holder[path[path.length - 1]];
+    else holder[path[path.length - 1]] = value;
+  }
+
+  // One card's record replaced in the list, as listed again.
+  function replaceCard(record) {
+    const at = state.cards.findIndex((c) => c.id === record.id);
+    if (at >= 0) state.cards[at] = record;
+  }
+
+  async function openFormGuarded(card) {
+    if (!(await mayLeaveForm())) return;
+    openForm(card);
+  }
+
+  function openForm(card, extra = {}) {
     hideStatus(status);
     editorPane.hidden = false;
     book.classList.add('editing');
     const returnFocus = document.activeElement;
     state.form = new CardForm(editorPane, {
       record: card,
-      onClose: () => {
+      ...extra,
+      onClose: async () => {
+        if (!(await mayLeaveForm())) return;
         closeForm();
         if (returnFocus && returnFocus.isConnected) returnFocus.focus();
         else search.focus();
@@ -159,6 +270,10 @@ export function setUpContacts() {
         try {
           await callApi(CONTACTS_API, card ? 'edit_card' : 'add_card', { user: state.user, card: record });
         } catch (error) {
+          if (error.code === CHANGED && card) {
+            await mergeChanged(card, form);
+            return;
+          }
           form.showError(`The card was not saved: ${describeError(error)}`);
           return;
         }
@@ -179,53 +294,118 @@ export function setUpContacts() {
   }
 
   function confirmDelete(cards) {
-    clear(confirmBody);
-    confirmBody.append(
-      el('p', {}, `Delete ${cards.length} ${cards.length === 1 ? 'card' : 'cards'} from the address book of ${state.user}? This cannot be undone.`),
-      el('ul', {}, cards.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
-      cards.length > 10 ? el('p', {}, `and ${cards.length - 10} more`) : null);
-    confirmDialog.returnValue = '';
-    return new Promise((resolve) => {
-      confirmDialog.addEventListener('close', () => resolve(confirmDialog.returnValue === 'ok'), { once: true });
-      confirmDialog.showModal();
+    return ask({
+      title: 'Delete cards?',
+      body: [
+        `Delete ${plural(cards.length)} from the address book of ${state.user}? This cannot be undone.`,
+        el('ul', {}, cards.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
+        cards.length > 10 ? `and ${cards.length - 10} more` : null,
+      ].filter(Boolean),
+      ok: 'Delete',
+      danger: true,
     });
+  }
+
+  // A run of batches with its progress bar and a Cancel button that stops it
+  // between two batches.
+  function startRun(what, total) {
+    const run = { cancelled: false };
+    batchLabel.textContent = `${what}: 0 of ${total}…`;
+    batchBar.max = total;
+    batchBar.value = 0;
+    batchBox.hidden = false;
+    batchCancel.disabled = false;
+    batchCancel.onclick = () => {
+      run.cancelled = true;
+      batchCancel.disabled = true;
+      batchLabel.textContent = `${what}: stopping after this batch…`;
+    };
+    run.progress = (done) => {
+      batchBar.value = done;
+      if (!run.cancelled) batchLabel.textContent = `${what}: ${done} of ${total}…`;
+    };
+    run.end = () => {
+      batchBox.hidden = true;
+      batchCancel.onclick = null;
+    };
+    return run;
   }
 
   async function deletePicked() {
     const cards = pickedCards();
     if (cards.length === 0) return;
     if (!(await confirmDelete(cards))) return;
+    // Each card goes only if it is still the version listed.
+    const versioned = cards.every((card) => typeof card.etag === 'string');
+    const deleted = [];
+    const changed = [];
     let failure = null;
-    try {
-      await callApi(CONTACTS_API, 'delete_cards', { user: state.user, id: cards.map((card) => card.id) });
-    } catch (error) {
-      failure = error;
+    const run = startRun('Deleting', cards.length);
+    deleteButton.disabled = true;
+    for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
+      const batch = cards.slice(at, at + BATCH);
+      const params = { user: state.user, id: batch.map((card) => card.id) };
+      if (versioned) params.etag = batch.map((card) => card.etag);
+      try {
+        await callApi(CONTACTS_API, 'delete_cards', params);
+        deleted.push(...batch);
+      } catch (error) {
+        if (error.code !== CHANGED) {
+          failure = error;
+          break;
+        }
+        const kept = new Set(idsOfChanged(error.detail));
+        for (const card of batch) (kept.has(card.id) ? changed : deleted).push(card);
+      }
+      run.progress(Math.min(at + BATCH, cards.length));
     }
-    if (state.form && cards.some((card) => card.id === state.form.cardId)) closeForm();
-    for (const card of cards) state.selected.delete(card.id);
+    run.end();
+    const left = cards.length - deleted.length - changed.length;
+    if (state.form && deleted.some((card) => card.id === state.form.cardId)) closeForm();
+    for (const card of deleted) state.selected.delete(card.id);
     await refreshWithTotal();
-    if (failure) showError(failure, 'The cards were not all deleted');
-    else showStatus(status, 'ok', `Deleted ${cards.length} ${cards.length === 1 ? 'card' : 'cards'}.`);
+    const lines = deleted.length || !failure ? [`Deleted ${plural(deleted.length)}.`] : [];
+    if (changed.length) {
+      lines.push(`${plural(changed.length)} changed elsewhere since the page listed ${changed.length === 1 ? 'it' : 'them'} and `
+        + `${changed.length === 1 ? 'was' : 'were'} not deleted: ${changed.slice(0, 10).map(displayName).join(', ')}`
+        + `${changed.length > 10 ? ', …' : ''}. They are still selected: check them and delete again.`);
+    }
+    if (failure) lines.push(`The delete stopped: ${describeError(failure)}`);
+    else if (left > 0) lines.push(`Cancelled: ${plural(left)} not deleted.`);
+    showStatus(status, failure || changed.length ? 'error' : 'ok', ...lines);
     search.focus();
   }
 
   async function exportPicked() {
     const cards = pickedCards();
     if (cards.length === 0) return;
-    let blob;
+    const parts = [];
+    const run = startRun('Exporting', cards.length);
+    exportButton.disabled = true;
     try {
-      blob = await exportCards(state.user, cards.map((card) => card.id));
+      for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
+        parts.push(await exportCards(state.user, cards.slice(at, at + BATCH).map((card) => card.id)));
+        run.progress(Math.min(at + BATCH, cards.length));
+      }
     } catch (error) {
       showError(error, 'The cards were not exported');
       return;
+    } finally {
+      run.end();
+      updateButtons();
     }
+    if (run.cancelled) {
+      showStatus(status, 'info', 'Export cancelled: no file was saved.');
+      return;
+    }
+    const blob = new Blob(parts, { type: 'text/vcard' });
     const url = URL.createObjectURL(blob);
     const link = el('a', { href: url, download: 'contacts.vcf', hidden: true });
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${cards.length} ${cards.length === 1 ? 'card' : 'cards'} to contacts.vcf.`);
+    showStatus(status, 'ok', `Exported ${plural(cards.length)} to contacts.vcf.`);
   }
 
   async function openBook(user) {
@@ -240,7 +420,7 @@ export function setUpContacts() {
     await refresh();
   }
 
-  userForm.addEventListener('submit', (event) => {
+  userForm.addEventListener('submit', async (event) => {
     event.preventDefault();
     const user = userInput.value.trim();
     if (!user) {
@@ -248,7 +428,15 @@ export function setUpContacts() {
       book.hidden = false;
       return;
     }
-    openBook(user);
+    if (await mayLeaveForm()) openBook(user);
+  });
+
+  // Closing or reloading the tab with unsaved edits: the browser asks.
+  window.addEventListener('beforeunload', (event) => {
+    if (state.form && state.form.isDirty()) {
+      event.preventDefault();
+      event.returnValue = '';
+    }
   });
 
   search.addEventListener('input', () => {
@@ -273,7 +461,7 @@ export function setUpContacts() {
     renderList();
   });
 
-  addButton.addEventListener('click', () => openForm(null));
+  addButton.addEventListener('click', () => openFormGuarded(null));
   deleteButton.addEventListener('click', deletePicked);
   exportButton.addEventListener('click', exportPicked);
 
@@ -288,6 +476,8 @@ export function setUpContacts() {
   });
 
   return {
+    // Asked before another page is shown: false keeps the person here.
+    mayLeave: mayLeaveForm,
     // Called each time the page is shown: opens the last book of this tab.
     shown() {
       if (state.user) return;
