@@ -40,7 +40,7 @@ after(async () => {
   await host?.stop();
 });
 
-const rows = () => page.locator('#card-list tbody tr');
+const rows = () => page.locator('#card-list tbody tr:not(.spacer)');
 const byName = (cards, family) => cards.find((card) => card.name.family_name === family);
 
 function rowOf(name) {

@@ -1,15 +1,21 @@
 // The contacts page: one user's address book, its search, the card form,
-// delete, export and import.
+// delete, export and import. The list draws only the rows in view (any book
+// size keeps a few hundred elements), and a change redraws only those.
 import { callApi, exportCards, CONTACTS_API } from './api.js';
 import { describeError } from './error-texts.js';
 import { el, clear, showStatus, hideStatus } from './dom.js';
-import { displayName, organisation, firstData, clone } from './record.js';
+import {
+  displayName, organisation, firstData, clone, phoneText, sortText,
+} from './record.js';
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
 
 const USER_KEY = 'orva.user';
-const SEARCH_DELAY_MS = 150;
+const SORT_KEY = 'orva.sort';
+const SEARCH_DELAY_MS = 120;
+// Rows drawn beyond the visible ones, above and below.
+const OVERSCAN = 12;
 // Cards per delete or export request: the module takes 10,000 at most, and
 // smaller batches let the page show progress and stop between them.
 export const BATCH = 500;
@@ -50,29 +56,40 @@ export function setUpContacts() {
   const batchBar = document.getElementById('batch-bar');
   const batchCancel = document.getElementById('batch-cancel');
 
+  const listPane = document.getElementById('list-scroll');
+  const table = document.getElementById('card-list');
+  const sortSelect = document.getElementById('sort-order');
+
   const state = {
     user: '',
-    cards: [],          // the records shown, as listed
+    all: null,          // the whole book as listed, in order, when known
+    cards: [],          // the records shown, in order
     total: null,        // cards in the whole book, when known
     selected: new Set(),
     listSeq: 0,         // drops the answers of superseded searches
     form: null,
     searchTimer: 0,
+    order: window.localStorage.getItem(SORT_KEY) === 'family' ? 'family' : 'given',
+    rowHeight: 0,
+    rows: new Map(),    // id -> {tr, card, box}: the rows drawn now
+    drawPending: false,
   };
+  sortSelect.value = state.order;
 
   function showError(error, what) {
     showStatus(status, 'error', `${what}: ${describeError(error)}`);
   }
 
   function updateButtons() {
-    const shownIds = state.cards.map((card) => card.id);
-    const picked = shownIds.filter((id) => state.selected.has(id)).length;
+    let picked = 0;
+    for (const card of state.cards) if (state.selected.has(card.id)) picked += 1;
+    const shown = state.cards.length;
     deleteButton.disabled = picked === 0;
     exportButton.disabled = picked === 0;
     deleteButton.textContent = picked > 0 ? `Delete selected (${picked})` : 'Delete selected';
     exportButton.textContent = picked > 0 ? `Export selected (${picked})` : 'Export selected';
-    selectAll.checked = picked > 0 && picked === shownIds.length;
-    selectAll.indeterminate = picked > 0 && picked < shownIds.length;
+    selectAll.checked = picked > 0 && picked === shown;
+    selectAll.indeterminate = picked > 0 && picked < shown;
   }
 
   function updateCount() {
@@ -86,29 +103,99 @@ export function setUpContacts() {
     }
   }
 
+  // Orders records by the chosen name order; a text per card, computed once.
+  function ordered(cards) {
+    const keyed = cards.map((card) => ({ card, key: sortText(card, state.order) }));
+    keyed.sort((a, b) => (a.key < b.key ? -1 : a.key > b.key ? 1 : 0));
+    return keyed.map((entry) => entry.card);
+  }
+
+  function makeRow(card, index) {
+    const name = displayName(card);
+    const box = el('input', {
+      type: 'checkbox', 'aria-label': `Select ${name}`,
+      onchange: () => {
+        if (box.checked) state.selected.add(card.id);
+        else state.selected.delete(card.id);
+        updateButtons();
+      },
+    });
+    const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
+    const tr = el('tr', { dataset: { id: card.id } },
+      el('td', { class: 'pick' }, box),
+      el('th', { scope: 'row' }, open),
+      el('td', { 'data-label': 'Organisation' }, organisation(card)),
+      el('td', { 'data-label': 'Phone' }, phoneText(firstData(card, 'tel'))),
+      el('td', { 'data-label': 'E-mail' }, firstData(card, 'mail')));
+    tr.setAttribute('aria-rowindex', String(index + 2));
+    return { tr, card, box };
+  }
+
+  function spacer(height) {
+    const tr = el('tr', { class: 'spacer', 'aria-hidden': 'true' }, el('td', { colspan: 5 }));
+    tr.firstChild.style.height = `${height}px`;
+    return tr;
+  }
+
+  // Draws the rows in view. A row already drawn for the same record is kept
+  // in place (so the focus in it stays); only its marks are brought up to date.
+  function drawRows() {
+    state.drawPending = false;
+    const cards = state.cards;
+    const height = state.rowHeight || 40;
+    const paneTop = listPane.getBoundingClientRect().top;
+    const bodyTop = tbody.getBoundingClientRect().top - paneTop + listPane.scrollTop;
+    const viewTop = Math.max(0, listPane.scrollTop - bodyTop);
+    const viewHeight = listPane.clientHeight || window.innerHeight;
+    const first = Math.max(0, Math.floor(viewTop / height) - OVERSCAN);
+    const last = Math.min(cards.length, Math.ceil((viewTop + viewHeight) / height) + OVERSCAN);
+    const currentId = state.form ? state.form.cardId : null;
+
+    const kept = new Map();
+    const wanted = [];
+    for (let i = first; i < last; i += 1) {
+      const card = cards[i];
+      let row = state.rows.get(card.id);
+      if (!row || row.card !== card || kept.has(card.id)) row = makeRow(card, i);
+      row.tr.setAttribute('aria-rowindex', String(i + 2));
+      row.box.checked = state.selected.has(card.id);
+      row.tr.classList.toggle('current', card.id === currentId);
+      kept.set(card.id, row);
+      wanted.push(row.tr);
+    }
+    const top = spacer(first * height);
+    const bottom = spacer((cards.length - last) * height);
+    const nodes = [top, ...wanted, bottom];
+    // Old rows go; kept rows stay where they are; new ones go in between.
+    const keep = new Set(nodes);
+    for (const child of [...tbody.children]) if (!keep.has(child)) child.remove();
+    let cursor = tbody.firstChild;
+    for (const node of nodes) {
+      if (node === cursor) {
+        cursor = cursor.nextSibling;
+      } else {
+        tbody.insertBefore(node, cursor);
+      }
+    }
+    state.rows = kept;
+    table.setAttribute('aria-rowcount', String(cards.length + 1));
+
+    if (!state.rowHeight && wanted.length) {
+      state.rowHeight = wanted[0].getBoundingClientRect().height || 40;
+      if (Math.abs(state.rowHeight - height) > 0.5) drawRows();
+    }
+  }
+
+  function scheduleDraw() {
+    if (state.drawPending) return;
+    state.drawPending = true;
+    requestAnimationFrame(drawRows);
+  }
+
   function renderList() {
-    clear(tbody);
     const visible = new Set(state.cards.map((card) => card.id));
     for (const id of [...state.selected]) if (!visible.has(id)) state.selected.delete(id);
-    for (const card of state.cards) {
-      const name = displayName(card);
-      const box = el('input', {
-        type: 'checkbox', checked: state.selected.has(card.id), 'aria-label': `Select ${name}`,
-        onchange: () => {
-          if (box.checked) state.selected.add(card.id);
-          else state.selected.delete(card.id);
-          updateButtons();
-        },
-      });
-      const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
-      const current = state.form && state.form.cardId === card.id;
-      tbody.append(el('tr', { class: current ? 'current' : null, dataset: { id: card.id } },
-        el('td', { class: 'pick' }, box),
-        el('th', { scope: 'row' }, open),
-        el('td', { 'data-label': 'Organisation' }, organisation(card)),
-        el('td', { 'data-label': 'Phone' }, firstData(card, 'tel')),
-        el('td', { 'data-label': 'E-mail' }, firstData(card, 'mail'))));
-    }
+    drawRows();
     emptyNote.hidden = state.cards.length > 0;
     emptyNote.textContent = search.value ? 'No card matches the search.' : 'This address book has no cards yet.';
     updateButtons();
@@ -117,18 +204,30 @@ export function setUpContacts() {
 
   async function listCards(key) {
     const data = await callApi(CONTACTS_API, 'list_cards', key ? { user: state.user, search_key: key } : { user: state.user });
-    const cards = data && Array.isArray(data.cards) ? data.cards : [];
-    // The store keeps no order a person would look for: show them by name.
-    const collator = new Intl.Collator(undefined, { sensitivity: 'base', numeric: true });
-    return cards
-      .map((card) => ({ card, name: displayName(card) }))
-      .sort((a, b) => collator.compare(a.name, b.name))
-      .map((entry) => entry.card);
+    return data && Array.isArray(data.cards) ? data.cards : [];
   }
 
   // The number of cards of the whole book.
   async function countBook() {
     return (await listCards('')).length;
+  }
+
+  // A search's answer in the book's order: by each card's place in the whole
+  // listing when it is known, else sorted on its own.
+  function inBookOrder(cards) {
+    if (!state.all) return ordered(cards);
+    if (!state.rank) state.rank = new Map(state.all.map((card, i) => [card.id, i]));
+    const known = [];
+    const unknown = [];
+    for (const card of cards) (state.rank.has(card.id) ? known : unknown).push(card);
+    known.sort((a, b) => state.rank.get(a.id) - state.rank.get(b.id));
+    return unknown.length ? ordered([...known, ...unknown]) : known;
+  }
+
+  function setAll(cards) {
+    state.all = ordered(cards);
+    state.rank = null;
+    state.total = cards.length;
   }
 
   // Lists the book again with the search as it stands.
@@ -138,8 +237,12 @@ export function setUpContacts() {
     try {
       const cards = await listCards(key);
       if (seq !== state.listSeq) return;
-      state.cards = cards;
-      if (key === '') state.total = cards.length;
+      if (key === '') {
+        setAll(cards);
+        state.cards = state.all;
+      } else {
+        state.cards = inBookOrder(cards);
+      }
       renderList();
     } catch (error) {
       if (seq === state.listSeq) showError(error, 'The cards could not be listed');
@@ -149,7 +252,7 @@ export function setUpContacts() {
   async function refreshWithTotal() {
     if (search.value !== '') {
       try {
-        state.total = await countBook();
+        setAll(await listCards(''));
       } catch {
         state.total = null;
       }
@@ -157,12 +260,44 @@ export function setUpContacts() {
     await refresh();
   }
 
+  // One card stored anew: its record (with its new version) read back through
+  // a search that finds it and few others, and put in its row alone.
+  async function refreshCard(id, record) {
+    const name = record.name || {};
+    const key = [name.family_name, name.given_name, (record.company || {}).org]
+      .find((text) => typeof text === 'string' && text.trim().length >= 2);
+    let found = null;
+    try {
+      const known = id ? null : new Set((state.all || []).map((c) => c.id));
+      if (key) found = (await listCards(key)).find((c) => (id ? c.id === id : !known.has(c.id)));
+    } catch {
+      found = null;
+    }
+    if (!found || !state.all) {
+      await refreshWithTotal();
+      return;
+    }
+    const at = state.all.findIndex((c) => c.id === found.id);
+    if (at >= 0 && sortText(state.all[at], state.order) === sortText(found, state.order)) {
+      state.all[at] = found;
+      const shown = state.cards === state.all ? -1 : state.cards.findIndex((c) => c.id === found.id);
+      if (shown >= 0) state.cards[shown] = found;
+    } else {
+      // A new card, or one whose name moved it: its place in the order changes.
+      const rest = state.all.filter((c) => c.id !== found.id);
+      setAll([...rest, found]);
+      if (search.value === '') state.cards = state.all;
+      else state.cards = inBookOrder(state.cards.filter((c) => c.id !== found.id).concat(at < 0 ? [] : [found]));
+    }
+    renderList();
+  }
+
   function closeForm() {
     state.form = null;
     clear(editorPane);
     editorPane.hidden = true;
     book.classList.remove('editing');
-    for (const row of tbody.querySelectorAll('tr.current')) row.classList.remove('current');
+    drawRows();
   }
 
   // True when nothing unsaved would be lost, or the person chose to lose it.
@@ -243,8 +378,11 @@ export function setUpContacts() {
 
   // One card's record replaced in the list, as listed again.
   function replaceCard(record) {
-    const at = state.cards.findIndex((c) => c.id === record.id);
-    if (at >= 0) state.cards[at] = record;
+    for (const list of [state.all, state.cards]) {
+      const at = list ? list.findIndex((c) => c.id === record.id) : -1;
+      if (at >= 0) list[at] = record;
+    }
+    drawRows();
   }
 
   async function openFormGuarded(card) {
@@ -278,12 +416,12 @@ export function setUpContacts() {
           return;
         }
         closeForm();
-        await refreshWithTotal();
         showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
+        await refreshCard(card ? card.id : null, record);
       },
     });
-    renderList();
+    drawRows();
     state.form.focusFirst();
     const top = editorPane.getBoundingClientRect().top;
     if (top < 0 || top > window.innerHeight - 80) editorPane.scrollIntoView({ block: 'start' });
@@ -412,6 +550,9 @@ export function setUpContacts() {
     state.user = user;
     state.selected.clear();
     state.total = null;
+    state.all = null;
+    state.rank = null;
+    state.cards = [];
     search.value = '';
     closeForm();
     hideStatus(status);
@@ -441,10 +582,17 @@ export function setUpContacts() {
 
   search.addEventListener('input', () => {
     clearTimeout(state.searchTimer);
+    // Back to the whole book: shown at once from the listing at hand.
+    if (search.value === '' && state.all) {
+      state.listSeq += 1;
+      state.cards = state.all;
+      renderList();
+      return;
+    }
     state.searchTimer = setTimeout(async () => {
       if (search.value !== '' && state.total === null) {
         try {
-          state.total = await countBook();
+          setAll(await listCards(''));
         } catch {
           state.total = null;
         }
@@ -458,7 +606,22 @@ export function setUpContacts() {
       if (selectAll.checked) state.selected.add(card.id);
       else state.selected.delete(card.id);
     }
+    drawRows();
+    updateButtons();
+  });
+
+  sortSelect.addEventListener('change', () => {
+    state.order = sortSelect.value === 'family' ? 'family' : 'given';
+    window.localStorage.setItem(SORT_KEY, state.order);
+    if (state.all) setAll(state.all);
+    state.cards = search.value === '' && state.all ? state.all : ordered(state.cards);
     renderList();
+  });
+
+  listPane.addEventListener('scroll', scheduleDraw, { passive: true });
+  window.addEventListener('resize', () => {
+    state.rowHeight = 0;
+    scheduleDraw();
   });
 
   addButton.addEventListener('click', () => openFormGuarded(null));

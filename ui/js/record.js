@@ -55,3 +55,30 @@ export function displayName(record) {
   if (parts.length) return parts.join(' ');
   return organisation(record).trim() || firstData(record, 'mail') || '(no name)';
 }
+
+// A phone value as a number: a vCard 4.0 "tel:" URI without its scheme and
+// parameters ("tel:+1-555-0100;ext=12" shows as "+1-555-0100 ext. 12").
+export function phoneText(value) {
+  const match = /^tel:([^;]*)(.*)$/i.exec(value);
+  if (!match) return value;
+  const ext = /;ext=([^;]*)/i.exec(match[2]);
+  return ext ? `${match[1]} ext. ${ext[1]}` : match[1];
+}
+
+// Text folded for ordering: accents off, lower case.
+function folded(value) {
+  return value.normalize('NFD').replace(/\p{M}/gu, '').toLowerCase();
+}
+
+// The text a card is ordered by: given names first or the family name first,
+// prefixes ("Dr.", "Mme") left out; a card without name parts by its shown
+// name.
+export function sortText(record, order) {
+  const name = member(record, 'name');
+  const part = (key) => unescapeText(text(member(name, key))).trim();
+  const given = [part('given_name'), part('additional_name')].filter(Boolean).join(' ');
+  const family = part('family_name');
+  const parts = order === 'family' ? [family, given] : [given, family];
+  const joined = parts.filter(Boolean).join(' ');
+  return folded(joined || displayName(record));
+}
