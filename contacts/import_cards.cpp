@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <string>
 
+#include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
 #include "module/request_params.h"
@@ -37,6 +38,11 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
+  // What the book holds already: a card equal to one of these, or one that
+  // came from a source UID imported before, is not stored again.
+  orva_contacts::ImportIndex index(dbHandler, guid);
+  const orva_contacts::CardAssembler* reading = nullptr;
+
   // Each card goes to the store as soon as it ends. A card the store refuses
   // is skipped; a store that cannot write stops the import.
   std::uint64_t stored = 0;
@@ -45,8 +51,10 @@ void ContactAndCalendarHandler::importCards() {
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
       [&](const std::string& name, const std::string& text) {
+        if (!index.isNew(text, reading->sourceUid())) return true;
         if (dbHandler.AddCard(guid, name, text)) {
           ++stored;
+          index.stored(name, text, reading->sourceUid());
           return true;
         }
         if (dbHandler.LastCardFault() == DBHandler::CardFault::kTextRefused) {
@@ -62,9 +70,11 @@ void ContactAndCalendarHandler::importCards() {
                                     " dropped: " + std::string(reason);
         orva_params::logError(__LINE__, message.c_str());
       });
+  reading = &assembler;
   const bool opened = orva_contacts::readVCardFile(path, assembler);
+  index.keepSources();
 
-  if (storeFailed || stored == 0) {
+  if (storeFailed || (stored == 0 && index.duplicates() == 0 && index.candidates().empty())) {
     // The counts say how much of the file is in the book; the cards stored
     // before a failure stay stored.
     std::string detail = std::string(orva_errors::errorText(orva_errors::kSetCard)) + ": ";
@@ -80,5 +90,7 @@ void ContactAndCalendarHandler::importCards() {
   Json::Value data(Json::objectValue);
   data["stored"] = Json::Value::UInt64(stored);
   data["skipped"] = Json::Value::UInt64(skipped);
+  data["duplicates"] = Json::Value::UInt64(index.duplicates());
+  if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
   response->SetSuccess(data);
 }
