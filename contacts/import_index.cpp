@@ -4,14 +4,19 @@
 
 namespace orva_contacts {
 
-namespace {
-
-// The identity of a card's properties, hashed: an index entry stays small.
-std::string identityKey(const std::string& text) {
-  return DBHandler::VersionOf(orva_vcard::cardIdentity(text));
+ImportIndex::Key ImportIndex::keyOf(const std::string& text) {
+  // The version of the identity text: hex of a strong hash.
+  const std::string hex = DBHandler::VersionOf(orva_vcard::cardIdentity(text));
+  Key key{0, 0};
+  for (std::size_t i = 0; i < hex.size() && i < 32; ++i) {
+    const char c = hex[i];
+    const std::uint64_t digit =
+        c >= 'a' ? static_cast<std::uint64_t>(c - 'a' + 10) : static_cast<std::uint64_t>(c - '0');
+    std::uint64_t& half = i < 16 ? key.high : key.low;
+    half = (half << 4) | digit;
+  }
+  return key;
 }
-
-}  // namespace
 
 ImportIndex::ImportIndex(DBHandler& store, const std::string& guid)
     : store_(store),
@@ -23,7 +28,7 @@ ImportIndex::ImportIndex(DBHandler& store, const std::string& guid)
   Json::Value texts(Json::arrayValue);
   const int count = store_.GetCards(ids, texts, guid_);
   for (int i = 0; i < count && static_cast<Json::ArrayIndex>(i) < texts.size(); ++i) {
-    identities_.insert(identityKey(texts[i].asString()));
+    identities_.insert(keyOf(texts[i].asString()));
     names_.insert(ids[i].asString());
     texts[i] = Json::Value();  // read for good: its memory goes back now
   }
@@ -33,7 +38,7 @@ ImportIndex::ImportIndex(DBHandler& store, const std::string& guid)
 }
 
 bool ImportIndex::isNew(const std::string& text, const std::string& sourceUid) {
-  if (identities_.count(identityKey(text)) > 0) {
+  if (identities_.count(keyOf(text)) > 0) {
     ++duplicates_;
     return false;
   }
@@ -56,7 +61,7 @@ bool ImportIndex::isNew(const std::string& text, const std::string& sourceUid) {
 
 void ImportIndex::stored(const std::string& name, const std::string& text,
                          const std::string& sourceUid) {
-  identities_.insert(identityKey(text));
+  identities_.insert(keyOf(text));
   // Cards of one file that share a UID are all stored: only a later import
   // finds them by it.
   if (!sourceUid.empty()) added_[sourceUid] = name;

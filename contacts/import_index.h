@@ -35,9 +35,21 @@ class ImportIndex {
   const Json::Value& candidates() const { return candidates_; }
 
  private:
+  // 128 bits of a card's identity hash: enough to tell cards apart, small
+  // enough that a book of 100,000 cards costs a few megabytes.
+  struct Key {
+    std::uint64_t high;
+    std::uint64_t low;
+    bool operator==(const Key& other) const { return high == other.high && low == other.low; }
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const { return key.high ^ (key.low * 31); }
+  };
+  static Key keyOf(const std::string& text);
+
   DBHandler& store_;
   std::string guid_;
-  std::unordered_set<std::string> identities_;
+  std::unordered_set<Key, KeyHash> identities_;
   std::set<std::string> names_;
   Json::Value sources_;
   Json::Value added_;
