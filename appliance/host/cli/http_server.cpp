@@ -529,7 +529,7 @@ bool HttpServer::onLoopback() const {
   return !ec && endpoint.address().is_loopback();
 }
 
-void HttpServer::run() {
+bool HttpServer::run() {
   ServerCore& core = *core_;
   core.signals.async_wait([&core](beast::error_code ec, int) {
     if (ec) return;
@@ -539,7 +539,7 @@ void HttpServer::run() {
   });
   acceptNext(core);
   core.ioc.run();
-  core.pool.stop();
+  return core.pool.stopWithin(kStopGrace);
 }
 
 }  // namespace orva_host
