@@ -278,6 +278,21 @@ TEST_F(ServeRoutes, AFifoInThePageFolderHoldsNoWorker) {
   EXPECT_EQ(index->status, 200);
 }
 
+TEST_F(ServeRoutes, NamesOfInvalidUtf8ComeBackInValidJson) {
+  // A form field is raw bytes: an API name that is not UTF-8 is quoted with
+  // its stray bytes replaced.
+  httplib::MultipartFormDataItems items = {
+      {"api", "Bad\xff\xfeName", "", ""},
+      {"method", "m\xc0\xaf", "", ""},
+      {"params", "{}", "", ""},
+  };
+  auto res = client_->Post("/webapi", auth(), items);
+  ASSERT_TRUE(res);
+  const Json::Value answer = orva_test::parseJson(res->body);
+  EXPECT_EQ(answer["error"]["code"], 101) << res->body;
+  EXPECT_EQ(answer["error"]["detail"], "Unknown API: Bad\xef\xbf\xbd\xef\xbf\xbdName") << res->body;
+}
+
 TEST(ServeExportLink, ACardFileSwappedForALinkAfterTheExportIsNotSent) {
   // The real module, with each exported file replaced by a link to a file
   // outside the export folder once export_cards is done: the route reads
