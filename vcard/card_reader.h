@@ -28,7 +28,8 @@ const Json::Value& emptyRecord();
 
 // An N value into record["name"]: family, given and additional name, and the
 // prefix and suffix when they are not empty (the suffix being everything after
-// the fourth ';'). Every ';' separates; backslashes are not special.
+// the fourth ';'). Every ';' that no backslash escapes separates; the
+// components keep their escapes as the card spells them.
 // Returns true when family, given or additional name is not empty.
 bool readNameValue(std::string_view value, Json::Value& record);
 // The same into the record's "name" itself.

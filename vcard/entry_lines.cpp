@@ -15,6 +15,8 @@ bool isNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
+}  // namespace
+
 bool isName(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text) {
@@ -22,6 +24,8 @@ bool isName(std::string_view text) {
   }
   return true;
 }
+
+namespace {
 
 bool isControl(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
 
@@ -57,8 +61,8 @@ void appendTypes(std::string& out, const Json::Value& entry) {
   }
 }
 
-// A parameter as a card may hold it: name[=value[,value]*], each value quoted
-// or free of '"', ';', ':' and ',', and no control character anywhere.
+}  // namespace
+
 bool isWritableParameter(std::string_view parameter) {
   const std::size_t equals = parameter.find('=');
   if (!isName(parameter.substr(0, equals))) return false;
@@ -84,9 +88,6 @@ bool isWritableParameter(std::string_view parameter) {
   }
 }
 
-// Each string of "params" that a card can hold, as ";<parameter>". Others
-// (which no card read could have given) are left out rather than let them
-// break the line.
 void appendParameters(std::string& out, const Json::Value& entry) {
   const Json::Value* params = arrayOf(entry, "params");
   if (params == nullptr) return;
@@ -97,6 +98,8 @@ void appendParameters(std::string& out, const Json::Value& entry) {
     out.append(text.data(), text.size());
   }
 }
+
+namespace {
 
 // An address that holds ';' is the structured value as the card spells it;
 // free text from a page goes into the street component.

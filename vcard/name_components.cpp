@@ -1,10 +1,10 @@
 // The N value: family, given and additional name, prefix and suffix.
 #include <string_view>
 
-#include "vcard/byte_search.h"
 #include "vcard/card_reader.h"
 #include "vcard/json_text.h"
 #include "vcard/record_keys.h"
+#include "vcard/text_escape.h"
 
 namespace orva_vcard {
 
@@ -20,15 +20,15 @@ const Json::StaticString* const kComponentKeys[kComponents] = {
 // already there (nullptr for one to insert), and a prefix or suffix there
 // has been removed.
 bool fillName(std::string_view value, Json::Value& name, Json::Value* const (&slots)[kComponents]) {
-  // Every ';' separates, so empty components keep their place; missing ones
-  // read as empty.
+  // Every ';' that no backslash escapes separates, so empty components keep
+  // their place; missing ones read as empty.
   std::string_view rest = value;
   bool more = true;
   bool named = false;
   for (int c = kFamily; c <= kPrefixed; ++c) {
     std::string_view component;
     if (more) {
-      const std::size_t semicolon = findAnyOf<';'>(rest, 0);
+      const std::size_t semicolon = componentEnd(rest, 0);
       component = rest.substr(0, semicolon);
       more = semicolon != rest.size();
       rest = more ? rest.substr(semicolon + 1) : std::string_view();

@@ -26,6 +26,18 @@ std::string_view textOf(const Json::Value& holder, const char* key);
 // LF is written as the vCard escape "\n".
 void appendValue(std::string& out, std::string_view text);
 
+// True for a property or group name: letters, digits and '-', not empty.
+bool isName(std::string_view text);
+
+// A parameter as a card may hold it: name[=value[,value]*], each value quoted
+// or free of '"', ';', ':' and ',', and no control character anywhere.
+bool isWritableParameter(std::string_view parameter);
+
+// Each string of the holder's "params" that a card can hold, as
+// ";<parameter>". Others (which no card read could have given) are left out
+// rather than let them break the line.
+void appendParameters(std::string& out, const Json::Value& holder);
+
 // Appends the record's "tel", "mail", "adr" and "url" entries, one line each.
 void appendEntries(std::string& out, const Json::Value& record);
 

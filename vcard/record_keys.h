@@ -30,5 +30,7 @@ inline const Json::StaticString kData("data");
 inline const Json::StaticString kKey("key");
 inline const Json::StaticString kType("type");
 inline const Json::StaticString kParams("params");
+inline const Json::StaticString kFieldLines("field_lines");
+inline const Json::StaticString kGroup("group");
 
 }  // namespace orva_vcard

@@ -147,6 +147,47 @@ bool hasEncoding(std::string_view parameters) {
   return found;
 }
 
+// The member of "field_lines" that keeps a single-line field's group and
+// parameters.
+const char* fieldLineKey(Property property) {
+  switch (property) {
+    case Property::kFn:
+      return "formatted_name";
+    case Property::kN:
+      return "name";
+    case Property::kOrg:
+      return "org";
+    case Property::kTitle:
+      return "title";
+    case Property::kBday:
+      return "bday";
+    default:
+      return "note";
+  }
+}
+
+// A field's own group and parameters (BDAY;VALUE=date, WORK.ORG,
+// TITLE;LANGUAGE=de) kept so that writing the record back keeps them.
+void keepLineHead(Json::Value& record, Property property, const ContentLine& content) {
+  if (content.group.empty() && content.parameters.empty()) return;
+  Json::Value head(Json::objectValue);
+  if (!content.group.empty()) setJsonText(head[kGroup], content.group);
+  Json::Value params(Json::arrayValue);
+  forEachParameter(content.parameters,
+                   [&](std::string_view parameter) { params.append(jsonText(parameter)); });
+  if (!params.empty()) head[kParams] = std::move(params);
+  record[kFieldLines][fieldLineKey(property)] = std::move(head);
+}
+
+// An ORG value without the one ';' that exporters end a unit-less
+// organisation with; an escaped ';' is text and stays.
+std::string_view withoutClosingSemicolon(std::string_view value) {
+  if (value.empty() || value.back() != ';') return value;
+  std::size_t slashes = 0;
+  while (slashes + 1 < value.size() && value[value.size() - 2 - slashes] == '\\') ++slashes;
+  return slashes % 2 == 0 ? value.substr(0, value.size() - 1) : value;
+}
+
 bool isSingleLineField(Property property) {
   return property == Property::kFn || property == Property::kNote || property == Property::kTitle ||
          property == Property::kOrg || property == Property::kBday || property == Property::kN;
@@ -165,7 +206,6 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
   other.reserve(kOtherRoom);
   std::string note;
   std::string formattedName;
-  bool named = false;  // the last N line names someone
   // The entry arrays by kind; "adr" and "url" are made when first needed.
   Json::Value* entryArrays[4] = {members.tel, members.mail, nullptr, nullptr};
   int lineNumber = 0;
@@ -176,6 +216,8 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
   bool noteSeen = false;
   bool titleSeen = false;
   bool orgSeen = false;
+  bool bdaySeen = false;
+  bool fnSeen = false;
   bool nameSeen = false;
 
   for (std::string_view line; lines.next(line);) {
@@ -203,12 +245,16 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
     if (isSingleLineField(property) && hasEncoding(content.parameters)) property = Property::kOther;
     switch (property) {
       case Property::kFn:
-        // Rebuilt by the writer from the name; kept only for a card without one.
+        // The card's own display name; the writer keeps it.
+        if (fnSeen) break;
+        fnSeen = true;
         formattedName.assign(value.data(), value.size());
+        keepLineHead(record, property, content);
         continue;
       case Property::kNote:
         if (noteSeen) break;
         noteSeen = true;
+        keepLineHead(record, property, content);
         note.reserve(value.size());
         appendNoteText(note, value.data(), value.size());
         noteLine = lineNumber;
@@ -216,24 +262,31 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
       case Property::kTitle:
         if (titleSeen) break;
         titleSeen = true;
+        keepLineHead(record, property, content);
         setJsonText(*members.title, value);
         continue;
       case Property::kOrg:
         if (orgSeen) break;
         orgSeen = true;
+        keepLineHead(record, property, content);
         // ORG is structured (org;unit); exporters end a unit-less one in ';'.
-        setJsonText(*members.org, !value.empty() && value.back() == ';'
-                                      ? value.substr(0, value.size() - 1)
-                                      : value);
+        setJsonText(*members.org, withoutClosingSemicolon(value));
         continue;
       case Property::kBday:
+        if (bdaySeen) break;
+        bdaySeen = true;
+        keepLineHead(record, property, content);
         setJsonText(record[kBday], value);
         continue;
       case Property::kN:
+        if (!nameSeen) keepLineHead(record, property, content);
         // The first N line finds the start record's name as it was made.
-        named = nameSeen ? readNameInto(value, *members.name)
-                         : readFreshName(value, *members.name, *members.familyName,
-                                         *members.givenName, *members.additionalName);
+        if (nameSeen) {
+          readNameInto(value, *members.name);
+        } else {
+          readFreshName(value, *members.name, *members.familyName, *members.givenName,
+                        *members.additionalName);
+        }
         nameSeen = true;
         continue;
       case Property::kEmail:
@@ -257,7 +310,7 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
   }
   if (!note.empty()) setJsonText(*members.note, note);
   if (!other.empty()) setJsonText(*members.other, other);
-  if (!formattedName.empty() && !named) (*members.name)[kFormattedName] = formattedName;
+  if (fnSeen) setJsonText((*members.name)[kFormattedName], formattedName);
 }
 
 }  // namespace orva_vcard

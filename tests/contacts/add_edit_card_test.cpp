@@ -71,7 +71,7 @@ Json::Value pageRecord() {
 }
 
 std::string pageRecordBody() {
-  return "FN:Müller Jürgen \r\n"
+  return "FN:Müller Jürgen\r\n"
          "N:Müller;Jürgen;;;\r\n"
          "ORG:Acme\r\n"
          "EMAIL;type=INTERNET;type=HOME:jm@example.org\r\n"

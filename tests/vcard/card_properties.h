@@ -1,9 +1,10 @@
 // A card's properties as the no-loss promise compares them, read by a small
 // parser of its own (not the module's reader): one text per property,
 // "group.NAME;TYPE=sorted,values;SORTED;OTHER=params:value", with what the
-// promise lets change left out: FN, the parameters of N, NOTE, TITLE, ORG and
-// BDAY, empty NOTE and N, trailing empty components of N and ORG, the
-// letter case of names and how a type list is spelled.
+// promise lets change left out: empty NOTE and N, trailing empty components
+// of N and ORG, the letter case of names, how a type list is spelled and
+// whether a ',' or ';' of a text value is escaped (the writer escapes them
+// as vCard wants; both spellings read as the same text).
 #pragma once
 
 #include <algorithm>
@@ -35,6 +36,25 @@ inline std::string withoutQuotes(const std::string& text) {
   return out;
 }
 
+// A text value with every ',' (and, when semicolons is set, every ';')
+// escaped, and every backslash that starts no escape doubled.
+inline std::string escapedText(const std::string& value, bool semicolons) {
+  std::string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\\' && i + 1 < value.size() &&
+        std::string("\\,;nN").find(value[i + 1]) != std::string::npos) {
+      out += value.substr(i++, 2);
+    } else if (c == '\\' || c == ',' || (c == ';' && semicolons)) {
+      out += '\\';
+      out += c;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // One content line as compared, or "" for a line the promise ignores.
 inline std::string property(const std::string& line) {
   size_t i = line.find_first_of(";:");
@@ -57,9 +77,9 @@ inline std::string property(const std::string& line) {
     if (line[i] == ':') break;
   }
   std::string value = i < line.size() ? line.substr(i + 1) : "";
-  if (name == "BEGIN" || name == "END" || name == "FN") return "";
-  const bool single =
-      name == "N" || name == "NOTE" || name == "TITLE" || name == "ORG" || name == "BDAY";
+  if (name == "BEGIN" || name == "END") return "";
+  const bool text = name == "FN" || name == "NOTE" || name == "TITLE" || name == "BDAY";
+  if (text || name == "N" || name == "ORG") value = escapedText(value, text);
   if (name == "NOTE") {
     for (size_t at = value.find("\\N"); at != std::string::npos; at = value.find("\\N", at)) {
       value[at + 1] = 'n';
@@ -90,11 +110,9 @@ inline std::string property(const std::string& line) {
   std::sort(types.begin(), types.end());
   std::sort(others.begin(), others.end());
   std::string out = group + "." + name;
-  if (!single) {
-    out += ";TYPE=";
-    for (const std::string& type : types) out += type + ",";
-    for (const std::string& other : others) out += ";" + other;
-  }
+  out += ";TYPE=";
+  for (const std::string& type : types) out += type + ",";
+  for (const std::string& other : others) out += ";" + other;
   return out + ":" + value;
 }
 

