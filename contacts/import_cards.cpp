@@ -1,5 +1,7 @@
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
@@ -7,6 +9,58 @@
 #include "module/webapi-ContactAndCalendar.h"
 
 namespace {
+
+// Cards go to the store in batches, made durable together: a sync per card
+// would bound the import by the disk's syncs. Bounded by count and bytes, so
+// memory stays flat whatever the file's size.
+constexpr std::size_t kBatchCards = 1000;
+constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
+
+class CardBatches {
+ public:
+  CardBatches(DBHandler& store, const std::string& guid) : store_(store), guid_(guid) {}
+
+  // Takes a card; false once the store could not write (the import stops).
+  bool add(const std::string& name, const std::string& text) {
+    bytes_ += text.size();
+    cards_.emplace_back(name, text);
+    return cards_.size() < kBatchCards && bytes_ < kBatchBytes ? true : flush();
+  }
+
+  // Stores what is waiting; false when the store could not write a card.
+  bool flush() {
+    if (cards_.empty()) return !failed_;
+    store_.AddCards(guid_, cards_, faults_);
+    for (const DBHandler::CardFault fault : faults_) {
+      if (fault == DBHandler::CardFault::kNone) {
+        ++stored_;
+      } else if (fault == DBHandler::CardFault::kTextRefused) {
+        ++skipped_;
+      } else {
+        failed_ = true;
+      }
+    }
+    cards_.clear();
+    bytes_ = 0;
+    return !failed_;
+  }
+
+  std::uint64_t stored() const { return stored_; }
+  std::uint64_t skipped() const { return skipped_; }
+  // Cards handed on so far, stored or not: the number of the next is one more.
+  std::uint64_t seen() const { return stored_ + skipped_ + cards_.size(); }
+  bool failed() const { return failed_; }
+
+ private:
+  DBHandler& store_;
+  const std::string& guid_;
+  std::vector<std::pair<std::string, std::string>> cards_;
+  std::vector<DBHandler::CardFault> faults_;
+  std::size_t bytes_ = 0;
+  std::uint64_t stored_ = 0;
+  std::uint64_t skipped_ = 0;
+  bool failed_ = false;
+};
 
 std::string importCounts(std::uint64_t stored, std::uint64_t skipped) {
   return "stored " + std::to_string(stored) + ", skipped " + std::to_string(skipped);
@@ -37,32 +91,26 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
-  // Each card goes to the store as soon as it ends. A card the store refuses
-  // is skipped; a store that cannot write stops the import.
-  std::uint64_t stored = 0;
-  std::uint64_t skipped = 0;
-  bool storeFailed = false;
+  // Cards go to the store in batches; a card the store refuses is skipped,
+  // a store that cannot write stops the import. The answer comes only after
+  // the last batch is durable.
+  CardBatches batches(dbHandler, guid);
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&](const std::string& name, const std::string& text) {
-        if (dbHandler.AddCard(guid, name, text)) {
-          ++stored;
-          return true;
-        }
-        if (dbHandler.LastCardFault() == DBHandler::CardFault::kTextRefused) {
-          ++skipped;
-          return true;
-        }
-        storeFailed = true;
-        return false;
+      [&batches](const std::string& name, const std::string& text) {
+        return batches.add(name, text);
       },
-      [&](std::string_view name, std::string_view reason) {
-        const std::string message = "import_cards: card " + std::to_string(stored + skipped + 1) +
+      [&batches](std::string_view name, std::string_view reason) {
+        const std::string message = "import_cards: card " + std::to_string(batches.seen() + 1) +
                                     ": line " + std::string(name) +
                                     " dropped: " + std::string(reason);
         orva_params::logError(__LINE__, message.c_str());
       });
   const bool opened = orva_contacts::readVCardFile(path, assembler);
+  batches.flush();
+  const bool storeFailed = batches.failed();
+  const std::uint64_t stored = batches.stored();
+  const std::uint64_t skipped = batches.skipped();
 
   if (storeFailed || stored == 0) {
     // The counts say how much of the file is in the book; the cards stored
