@@ -8,6 +8,7 @@
 
 #include "appliance/base/atomic_batch.h"
 #include "appliance/store/book_reader.h"
+#include "appliance/store/cache_warmer.h"
 #include "appliance/store/card_check.h"
 #include "appliance/store/card_version.h"
 #include "appliance/store/store_files.h"
@@ -27,6 +28,14 @@ struct DBHandler::Impl {
   // Why the last card write was refused (LastCardFault).
   using Fault = DBHandler::CardFault;
   Fault lastFault = Fault::kNone;
+  // Users whose books gained cards through AddCards: their server cache is
+  // warmed when the handle ends, after every batch is durable.
+  std::set<std::string> warm;
+
+  ~Impl() {
+    sync.flush();
+    for (const std::string& user : warm) orva_store::warmServerCache(user);
+  }
 
   Outcome refusedFor(Fault fault) {
     lastFault = fault;
@@ -138,6 +147,7 @@ struct DBHandler::Impl {
     }
     const std::size_t placed = batch.commit();
     for (std::size_t n = 0; n < placed; ++n) faults[written[n]] = Fault::kNone;
+    if (placed > 0) warm.insert(user);
   }
 
   // DelCard, only while the card has the expected version when one is given.
