@@ -1,7 +1,13 @@
-// Search: the key, lower-cased, as a substring of one of six record fields.
+// Search as people type it: the key and the fields folded (case for all of
+// Unicode, accents off, white space as one blank); the full name in either
+// order; phone numbers by their digits. Every card that the plain search (the
+// key, lower-cased by the global locale, as a substring of one of six fields)
+// finds is still found.
 #include <locale>
 #include <string>
+#include <string_view>
 
+#include "contacts/search_text.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 namespace {
@@ -14,27 +20,72 @@ const Json::Value& memberOf(const Json::Value& value, const char* name) {
   return member != nullptr ? *member : Json::Value::nullSingleton();
 }
 
-// The lower-casing of boost::algorithm::to_lower with the given locale (each
-// byte through the locale's ctype<char>), with the facet fetched once rather
-// than for every byte, and the field lowered into one reused buffer.
-class FieldSearch {
+// A field's text: a string as it lies, null as "", numbers and booleans as
+// jsoncpp spells them; false for arrays and objects (they hold no text).
+bool textOf(const Json::Value& field, std::string& spare, std::string_view& text) {
+  if (field.isString()) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (!field.getString(&begin, &end)) return false;
+    text = std::string_view(begin, static_cast<std::size_t>(end - begin));
+    return true;
+  }
+  if (field.isNull()) {
+    text = std::string_view();
+    return true;
+  }
+  if (!field.isConvertibleTo(Json::stringValue)) return false;
+  spare = field.asString();
+  text = spare;
+  return true;
+}
+
+// The plain search: each byte lowered through the global locale's
+// ctype<char>. Run only where the folded search might not cover it: a key
+// that is not UTF-8, or a global locale other than the classic one.
+class PlainSearch {
  public:
-  FieldSearch(const std::string& key, const std::locale& locale)
+  PlainSearch(const std::string& key, const std::locale& locale)
       : ctype_(std::use_facet<std::ctype<char>>(locale)), key_(key) {
     lower(key_);
   }
 
   bool foundIn(const Json::Value& field) const {
-    if (field.isString()) {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      if (!field.getString(&begin, &end)) return key_.empty();
-      return contains(begin, end);
-    }
-    // Null reads as ""; numbers and booleans as jsoncpp spells them.
-    if (field.isNull() || !field.isConvertibleTo(Json::stringValue)) return key_.empty();
-    const std::string text = field.asString();
-    return contains(text.data(), text.data() + text.size());
+    std::string_view text;
+    if (!textOf(field, spare_, text)) return key_.empty();
+    if (text.size() < key_.size()) return false;
+    buffer_.assign(text);
+    lower(buffer_);
+    return buffer_.find(key_) != std::string::npos;
+  }
+
+ private:
+  void lower(std::string& text) const {
+    if (!text.empty()) ctype_.tolower(&text[0], &text[0] + text.size());
+  }
+
+  const std::ctype<char>& ctype_;
+  std::string key_;
+  mutable std::string buffer_;
+  mutable std::string spare_;
+};
+
+class FoldedSearch {
+ public:
+  explicit FoldedSearch(const std::string& key) : key_(orva_search::folded(key)) {
+    // Only a key with a blank inside can span two name parts.
+    const std::size_t first = key_.find_first_not_of(' ');
+    const std::size_t last = key_.find_last_not_of(' ');
+    spansParts_ = first != std::string::npos && key_.find(' ', first) < last;
+    if (orva_search::isPhoneKey(key)) orva_search::appendDigits(digits_, key);
+  }
+
+  bool foundIn(const Json::Value& field) const {
+    std::string_view text;
+    if (!textOf(field, spare_, text)) return key_.empty();
+    buffer_.clear();
+    orva_search::appendFolded(buffer_, text);
+    return buffer_.find(key_) != std::string::npos;
   }
 
   bool foundInData(const Json::Value& entries) const {
@@ -45,34 +96,80 @@ class FieldSearch {
     return false;
   }
 
+  // The phone's digits hold the key's, whatever the blanks, dashes or '+'.
+  bool foundInDigits(const Json::Value& entries) const {
+    if (digits_.empty() || !entries.isArray()) return false;
+    for (const Json::Value& entry : entries) {
+      std::string_view text;
+      if (!textOf(memberOf(entry, "data"), spare_, text)) continue;
+      buffer_.clear();
+      orva_search::appendDigits(buffer_, text);
+      if (buffer_.find(digits_) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  // The full name in either order: given (additional) family, family given.
+  bool foundInFullName(const Json::Value& name) const {
+    if (!spansParts_) return false;
+    std::string_view given;
+    std::string_view additional;
+    std::string_view family;
+    if (!textOf(memberOf(name, "given_name"), spare_, given)) return false;
+    const std::string givenText(given);
+    if (!textOf(memberOf(name, "family_name"), spare_, family)) return false;
+    const std::string familyText(family);
+    if (!textOf(memberOf(name, "additional_name"), spare_, additional)) additional = {};
+    return joinedHolds({givenText, familyText}) || joinedHolds({familyText, givenText}) ||
+           (!additional.empty() && joinedHolds({givenText, std::string(additional), familyText}));
+  }
+
  private:
-  void lower(std::string& text) const {
-    if (!text.empty()) ctype_.tolower(&text[0], &text[0] + text.size());
+  bool joinedHolds(std::initializer_list<std::string> parts) const {
+    buffer_.clear();
+    for (const std::string& part : parts) {
+      if (!buffer_.empty()) buffer_ += ' ';
+      orva_search::appendFolded(buffer_, part);
+    }
+    return buffer_.find(key_) != std::string::npos;
   }
 
-  bool contains(const char* begin, const char* end) const {
-    // A field shorter than the key cannot hold it.
-    if (static_cast<std::size_t>(end - begin) < key_.size()) return false;
-    field_.assign(begin, end);
-    lower(field_);
-    return field_.find(key_) != std::string::npos;
-  }
-
-  const std::ctype<char>& ctype_;
   std::string key_;
-  mutable std::string field_;
+  std::string digits_;
+  bool spansParts_ = false;
+  mutable std::string buffer_;
+  mutable std::string spare_;
 };
 
 }  // namespace
 
 bool ContactAndCalendarHandler::isMatch(const Json::Value& record, const std::string& key) {
-  const std::locale locale;
-  const FieldSearch search(key, locale);
   const Json::Value& name = memberOf(record, "name");
   const Json::Value& company = memberOf(record, "company");
-  return search.foundIn(memberOf(name, "family_name")) ||
-         search.foundIn(memberOf(name, "given_name")) || search.foundIn(memberOf(company, "org")) ||
-         search.foundIn(memberOf(company, "title")) ||
-         search.foundInData(memberOf(record, "mail")) ||
-         search.foundInData(memberOf(record, "tel"));
+  const FoldedSearch search(key);
+  if (search.foundIn(memberOf(name, "family_name")) ||
+      search.foundIn(memberOf(name, "given_name")) || search.foundIn(memberOf(company, "org")) ||
+      search.foundIn(memberOf(company, "title")) || search.foundInData(memberOf(record, "mail")) ||
+      search.foundInData(memberOf(record, "tel")) ||
+      search.foundIn(memberOf(name, "formatted_name")) || search.foundInFullName(name) ||
+      search.foundInDigits(memberOf(record, "tel"))) {
+    return true;
+  }
+  // Folding keeps every match of the plain search for a UTF-8 key under the
+  // classic locale; otherwise the plain search runs too.
+  const std::locale locale;
+  if (orva_search::isUtf8(key) && locale == std::locale::classic()) return false;
+  const PlainSearch plain(key, locale);
+  return plain.foundIn(memberOf(name, "family_name")) ||
+         plain.foundIn(memberOf(name, "given_name")) || plain.foundIn(memberOf(company, "org")) ||
+         plain.foundIn(memberOf(company, "title")) || [&] {
+           for (const char* entries : {"mail", "tel"}) {
+             const Json::Value& list = memberOf(record, entries);
+             if (!list.isArray()) continue;
+             for (const Json::Value& entry : list) {
+               if (plain.foundIn(memberOf(entry, "data"))) return true;
+             }
+           }
+           return false;
+         }();
 }

@@ -31,6 +31,11 @@ class DBHandler {
   // Appends the user's cards to ids (resource names) and texts (vCard texts),
   // in resource-name order; returns their count, 0 for an unknown GUID.
   int GetCards(Json::Value& ids, Json::Value& texts, std::string guid);
+  // The cards at positions offset to offset + limit - 1 (to the end when
+  // limit is negative) of the order GetCards gives, appended to ids and
+  // texts; the others are not read. Returns the number of cards in the whole
+  // book, 0 for an unknown GUID.
+  int GetCardWindow(Json::Value& ids, Json::Value& texts, std::string guid, int offset, int limit);
   // Stores a new card; false when the name is taken, the GUID unknown or the
   // text not exactly one loadable vCard.
   bool AddCard(std::string guid, std::string resourceName, std::string vcardText);

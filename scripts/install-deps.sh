@@ -12,6 +12,7 @@ packages=(
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
   python3-vobject
   chromium
+  slowhttptest wrk
 )
 
 missing=()

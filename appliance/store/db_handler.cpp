@@ -224,6 +224,24 @@ int DBHandler::GetCards(Json::Value& ids, Json::Value& texts, std::string guid) 
   }
 }
 
+int DBHandler::GetCardWindow(Json::Value& ids, Json::Value& texts, std::string guid, int offset,
+                             int limit) {
+  try {
+    const auto appendable = [](const Json::Value& v) { return v.isNull() || v.isArray(); };
+    if (!appendable(ids) || !appendable(texts) || offset < 0) return 0;
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return 0;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return 0;
+    const std::size_t window =
+        limit < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(limit);
+    return orva_store::readBookWindow(orva_store::bookDir(user), static_cast<std::size_t>(offset),
+                                      window, ids, texts);
+  } catch (...) {
+    return 0;
+  }
+}
+
 bool DBHandler::AddCard(std::string guid, std::string resourceName, std::string vcardText) {
   try {
     return impl_->storeCard("AddCard", false, guid, resourceName, vcardText) == Outcome::kDone;

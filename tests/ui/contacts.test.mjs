@@ -40,7 +40,7 @@ after(async () => {
   await host?.stop();
 });
 
-const rows = () => page.locator('#card-list tbody tr');
+const rows = () => page.locator('#card-list tbody tr:not(.spacer)');
 const byName = (cards, family) => cards.find((card) => card.name.family_name === family);
 
 function rowOf(name) {
@@ -116,7 +116,7 @@ test('a card saved without a change keeps every member, labels and unmapped line
   await page.getByLabel('Search').fill('');
   await page.locator('#book-count').filter({ hasText: '4 cards' }).waitFor();
   const before = byName(listCards(host.root, 'alice'), 'Lovelace');
-  await page.getByRole('button', { name: 'Lady Ada Augusta Lovelace', exact: true }).click();
+  await page.getByRole('button', { name: 'Ada Lovelace', exact: true }).click();
   const form = page.locator('.card-form');
   // The form shows what the record holds, labels and types included.
   assert.equal(await form.locator('.entries-tel').getByLabel('Label').inputValue(), 'Lab');
@@ -125,7 +125,7 @@ test('a card saved without a change keeps every member, labels and unmapped line
   assert.equal(await form.getByLabel('Name prefix').inputValue(), 'Lady');
   assert.equal(await form.locator('.entries-tel').getByLabel('Other parameters').inputValue(), 'PREF=1');
   await form.getByRole('button', { name: 'Save card' }).click();
-  await page.getByText('Saved Lady Ada Augusta Lovelace.').waitFor();
+  await page.getByText('Saved Ada Lovelace.').waitFor();
   assert.deepEqual(byName(listCards(host.root, 'alice'), 'Lovelace'), before);
 });
 

@@ -153,3 +153,59 @@ export async function openBook(page, user) {
 export function hostBinDir() {
   return BIN_DIR;
 }
+
+// The stored card's file, as the CardDAV server serves it.
+export function cardFile(root, user, id) {
+  return path.join(root, 'var/packages/Tessaro/var/collections/collection-root', user, 'contacts', id);
+}
+
+// Stands in for the module's card versions where the built module lists
+// none: each listed card gets the hash of its file as "etag", and edit_card
+// and delete_cards refuse a card whose file changed (error 1012) as the
+// module does. Where the module lists versions, every request passes as is.
+export async function versionsWhereMissing(page, root) {
+  const { createHash } = await import('node:crypto');
+  const versionOf = (user, id) => {
+    try {
+      return createHash('sha256').update(fs.readFileSync(cardFile(root, user, id))).digest('hex');
+    } catch {
+      return null;
+    }
+  };
+  const refuse = (route, detail) => route.fulfill({
+    json: { success: false, error: { code: 1012, detail: `Card changed since it was listed: ${detail}` } },
+  });
+  let faked = false;
+  await page.route('**/webapi', async (route) => {
+    let body;
+    try {
+      body = JSON.parse(route.request().postData() || '');
+    } catch {
+      return route.continue();
+    }
+    const params = body.params || {};
+    if (body.method === 'list_cards') {
+      const response = await route.fetch();
+      const json = await response.json();
+      if (json.success && json.data.cards.some((card) => !('etag' in card))) {
+        faked = true;
+        for (const card of json.data.cards) card.etag = versionOf(params.user, card.id);
+      }
+      return route.fulfill({ response, json });
+    }
+    if (faked && body.method === 'edit_card' && typeof params.card.etag === 'string') {
+      const now = versionOf(params.user, params.card.resource_name);
+      if (now !== params.card.etag) return refuse(route, now === null ? 'deleted' : now);
+    }
+    if (faked && body.method === 'delete_cards' && Array.isArray(params.etag)) {
+      const changed = params.id.filter((id, i) => versionOf(params.user, id) !== params.etag[i]);
+      const rest = params.id.filter((id) => !changed.includes(id));
+      if (changed.length === 0) return route.continue();
+      if (rest.length) {
+        cli(root, CONTACTS, 'delete_cards', `user=${params.user}`, `id:=${JSON.stringify(rest)}`);
+      }
+      return refuse(route, changed.join(', '));
+    }
+    return route.continue();
+  });
+}

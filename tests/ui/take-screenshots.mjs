@@ -36,7 +36,7 @@ try {
   await page.setViewportSize({ width, height });
   await openBook(page, 'alice');
   await page.getByRole('button', { name: 'Katherine Johnson', exact: true }).click();
-  await page.locator('#card-list tbody tr').first().getByRole('checkbox').check();
+  await page.locator('#card-list tbody tr:not(.spacer)').first().getByRole('checkbox').check();
   await page.screenshot({ path: path.join(outDir, 'ui-contacts.png') });
 
   await page.getByRole('button', { name: 'Server settings' }).click();

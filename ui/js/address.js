@@ -1,6 +1,8 @@
 // The structured address value as the record carries it: seven components
 // separated by ';' (post office box, extended address, street, locality,
-// region, postal code, country), with vCard's backslash escapes inside them.
+// region, postal code, country), with vCard's backslash escapes inside them
+// (text-escape.js).
+import { splitComponents, joinComponents } from './text-escape.js';
 
 export const ADDRESS_PARTS = [
   { key: 'street', index: 2, label: 'Street' },
@@ -18,41 +20,12 @@ const COMPONENTS = 7;
 // component stays with the country, so nothing of the value is dropped. A
 // value without any ';' is free text, which the writer puts in the street.
 export function splitAddress(value) {
-  const parts = [];
-  let current = '';
-  for (let i = 0; i < value.length; i += 1) {
-    const ch = value[i];
-    if (ch === '\\' && i + 1 < value.length) {
-      current += ch + value[i + 1];
-      i += 1;
-    } else if (ch === ';' && parts.length < COMPONENTS - 1) {
-      parts.push(current);
-      current = '';
-    } else {
-      current += ch;
-    }
-  }
-  parts.push(current);
-  if (parts.length === 1) return ['', '', current, '', '', '', ''];
+  const parts = splitComponents(value, COMPONENTS);
+  if (parts.length === 1) return ['', '', parts[0], '', '', '', ''];
   while (parts.length < COMPONENTS) parts.push('');
   return parts;
 }
 
 export function joinAddress(parts) {
-  return parts.join(';');
-}
-
-// A component's text for a person: the vCard escapes undone.
-export function unescapeComponent(raw) {
-  return raw.replace(/\\([\\;,nN])/g, (_, ch) => (ch === 'n' || ch === 'N' ? '\n' : ch));
-}
-
-// A person's text as a component: the characters that would end or split it
-// escaped.
-export function escapeComponent(text) {
-  return text
-    .replace(/\\/g, '\\\\')
-    .replace(/;/g, '\\;')
-    .replace(/,/g, '\\,')
-    .replace(/\r\n|\r|\n/g, '\\n');
+  return joinComponents(parts);
 }

@@ -1,11 +1,15 @@
 // The form of one card. It keeps the record as the module listed it and, on
 // save, changes only what the person edited: every member the form does not
-// show, or that was left alone, goes back exactly as it came.
+// show, or that was left alone, goes back exactly as it came, with the
+// version ("etag") it was listed with. After the card changed elsewhere, the
+// form shows a draft (the person's edits on the new version) and, beside each
+// field changed on both sides, the other value to choose from.
 import { el, field, clear, showStatus, hideStatus } from './dom.js';
-import { clone, emptyRecord, displayName } from './record.js';
+import { clone, emptyRecord, displayName, joinedName } from './record.js';
+import { ADDRESS_PARTS, splitAddress, joinAddress } from './address.js';
 import {
-  ADDRESS_PARTS, splitAddress, joinAddress, unescapeComponent, escapeComponent,
-} from './address.js';
+  unescapeText, escapeTyped, escapeNote, splitComponents, joinComponents,
+} from './text-escape.js';
 
 // Members of "name" in the order a person reads them; others found in a
 // record are shown after these, under their own key.
@@ -15,8 +19,9 @@ const NAME_PARTS = [
   ['additional_name', 'Additional names'],
   ['family_name', 'Family name'],
   ['suffix', 'Name suffix'],
-  ['formatted_name', 'Shown name'],
 ];
+// The name parts a display name follows until the person edits it.
+const FOLLOWED = ['given_name', 'additional_name', 'family_name'];
 const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
 
 const ENTRY_KINDS = [
@@ -50,7 +55,7 @@ function parseTypes(textValue) {
 // ("TEL", "EMAIL", ...) is no label of theirs.
 function labelText(entry, property) {
   const label = entry.cust_name;
-  return typeof label === 'string' && label !== property ? label : '';
+  return typeof label === 'string' && label !== property ? unescapeText(label) : '';
 }
 
 function humanise(key) {
@@ -74,17 +79,119 @@ function getPath(record, path) {
   return value;
 }
 
+function same(a, b) {
+  return JSON.stringify(a) === JSON.stringify(b);
+}
+
+// The fields a person edits, each named by its path ("name.given_name",
+// "company.org", "tel", ...): the unit of a merge and of a conflict.
+export function fieldKeys(...records) {
+  const keys = new Set();
+  for (const record of records) {
+    const name = isObject(record.name) ? record.name : {};
+    for (const key of Object.keys(name)) if (typeof name[key] === 'string') keys.add(`name.${key}`);
+  }
+  for (const key of ['name.given_name', 'name.additional_name', 'name.family_name', 'name.formatted_name',
+    'company.org', 'company.title', 'bday', 'note', 'tel', 'mail', 'adr', 'url']) keys.add(key);
+  return [...keys];
+}
+
+export function fieldValue(record, key) {
+  return getPath(record, key.split('.'));
+}
+
+// A field's value in words, for a conflict: texts unescaped, entries listed.
+function shownValue(key, value) {
+  if (value === undefined || value === '' || (Array.isArray(value) && value.length === 0)) return '(empty)';
+  if (key === 'company.org') return splitComponents(value).map(unescapeText).filter(Boolean).join(', ');
+  if (Array.isArray(value)) {
+    return value.map((entry) => (isObject(entry) ? unescapeText(textOf(entry.data)).replace(/;+/g, ' ').trim() : '?'))
+      .join('; ');
+  }
+  return unescapeText(textOf(value));
+}
+
+const FIELD_NAMES = {
+  'name.formatted_name': 'Display name', 'company.org': 'Organisation', 'company.title': 'Title',
+  bday: 'Birthday', note: 'Note', tel: 'Phones', mail: 'E-mail addresses', adr: 'Addresses', url: 'Web addresses',
+};
+
+export function fieldName(key) {
+  if (FIELD_NAMES[key]) return FIELD_NAMES[key];
+  const part = NAME_PARTS.find(([k]) => `name.${k}` === key);
+  return part ? part[1] : humanise(key.replace(/^name\./, ''));
+}
+
 export class CardForm {
-  // options: {record (null for a new card), onSave(record) -> Promise, onClose()}
+  // options: {record (null for a new card), draft (what the fields show,
+  // when not the record), conflicts ({field key: value elsewhere}), notice
+  // (a message to show), onSave(record) -> Promise, onClose()}
   constructor(container, options) {
     this.container = container;
     this.isNew = !options.record;
     this.original = this.isNew ? emptyRecord() : clone(options.record);
+    this.draft = options.draft ? clone(options.draft) : this.original;
+    this.conflicts = { ...(options.conflicts || {}) };
+    this.notice = options.notice || null;
     this.onSave = options.onSave;
     this.onClose = options.onClose;
-    this.scalars = [];
-    this.lists = {};
     this.render();
+  }
+
+  // The edited fields: {field key: value as it would be sent}.
+  edits() {
+    const record = this.collect();
+    const edits = {};
+    for (const key of fieldKeys(record, this.original)) {
+      const value = fieldValue(record, key);
+      if (!same(value, fieldValue(this.original, key))) edits[key] = value;
+    }
+    return edits;
+  }
+
+  isDirty() {
+    return Object.keys(this.edits()).length > 0;
+  }
+
+  // Redraws the form on a changed draft, keeping what was typed.
+  redraw(draft) {
+    this.draft = draft;
+    this.render();
+  }
+
+  // A conflict settled: the value elsewhere taken, or the person's own kept.
+  settle(key, takeTheirs) {
+    const draft = this.collect();
+    delete draft.resource_name;
+    if (takeTheirs) {
+      const value = this.conflicts[key];
+      const path = key.split('.');
+      if (value === undefined) {
+        let holder = draft;
+        for (const part of path.slice(0, -1)) holder = isObject(holder) ? holder[part] : undefined;
+        if (isObject(holder)) delete holder[path[path.length - 1]];
+      } else {
+        setPath(draft, path, clone(value));
+      }
+    }
+    delete this.conflicts[key];
+    this.redraw(draft);
+    const next = this.form.querySelector('.conflict button') || this.form.querySelector(`[data-member="${key}"]`);
+    if (next) next.focus();
+  }
+
+  // Beside a field changed on both sides: the other value and the choice.
+  conflictPanel(key) {
+    if (!(key in this.conflicts)) return null;
+    const name = fieldName(key);
+    return el('div', { class: 'conflict', role: 'group', 'aria-label': `${name} changed elsewhere` },
+      el('p', {}, el('strong', {}, `${name} was also changed elsewhere. `), 'Choose which to keep.'),
+      el('dl', {},
+        el('dt', {}, 'Yours (in the form)'), el('dd', { class: 'mine' }, shownValue(key, fieldValue(this.draft, key))),
+        el('dt', {}, 'Saved elsewhere'), el('dd', { class: 'theirs' }, shownValue(key, this.conflicts[key]))),
+      el('div', { class: 'buttons' },
+        el('button', { type: 'button', onclick: () => this.settle(key, false) }, `Keep yours (${name})`),
+        el('button', { type: 'button', onclick: () => this.settle(key, true) }, `Take the saved one (${name})`)));
   }
 
   get cardId() {
@@ -93,10 +200,15 @@ export class CardForm {
 
   render() {
     clear(this.container);
+    this.scalars = [];
+    this.lists = {};
     const title = this.isNew ? 'New card' : `Edit card: ${displayName(this.original)}`;
     this.status = el('div', { class: 'status', 'aria-live': 'polite', hidden: true });
+    this.noticeNode = el('div', { class: 'status status-info notice', role: 'status', hidden: !this.notice },
+      this.notice ? el('p', {}, this.notice) : null);
     this.form = el('form', { class: 'card-form', novalidate: true, 'aria-labelledby': 'card-form-title' },
       el('h3', { id: 'card-form-title' }, title),
+      this.noticeNode,
       this.renderName(),
       this.renderCompany(),
       ...ENTRY_KINDS.map((kind) => this.renderEntries(kind)),
@@ -123,35 +235,85 @@ export class CardForm {
     if (first) first.focus();
   }
 
-  // A text input bound to a member at path; only an edit changes the record.
+  // A text input bound to a member at path, shown unescaped; only an edit
+  // changes the record, and then to the typed text escaped.
   scalar(path, labelText_, { multiline = false, hint, placeholder, inputType = 'text' } = {}) {
-    const initial = textOf(getPath(this.original, path));
+    const initial = unescapeText(getPath(this.original, path));
     const input = multiline
       ? el('textarea', { rows: 3 })
       : el('input', { type: inputType, autocomplete: 'off', placeholder });
-    input.value = initial;
+    input.value = unescapeText(getPath(this.draft, path));
     input.dataset.member = path.join('.');
-    this.scalars.push({ path, input, initial });
-    return field(labelText_, input, hint).wrap;
+    const escape = multiline ? escapeNote : escapeTyped;
+    this.scalars.push({ path, input, initial, escape });
+    const { wrap } = field(labelText_, input, hint);
+    const panel = this.conflictPanel(path.join('.'));
+    if (panel) wrap.append(panel);
+    return wrap;
   }
 
   renderName() {
     const name = isObject(this.original.name) ? this.original.name : {};
     const known = NAME_PARTS.filter(([key]) => NAME_PARTS_ALWAYS.has(key) || typeof name[key] === 'string');
     const knownKeys = new Set(NAME_PARTS.map(([key]) => key));
-    const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && typeof name[key] === 'string');
-    const hints = { formatted_name: 'Shown when the name parts are empty' };
+    const extra = Object.keys(name).filter((key) => !knownKeys.has(key) && key !== 'formatted_name'
+      && typeof name[key] === 'string');
     const fields = [
-      ...known.map(([key, label]) => this.scalar(['name', key], label, { hint: hints[key] })),
+      ...known.map(([key, label]) => this.scalar(['name', key], label)),
+      this.scalar(['name', 'formatted_name'], 'Display name', { hint: 'As phones and mail programs show the card' }),
       ...extra.map((key) => this.scalar(['name', key], humanise(key))),
     ];
+    this.followName();
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Name'), fields);
   }
 
+  // The display name follows the given, additional and family names while it
+  // reads as they do (or is empty), until the person types one of their own.
+  followName() {
+    const inputOf = (key) => this.scalars.find((s) => s.path[0] === 'name' && s.path[1] === key).input;
+    const shown = inputOf('formatted_name');
+    const parts = FOLLOWED.map(inputOf);
+    const joined = () => joinedName(parts[0].value, parts[1].value, parts[2].value);
+    let follows = shown.value === '' || shown.value === joined();
+    for (const part of parts) {
+      part.addEventListener('input', () => {
+        if (follows) shown.value = joined();
+      });
+    }
+    shown.addEventListener('input', () => {
+      follows = shown.value === '';
+    });
+  }
+
+  // ORG is units separated by ';': the organisation's name, then its
+  // departments. Each unit is a field; an edited one is escaped on its own,
+  // the others go back as the card spells them.
   renderCompany() {
+    const raw = textOf(getPath(this.original, ['company', 'org']));
+    const parts = splitComponents(raw);
+    const shown = splitComponents(textOf(getPath(this.draft, ['company', 'org'])));
+    while (parts.length < Math.max(2, shown.length)) parts.push('');
+    const inputs = parts.map((part, index) => {
+      const input = el('input', { type: 'text', autocomplete: 'off' });
+      input.value = unescapeText(shown[index] || '');
+      input.dataset.member = index === 0 ? 'company.org' : `company.org.${index}`;
+      return input;
+    });
+    this.org = { raw, parts, inputs, initial: parts.map(unescapeText) };
+    const labels = ['Organisation', 'Department'];
     return el('fieldset', { class: 'grid' }, el('legend', {}, 'Organisation'),
-      this.scalar(['company', 'org'], 'Organisation'),
+      this.conflictPanel('company.org'),
+      inputs.map((input, index) => field(labels[index] || `Unit ${index + 1}`, input).wrap),
       this.scalar(['company', 'title'], 'Title'));
+  }
+
+  // ORG's value as edited, or null when no unit was.
+  orgValue() {
+    const { parts, inputs, initial } = this.org;
+    if (inputs.every((input, index) => input.value === initial[index])) return null;
+    const units = inputs.map((input, index) => (input.value === initial[index] ? parts[index] : escapeTyped(input.value)));
+    while (units.length > 1 && units[units.length - 1] === '') units.pop();
+    return joinComponents(units);
   }
 
   renderOthers() {
@@ -161,9 +323,10 @@ export class CardForm {
   }
 
   renderEntries(kind) {
-    const original = Array.isArray(this.original[kind.key]) ? this.original[kind.key] : [];
+    const original = Array.isArray(this.draft[kind.key]) ? this.draft[kind.key] : [];
     const rowsNode = el('div', { class: 'entries' });
-    const list = { kind, rows: [], rowsNode, originalLength: original.length };
+    // A draft's own entries count as edited even before anything is typed.
+    const list = { kind, rows: [], rowsNode, forced: !same(this.draft[kind.key], this.original[kind.key]) };
     this.lists[kind.key] = list;
     original.forEach((entry) => {
       // Elements the page cannot show are kept in their place untouched.
@@ -177,8 +340,8 @@ export class CardForm {
         row.focusTarget.focus();
       },
     }, `Add ${kind.one.toLowerCase()}`);
-    return el('fieldset', { class: `entries-set entries-${kind.key}` },
-      el('legend', {}, kind.title), rowsNode, addButton);
+    return el('fieldset', { class: `entries-set entries-${kind.key}`, 'data-member': kind.key },
+      el('legend', {}, kind.title), this.conflictPanel(kind.key), rowsNode, addButton);
   }
 
   addRow(list, entry) {
@@ -196,7 +359,7 @@ export class CardForm {
       row.partInitial = [];
       const grid = el('div', { class: 'grid address' });
       for (const part of ADDRESS_PARTS) {
-        const shown = unescapeComponent(row.rawParts[part.index]);
+        const shown = unescapeText(row.rawParts[part.index]);
         const input = el('input', { type: 'text', autocomplete: 'off' });
         input.value = shown;
         input.dataset.part = part.key;
@@ -267,7 +430,7 @@ export class CardForm {
       for (const [index, input] of row.partInputs.entries()) {
         if (!input) continue;
         if (input.value !== row.partInitial[index]) {
-          parts[index] = escapeComponent(input.value);
+          parts[index] = escapeTyped(input.value);
           edited = true;
         }
       }
@@ -300,15 +463,16 @@ export class CardForm {
   // The record to send: the listed record with the edits applied.
   collect() {
     const record = clone(this.original);
-    for (const { path, input, initial } of this.scalars) {
+    for (const { path, input, initial, escape } of this.scalars) {
       if (input.value === initial) continue;
-      // A birthday left empty on a card that had none stays absent.
-      if (path.length === 1 && path[0] === 'bday' && input.value.trim() === ''
-          && getPath(this.original, path) === undefined) continue;
-      setPath(record, path, path[0] === 'note' ? input.value : input.value.trim());
+      // A member the card did not have stays absent when left empty.
+      if (input.value === '' && getPath(this.original, path) === undefined) continue;
+      setPath(record, path, escape(input.value));
     }
+    const org = this.orgValue();
+    if (org !== null) setPath(record, ['company', 'org'], org);
     for (const list of Object.values(this.lists)) {
-      let changed = list.rows.some((row) => row.removed);
+      let changed = list.forced || list.rows.some((row) => row.removed);
       const entries = [];
       for (const row of list.rows) {
         if (row.removed) continue;
@@ -334,6 +498,12 @@ export class CardForm {
   }
 
   async save() {
+    const open = Object.keys(this.conflicts);
+    if (open.length) {
+      showStatus(this.status, 'error', `Choose which ${fieldName(open[0])} to keep first.`);
+      this.form.querySelector('.conflict button').focus();
+      return;
+    }
     const record = this.collect();
     const problems = this.problems(record);
     if (problems.length) {

@@ -1,14 +1,40 @@
 // The contacts page: one user's address book, its search, the card form,
-// delete, export and import.
+// delete, export and import. The list draws only the rows in view (any book
+// size keeps a few hundred elements), and a change redraws only those.
 import { callApi, exportCards, CONTACTS_API } from './api.js';
 import { describeError } from './error-texts.js';
 import { el, clear, showStatus, hideStatus } from './dom.js';
-import { displayName, organisation, firstData } from './record.js';
-import { CardForm } from './card-form.js';
+import {
+  displayName, organisation, firstData, clone, phoneText, sortText,
+} from './record.js';
+import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
+import { ask } from './confirm.js';
 
 const USER_KEY = 'orva.user';
-const SEARCH_DELAY_MS = 150;
+const SORT_KEY = 'orva.sort';
+const SEARCH_DELAY_MS = 120;
+// Rows drawn beyond the visible ones, above and below.
+const OVERSCAN = 12;
+// Cards per delete or export request: the module takes 10,000 at most, and
+// smaller batches let the page show progress and stop between them.
+export const BATCH = 500;
+const CHANGED = 1012;
+
+function plural(n) {
+  return `${n} ${n === 1 ? 'card' : 'cards'}`;
+}
+
+function same(a, b) {
+  return JSON.stringify(a) === JSON.stringify(b);
+}
+
+// The ids named by a 1012 answer of delete_cards ("…: id, id").
+function idsOfChanged(detail) {
+  const text = typeof detail === 'string' ? detail : '';
+  const at = text.indexOf(':');
+  return at < 0 ? [] : text.slice(at + 1).split(',').map((id) => id.trim()).filter(Boolean);
+}
 
 export function setUpContacts() {
   const userForm = document.getElementById('user-form');
@@ -25,32 +51,45 @@ export function setUpContacts() {
   const addButton = document.getElementById('add-card');
   const importInput = document.getElementById('import-file');
   const editorPane = document.getElementById('editor');
-  const confirmDialog = document.getElementById('confirm');
-  const confirmBody = document.getElementById('confirm-body');
+  const batchBox = document.getElementById('batch-progress');
+  const batchLabel = document.getElementById('batch-label');
+  const batchBar = document.getElementById('batch-bar');
+  const batchCancel = document.getElementById('batch-cancel');
+
+  const listPane = document.getElementById('list-scroll');
+  const table = document.getElementById('card-list');
+  const sortSelect = document.getElementById('sort-order');
 
   const state = {
     user: '',
-    cards: [],          // the records shown, as listed
+    all: null,          // the whole book as listed, in order, when known
+    cards: [],          // the records shown, in order
     total: null,        // cards in the whole book, when known
     selected: new Set(),
     listSeq: 0,         // drops the answers of superseded searches
     form: null,
     searchTimer: 0,
+    order: window.localStorage.getItem(SORT_KEY) === 'family' ? 'family' : 'given',
+    rowHeight: 0,
+    rows: new Map(),    // id -> {tr, card, box}: the rows drawn now
+    drawPending: false,
   };
+  sortSelect.value = state.order;
 
   function showError(error, what) {
     showStatus(status, 'error', `${what}: ${describeError(error)}`);
   }
 
   function updateButtons() {
-    const shownIds = state.cards.map((card) => card.id);
-    const picked = shownIds.filter((id) => state.selected.has(id)).length;
+    let picked = 0;
+    for (const card of state.cards) if (state.selected.has(card.id)) picked += 1;
+    const shown = state.cards.length;
     deleteButton.disabled = picked === 0;
     exportButton.disabled = picked === 0;
     deleteButton.textContent = picked > 0 ? `Delete selected (${picked})` : 'Delete selected';
     exportButton.textContent = picked > 0 ? `Export selected (${picked})` : 'Export selected';
-    selectAll.checked = picked > 0 && picked === shownIds.length;
-    selectAll.indeterminate = picked > 0 && picked < shownIds.length;
+    selectAll.checked = picked > 0 && picked === shown;
+    selectAll.indeterminate = picked > 0 && picked < shown;
   }
 
   function updateCount() {
@@ -64,29 +103,99 @@ export function setUpContacts() {
     }
   }
 
+  // Orders records by the chosen name order; a text per card, computed once.
+  function ordered(cards) {
+    const keyed = cards.map((card) => ({ card, key: sortText(card, state.order) }));
+    keyed.sort((a, b) => (a.key < b.key ? -1 : a.key > b.key ? 1 : 0));
+    return keyed.map((entry) => entry.card);
+  }
+
+  function makeRow(card, index) {
+    const name = displayName(card);
+    const box = el('input', {
+      type: 'checkbox', 'aria-label': `Select ${name}`,
+      onchange: () => {
+        if (box.checked) state.selected.add(card.id);
+        else state.selected.delete(card.id);
+        updateButtons();
+      },
+    });
+    const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
+    const tr = el('tr', { dataset: { id: card.id } },
+      el('td', { class: 'pick' }, box),
+      el('th', { scope: 'row' }, open),
+      el('td', { 'data-label': 'Organisation' }, organisation(card)),
+      el('td', { 'data-label': 'Phone' }, phoneText(firstData(card, 'tel'))),
+      el('td', { 'data-label': 'E-mail' }, firstData(card, 'mail')));
+    tr.setAttribute('aria-rowindex', String(index + 2));
+    return { tr, card, box };
+  }
+
+  function spacer(height) {
+    const tr = el('tr', { class: 'spacer', 'aria-hidden': 'true' }, el('td', { colspan: 5 }));
+    tr.firstChild.style.height = `${height}px`;
+    return tr;
+  }
+
+  // Draws the rows in view. A row already drawn for the same record is kept
+  // in place (so the focus in it stays); only its marks are brought up to date.
+  function drawRows() {
+    state.drawPending = false;
+    const cards = state.cards;
+    const height = state.rowHeight || 40;
+    const paneTop = listPane.getBoundingClientRect().top;
+    const bodyTop = tbody.getBoundingClientRect().top - paneTop + listPane.scrollTop;
+    const viewTop = Math.max(0, listPane.scrollTop - bodyTop);
+    const viewHeight = listPane.clientHeight || window.innerHeight;
+    const first = Math.max(0, Math.floor(viewTop / height) - OVERSCAN);
+    const last = Math.min(cards.length, Math.ceil((viewTop + viewHeight) / height) + OVERSCAN);
+    const currentId = state.form ? state.form.cardId : null;
+
+    const kept = new Map();
+    const wanted = [];
+    for (let i = first; i < last; i += 1) {
+      const card = cards[i];
+      let row = state.rows.get(card.id);
+      if (!row || row.card !== card || kept.has(card.id)) row = makeRow(card, i);
+      row.tr.setAttribute('aria-rowindex', String(i + 2));
+      row.box.checked = state.selected.has(card.id);
+      row.tr.classList.toggle('current', card.id === currentId);
+      kept.set(card.id, row);
+      wanted.push(row.tr);
+    }
+    const top = spacer(first * height);
+    const bottom = spacer((cards.length - last) * height);
+    const nodes = [top, ...wanted, bottom];
+    // Old rows go; kept rows stay where they are; new ones go in between.
+    const keep = new Set(nodes);
+    for (const child of [...tbody.children]) if (!keep.has(child)) child.remove();
+    let cursor = tbody.firstChild;
+    for (const node of nodes) {
+      if (node === cursor) {
+        cursor = cursor.nextSibling;
+      } else {
+        tbody.insertBefore(node, cursor);
+      }
+    }
+    state.rows = kept;
+    table.setAttribute('aria-rowcount', String(cards.length + 1));
+
+    if (!state.rowHeight && wanted.length) {
+      state.rowHeight = wanted[0].getBoundingClientRect().height || 40;
+      if (Math.abs(state.rowHeight - height) > 0.5) drawRows();
+    }
+  }
+
+  function scheduleDraw() {
+    if (state.drawPending) return;
+    state.drawPending = true;
+    requestAnimationFrame(drawRows);
+  }
+
   function renderList() {
-    clear(tbody);
     const visible = new Set(state.cards.map((card) => card.id));
     for (const id of [...state.selected]) if (!visible.has(id)) state.selected.delete(id);
-    for (const card of state.cards) {
-      const name = displayName(card);
-      const box = el('input', {
-        type: 'checkbox', checked: state.selected.has(card.id), 'aria-label': `Select ${name}`,
-        onchange: () => {
-          if (box.checked) state.selected.add(card.id);
-          else state.selected.delete(card.id);
-          updateButtons();
-        },
-      });
-      const open = el('button', { type: 'button', class: 'link', onclick: () => openForm(card) }, name);
-      const current = state.form && state.form.cardId === card.id;
-      tbody.append(el('tr', { class: current ? 'current' : null, dataset: { id: card.id } },
-        el('td', { class: 'pick' }, box),
-        el('th', { scope: 'row' }, open),
-        el('td', { 'data-label': 'Organisation' }, organisation(card)),
-        el('td', { 'data-label': 'Phone' }, firstData(card, 'tel')),
-        el('td', { 'data-label': 'E-mail' }, firstData(card, 'mail'))));
-    }
+    drawRows();
     emptyNote.hidden = state.cards.length > 0;
     emptyNote.textContent = search.value ? 'No card matches the search.' : 'This address book has no cards yet.';
     updateButtons();
@@ -95,18 +204,30 @@ export function setUpContacts() {
 
   async function listCards(key) {
     const data = await callApi(CONTACTS_API, 'list_cards', key ? { user: state.user, search_key: key } : { user: state.user });
-    const cards = data && Array.isArray(data.cards) ? data.cards : [];
-    // The store keeps no order a person would look for: show them by name.
-    const collator = new Intl.Collator(undefined, { sensitivity: 'base', numeric: true });
-    return cards
-      .map((card) => ({ card, name: displayName(card) }))
-      .sort((a, b) => collator.compare(a.name, b.name))
-      .map((entry) => entry.card);
+    return data && Array.isArray(data.cards) ? data.cards : [];
   }
 
   // The number of cards of the whole book.
   async function countBook() {
     return (await listCards('')).length;
+  }
+
+  // A search's answer in the book's order: by each card's place in the whole
+  // listing when it is known, else sorted on its own.
+  function inBookOrder(cards) {
+    if (!state.all) return ordered(cards);
+    if (!state.rank) state.rank = new Map(state.all.map((card, i) => [card.id, i]));
+    const known = [];
+    const unknown = [];
+    for (const card of cards) (state.rank.has(card.id) ? known : unknown).push(card);
+    known.sort((a, b) => state.rank.get(a.id) - state.rank.get(b.id));
+    return unknown.length ? ordered([...known, ...unknown]) : known;
+  }
+
+  function setAll(cards) {
+    state.all = ordered(cards);
+    state.rank = null;
+    state.total = cards.length;
   }
 
   // Lists the book again with the search as it stands.
@@ -116,8 +237,12 @@ export function setUpContacts() {
     try {
       const cards = await listCards(key);
       if (seq !== state.listSeq) return;
-      state.cards = cards;
-      if (key === '') state.total = cards.length;
+      if (key === '') {
+        setAll(cards);
+        state.cards = state.all;
+      } else {
+        state.cards = inBookOrder(cards);
+      }
       renderList();
     } catch (error) {
       if (seq === state.listSeq) showError(error, 'The cards could not be listed');
@@ -127,7 +252,7 @@ export function setUpContacts() {
   async function refreshWithTotal() {
     if (search.value !== '') {
       try {
-        state.total = await countBook();
+        setAll(await listCards(''));
       } catch {
         state.total = null;
       }
@@ -135,22 +260,146 @@ export function setUpContacts() {
     await refresh();
   }
 
+  // One card stored anew: its record (with its new version) read back through
+  // a search that finds it and few others, and put in its row alone.
+  async function refreshCard(id, record) {
+    const name = record.name || {};
+    const key = [name.family_name, name.given_name, (record.company || {}).org]
+      .find((text) => typeof text === 'string' && text.trim().length >= 2);
+    let found = null;
+    try {
+      const known = id ? null : new Set((state.all || []).map((c) => c.id));
+      if (key) found = (await listCards(key)).find((c) => (id ? c.id === id : !known.has(c.id)));
+    } catch {
+      found = null;
+    }
+    if (!found || !state.all) {
+      await refreshWithTotal();
+      return;
+    }
+    const at = state.all.findIndex((c) => c.id === found.id);
+    if (at >= 0 && sortText(state.all[at], state.order) === sortText(found, state.order)) {
+      state.all[at] = found;
+      const shown = state.cards === state.all ? -1 : state.cards.findIndex((c) => c.id === found.id);
+      if (shown >= 0) state.cards[shown] = found;
+    } else {
+      // A new card, or one whose name moved it: its place in the order changes.
+      const rest = state.all.filter((c) => c.id !== found.id);
+      setAll([...rest, found]);
+      if (search.value === '') state.cards = state.all;
+      else state.cards = inBookOrder(state.cards.filter((c) => c.id !== found.id).concat(at < 0 ? [] : [found]));
+    }
+    renderList();
+  }
+
   function closeForm() {
     state.form = null;
     clear(editorPane);
     editorPane.hidden = true;
     book.classList.remove('editing');
-    for (const row of tbody.querySelectorAll('tr.current')) row.classList.remove('current');
+    drawRows();
   }
 
-  function openForm(card) {
+  // True when nothing unsaved would be lost, or the person chose to lose it.
+  async function mayLeaveForm() {
+    if (!state.form || !state.form.isDirty()) return true;
+    const name = state.form.isNew ? 'the new card' : displayName(state.form.original);
+    return ask({
+      title: 'Discard your changes?',
+      body: [`Your changes to ${name} are not saved.`],
+      ok: 'Discard changes',
+      cancel: 'Keep editing',
+      danger: true,
+    });
+  }
+
+  // The card as stored now, or null when it is gone.
+  async function fetchCard(id) {
+    const data = await callApi(CONTACTS_API, 'list_cards', { user: state.user });
+    const cards = data && Array.isArray(data.cards) ? data.cards : [];
+    return cards.find((c) => c.id === id) || null;
+  }
+
+  // The card changed elsewhere since it was listed: the person's edits go
+  // onto the stored version; a field changed on both sides is shown with
+  // both values for the person to choose. Nothing is saved until they do.
+  async function mergeChanged(card, form) {
+    const mine = form.edits();
+    let current;
+    try {
+      current = await fetchCard(card.id);
+    } catch (error) {
+      form.showError(`The card was changed elsewhere, and its new version could not be read: ${describeError(error)}`);
+      return;
+    }
+    if (!current) {
+      const draft = form.collect();
+      for (const key of ['id', 'etag', 'resource_name', 'other']) delete draft[key];
+      openForm(null, {
+        draft,
+        notice: 'This card was deleted elsewhere since the page listed it. Your version is still here: '
+          + '"Add card" stores it as a new card.',
+      });
+      return;
+    }
+    const draft = clone(current);
+    const conflicts = {};
+    const changedThere = [];
+    for (const key of fieldKeys(current, card)) {
+      const base = fieldValue(card, key);
+      const theirs = fieldValue(current, key);
+      if (!(key in mine)) {
+        if (!same(base, theirs)) changedThere.push(fieldName(key));
+        continue;
+      }
+      setField(draft, key, mine[key]);
+      if (!same(base, theirs) && !same(theirs, mine[key])) conflicts[key] = theirs;
+    }
+    const both = Object.keys(conflicts).map(fieldName);
+    const parts = ['This card was changed elsewhere since you opened it.'];
+    if (changedThere.length) parts.push(`Changed there: ${changedThere.join(', ')}.`);
+    parts.push(both.length
+      ? `${both.join(', ')} changed on both sides: choose beside each which to keep, then save.`
+      : 'Your edits are applied to the new version: check them and save again.');
+    replaceCard(current);
+    openForm(current, { draft, conflicts, notice: parts.join(' ') });
+  }
+
+  function setField(record, key, value) {
+    const path = key.split('.');
+    let holder = record;
+    for (const part of path.slice(0, -1)) {
+      if (!holder[part] || typeof holder[part] !== 'object') holder[part] = {};
+      holder = holder[part];
+    }
+    if (value === undefined) delete holder[path[path.length - 1]];
+    else holder[path[path.length - 1]] = value;
+  }
+
+  // One card's record replaced in the list, as listed again.
+  function replaceCard(record) {
+    for (const list of [state.all, state.cards]) {
+      const at = list ? list.findIndex((c) => c.id === record.id) : -1;
+      if (at >= 0) list[at] = record;
+    }
+    drawRows();
+  }
+
+  async function openFormGuarded(card) {
+    if (!(await mayLeaveForm())) return;
+    openForm(card);
+  }
+
+  function openForm(card, extra = {}) {
     hideStatus(status);
     editorPane.hidden = false;
     book.classList.add('editing');
     const returnFocus = document.activeElement;
     state.form = new CardForm(editorPane, {
       record: card,
-      onClose: () => {
+      ...extra,
+      onClose: async () => {
+        if (!(await mayLeaveForm())) return;
         closeForm();
         if (returnFocus && returnFocus.isConnected) returnFocus.focus();
         else search.focus();
@@ -159,16 +408,20 @@ export function setUpContacts() {
         try {
           await callApi(CONTACTS_API, card ? 'edit_card' : 'add_card', { user: state.user, card: record });
         } catch (error) {
+          if (error.code === CHANGED && card) {
+            await mergeChanged(card, form);
+            return;
+          }
           form.showError(`The card was not saved: ${describeError(error)}`);
           return;
         }
         closeForm();
-        await refreshWithTotal();
         showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
+        await refreshCard(card ? card.id : null, record);
       },
     });
-    renderList();
+    drawRows();
     state.form.focusFirst();
     const top = editorPane.getBoundingClientRect().top;
     if (top < 0 || top > window.innerHeight - 80) editorPane.scrollIntoView({ block: 'start' });
@@ -179,59 +432,127 @@ export function setUpContacts() {
   }
 
   function confirmDelete(cards) {
-    clear(confirmBody);
-    confirmBody.append(
-      el('p', {}, `Delete ${cards.length} ${cards.length === 1 ? 'card' : 'cards'} from the address book of ${state.user}? This cannot be undone.`),
-      el('ul', {}, cards.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
-      cards.length > 10 ? el('p', {}, `and ${cards.length - 10} more`) : null);
-    confirmDialog.returnValue = '';
-    return new Promise((resolve) => {
-      confirmDialog.addEventListener('close', () => resolve(confirmDialog.returnValue === 'ok'), { once: true });
-      confirmDialog.showModal();
+    return ask({
+      title: 'Delete cards?',
+      body: [
+        `Delete ${plural(cards.length)} from the address book of ${state.user}? This cannot be undone.`,
+        el('ul', {}, cards.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
+        cards.length > 10 ? `and ${cards.length - 10} more` : null,
+      ].filter(Boolean),
+      ok: 'Delete',
+      danger: true,
     });
+  }
+
+  // A run of batches with its progress bar and a Cancel button that stops it
+  // between two batches.
+  function startRun(what, total) {
+    const run = { cancelled: false };
+    batchLabel.textContent = `${what}: 0 of ${total}…`;
+    batchBar.max = total;
+    batchBar.value = 0;
+    batchBox.hidden = false;
+    batchCancel.disabled = false;
+    batchCancel.onclick = () => {
+      run.cancelled = true;
+      batchCancel.disabled = true;
+      batchLabel.textContent = `${what}: stopping after this batch…`;
+    };
+    run.progress = (done) => {
+      batchBar.value = done;
+      if (!run.cancelled) batchLabel.textContent = `${what}: ${done} of ${total}…`;
+    };
+    run.end = () => {
+      batchBox.hidden = true;
+      batchCancel.onclick = null;
+    };
+    return run;
   }
 
   async function deletePicked() {
     const cards = pickedCards();
     if (cards.length === 0) return;
     if (!(await confirmDelete(cards))) return;
+    // Each card goes only if it is still the version listed.
+    const versioned = cards.every((card) => typeof card.etag === 'string');
+    const deleted = [];
+    const changed = [];
     let failure = null;
-    try {
-      await callApi(CONTACTS_API, 'delete_cards', { user: state.user, id: cards.map((card) => card.id) });
-    } catch (error) {
-      failure = error;
+    const run = startRun('Deleting', cards.length);
+    deleteButton.disabled = true;
+    for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
+      const batch = cards.slice(at, at + BATCH);
+      const params = { user: state.user, id: batch.map((card) => card.id) };
+      if (versioned) params.etag = batch.map((card) => card.etag);
+      try {
+        await callApi(CONTACTS_API, 'delete_cards', params);
+        deleted.push(...batch);
+      } catch (error) {
+        if (error.code !== CHANGED) {
+          failure = error;
+          break;
+        }
+        const kept = new Set(idsOfChanged(error.detail));
+        for (const card of batch) (kept.has(card.id) ? changed : deleted).push(card);
+      }
+      run.progress(Math.min(at + BATCH, cards.length));
     }
-    if (state.form && cards.some((card) => card.id === state.form.cardId)) closeForm();
-    for (const card of cards) state.selected.delete(card.id);
+    run.end();
+    const left = cards.length - deleted.length - changed.length;
+    if (state.form && deleted.some((card) => card.id === state.form.cardId)) closeForm();
+    for (const card of deleted) state.selected.delete(card.id);
     await refreshWithTotal();
-    if (failure) showError(failure, 'The cards were not all deleted');
-    else showStatus(status, 'ok', `Deleted ${cards.length} ${cards.length === 1 ? 'card' : 'cards'}.`);
+    const lines = deleted.length || !failure ? [`Deleted ${plural(deleted.length)}.`] : [];
+    if (changed.length) {
+      lines.push(`${plural(changed.length)} changed elsewhere since the page listed ${changed.length === 1 ? 'it' : 'them'} and `
+        + `${changed.length === 1 ? 'was' : 'were'} not deleted: ${changed.slice(0, 10).map(displayName).join(', ')}`
+        + `${changed.length > 10 ? ', …' : ''}. They are still selected: check them and delete again.`);
+    }
+    if (failure) lines.push(`The delete stopped: ${describeError(failure)}`);
+    else if (left > 0) lines.push(`Cancelled: ${plural(left)} not deleted.`);
+    showStatus(status, failure || changed.length ? 'error' : 'ok', ...lines);
     search.focus();
   }
 
   async function exportPicked() {
     const cards = pickedCards();
     if (cards.length === 0) return;
-    let blob;
+    const parts = [];
+    const run = startRun('Exporting', cards.length);
+    exportButton.disabled = true;
     try {
-      blob = await exportCards(state.user, cards.map((card) => card.id));
+      for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
+        parts.push(await exportCards(state.user, cards.slice(at, at + BATCH).map((card) => card.id)));
+        run.progress(Math.min(at + BATCH, cards.length));
+      }
     } catch (error) {
       showError(error, 'The cards were not exported');
       return;
+    } finally {
+      run.end();
+      updateButtons();
     }
+    if (run.cancelled) {
+      showStatus(status, 'info', 'Export cancelled: no file was saved.');
+      return;
+    }
+    const blob = new Blob(parts, { type: 'text/vcard' });
     const url = URL.createObjectURL(blob);
     const link = el('a', { href: url, download: 'contacts.vcf', hidden: true });
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${cards.length} ${cards.length === 1 ? 'card' : 'cards'} to contacts.vcf.`);
+    showStatus(status, 'ok', `Exported ${plural(cards.length)} to contacts.vcf.`);
   }
 
   async function openBook(user) {
     state.user = user;
     state.selected.clear();
     state.total = null;
+    state.all = null;
+    state.rank = null;
+    state.cards = [];
     search.value = '';
     closeForm();
     hideStatus(status);
@@ -240,7 +561,7 @@ export function setUpContacts() {
     await refresh();
   }
 
-  userForm.addEventListener('submit', (event) => {
+  userForm.addEventListener('submit', async (event) => {
     event.preventDefault();
     const user = userInput.value.trim();
     if (!user) {
@@ -248,15 +569,30 @@ export function setUpContacts() {
       book.hidden = false;
       return;
     }
-    openBook(user);
+    if (await mayLeaveForm()) openBook(user);
+  });
+
+  // Closing or reloading the tab with unsaved edits: the browser asks.
+  window.addEventListener('beforeunload', (event) => {
+    if (state.form && state.form.isDirty()) {
+      event.preventDefault();
+      event.returnValue = '';
+    }
   });
 
   search.addEventListener('input', () => {
     clearTimeout(state.searchTimer);
+    // Back to the whole book: shown at once from the listing at hand.
+    if (search.value === '' && state.all) {
+      state.listSeq += 1;
+      state.cards = state.all;
+      renderList();
+      return;
+    }
     state.searchTimer = setTimeout(async () => {
       if (search.value !== '' && state.total === null) {
         try {
-          state.total = await countBook();
+          setAll(await listCards(''));
         } catch {
           state.total = null;
         }
@@ -270,10 +606,25 @@ export function setUpContacts() {
       if (selectAll.checked) state.selected.add(card.id);
       else state.selected.delete(card.id);
     }
+    drawRows();
+    updateButtons();
+  });
+
+  sortSelect.addEventListener('change', () => {
+    state.order = sortSelect.value === 'family' ? 'family' : 'given';
+    window.localStorage.setItem(SORT_KEY, state.order);
+    if (state.all) setAll(state.all);
+    state.cards = search.value === '' && state.all ? state.all : ordered(state.cards);
     renderList();
   });
 
-  addButton.addEventListener('click', () => openForm(null));
+  listPane.addEventListener('scroll', scheduleDraw, { passive: true });
+  window.addEventListener('resize', () => {
+    state.rowHeight = 0;
+    scheduleDraw();
+  });
+
+  addButton.addEventListener('click', () => openFormGuarded(null));
   deleteButton.addEventListener('click', deletePicked);
   exportButton.addEventListener('click', exportPicked);
 
@@ -288,6 +639,8 @@ export function setUpContacts() {
   });
 
   return {
+    // Asked before another page is shown: false keeps the person here.
+    mayLeave: mayLeaveForm,
     // Called each time the page is shown: opens the last book of this tab.
     shown() {
       if (state.user) return;

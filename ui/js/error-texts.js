@@ -29,6 +29,8 @@ const TEXTS = {
   1007: 'The contacts and calendar server could not be restarted.',
   1009: 'The address book refused to delete or export a card.',
   1011: 'The address book refused the card.',
+  1012: 'The card was changed elsewhere (a phone, another tab or a script) since the page listed it.',
+  1013: 'Too many cards in one request.',
   [NOT_SIGNED_IN]: 'The access token was refused: sign in again.',
   [NETWORK_FAILURE]: 'The server could not be reached.',
   [BAD_ANSWER]: 'The server gave an answer the page does not understand.',

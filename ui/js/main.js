@@ -68,10 +68,20 @@ document.getElementById('signin-form').addEventListener('submit', (event) => {
   trySignIn();
 });
 
-for (const tab of nav.querySelectorAll('.tab')) {
-  tab.addEventListener('click', () => showView(tab.dataset.view));
+// Leaving the contacts page with unsaved edits asks first.
+async function mayLeaveContacts() {
+  return views.contacts.hidden || contacts.mayLeave();
 }
-document.getElementById('sign-out').addEventListener('click', () => showSignIn());
+
+for (const tab of nav.querySelectorAll('.tab')) {
+  tab.addEventListener('click', async () => {
+    if (tab.dataset.view !== 'contacts' && !(await mayLeaveContacts())) return;
+    showView(tab.dataset.view);
+  });
+}
+document.getElementById('sign-out').addEventListener('click', async () => {
+  if (await mayLeaveContacts()) showSignIn();
+});
 
 onUnauthorized(() => {
   if (!views.signin.hidden) return;
