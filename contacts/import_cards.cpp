@@ -101,6 +101,8 @@ void ContactAndCalendarHandler::importCards() {
         return batches.add(name, text);
       },
       [&batches](std::string_view name, std::string_view reason) {
+        // A name can be as long as a line; the log needs only its start.
+        name = name.substr(0, 64);
         const std::string message = "import_cards: card " + std::to_string(batches.seen() + 1) +
                                     ": line " + std::string(name) +
                                     " dropped: " + std::string(reason);
