@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "vcard/byte_search.h"
 #include "vcard/content_line.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
@@ -90,11 +91,8 @@ LineReader::Status LineReader::next(std::string& line) {
     }
     const char* chunk = buffer_.data() + start_;
     const std::size_t available = end_ - start_;
-    const char* lineFeed = static_cast<const char*>(std::memchr(chunk, '\n', available));
-    const std::size_t before = lineFeed ? static_cast<std::size_t>(lineFeed - chunk) : available;
-    const char* carriageReturn = static_cast<const char*>(std::memchr(chunk, '\r', before));
-    const char* lineEnd = carriageReturn ? carriageReturn : lineFeed;
-    const std::size_t take = lineEnd ? static_cast<std::size_t>(lineEnd - chunk) : available;
+    const std::size_t take = orva_vcard::findAnyOf<'\n', '\r'>({chunk, available}, 0);
+    const char* lineEnd = take < available ? chunk + take : nullptr;
     if (!skipping) {
       if (line.size() + take > maxLineBytes_) {
         skipping = true;
@@ -106,7 +104,12 @@ LineReader::Status LineReader::next(std::string& line) {
     start_ += take;
     if (lineEnd) {
       ++start_;
-      afterCr_ = lineEnd == carriageReturn;
+      if (*lineEnd == '\r') {
+        // Most often the LF is right here: taken now, not on the next call.
+        while (start_ < end_ && buffer_[start_] == '\r') ++start_;
+        if (start_ < end_ && buffer_[start_] == '\n') ++start_;
+        afterCr_ = start_ == end_;
+      }
       return skipping ? Status::kTooLong : Status::kLine;
     }
   }
