@@ -58,10 +58,11 @@ test('a card typed in the form is stored with two phones, an address and a birth
   const phones = form.locator('.entries-tel');
   await phones.getByRole('button', { name: 'Add phone' }).click();
   await phones.getByLabel('Phone', { exact: true }).nth(0).fill('+1 757 555 0111');
-  await phones.getByLabel('Types').nth(0).fill('CELL');
+  await phones.getByLabel('Type', { exact: true }).nth(0).selectOption('Cell');
   await phones.getByRole('button', { name: 'Add phone' }).click();
   await phones.getByLabel('Phone', { exact: true }).nth(1).fill('+1 757 555 0112');
-  await phones.getByLabel('Types').nth(1).fill('WORK, VOICE');
+  await phones.getByLabel('Type', { exact: true }).nth(1).selectOption('Custom…');
+  await phones.getByLabel('Custom type').nth(1).fill('WORK, VOICE');
 
   const addresses = form.locator('.entries-adr');
   await addresses.getByRole('button', { name: 'Add address' }).click();
@@ -70,7 +71,7 @@ test('a card typed in the form is stored with two phones, an address and a birth
   await addresses.getByLabel('Region').fill('VA');
   await addresses.getByLabel('Postal code').fill('23681');
   await addresses.getByLabel('Country').fill('USA');
-  await addresses.getByLabel('Types').fill('WORK');
+  await addresses.getByLabel('Type', { exact: true }).selectOption('Work');
 
   await form.getByLabel('Birthday').fill('1918-08-26');
   await form.getByLabel('Note').fill('Orbital mechanics');

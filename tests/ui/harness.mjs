@@ -57,9 +57,11 @@ export function seedCards(root, user, vcardText) {
 }
 
 // Starts `orva-webapi serve` on a free port; resolves to {root, url, token, stop}.
-export async function startHost() {
+// options.ui serves the page from another folder.
+export async function startHost(options = {}) {
   const root = tempDir('root');
-  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0'], {
+  const uiArgs = options.ui ? ['--ui', options.ui] : [];
+  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0', ...uiArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: HOST_ENV,
   });
