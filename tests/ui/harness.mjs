@@ -31,7 +31,7 @@ export function cli(root, api, method, ...params) {
   let out;
   try {
     out = execFileSync(HOST, ['--root', root, 'call', api, method, ...params], {
-      encoding: 'utf8', env: HOST_ENV,
+      encoding: 'utf8', env: HOST_ENV, maxBuffer: 1 << 30,
     });
   } catch (error) {
     out = error.stdout;

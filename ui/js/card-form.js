@@ -586,13 +586,14 @@ export class CardForm {
   }
 
   // A warning beside an input whose value does not look as it should;
-  // saving stays possible.
+  // saving stays possible. Its line is kept while empty, so that nothing
+  // moves under the pointer when it appears on leaving the field.
   warnUnless(input, wrap, check, text) {
-    const warning = el('span', { class: 'field-warning', id: `${input.id}-warning`, hidden: true }, text);
+    const warning = el('span', { class: 'field-warning', id: `${input.id}-warning` });
     wrap.append(warning);
     input.setAttribute('aria-describedby', warning.id);
     const update = () => {
-      warning.hidden = input.value.trim() === '' || check(input.value);
+      warning.textContent = input.value.trim() === '' || check(input.value) ? '' : text;
     };
     input.addEventListener('change', update);
     input.addEventListener('blur', update);

@@ -415,6 +415,12 @@ export function setUpContacts() {
           form.showError(`The card was not saved: ${describeError(error)}`);
           return;
         }
+        // The row shows the saved card at once; its new version follows.
+        if (card) {
+          const shown = { ...record, id: card.id };
+          delete shown.resource_name;
+          replaceCard(shown);
+        }
         closeForm();
         showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
