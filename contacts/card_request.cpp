@@ -1,6 +1,8 @@
 #include "contacts/card_request.h"
 
 #include "module/request_params.h"
+#include "vcard/card_reader.h"
+#include "vcard/card_writer.h"
 
 namespace orva_contacts {
 
@@ -16,6 +18,15 @@ bool readCardRequest(ORVA::APIRequest* request, ORVA::APIResponse* response, std
     return false;
   }
   return true;
+}
+
+bool writesSameCard(const std::string& storedText, const std::string& text) {
+  Json::Value labels;
+  Json::Value record;
+  orva_vcard::readLabels(storedText, labels);
+  orva_vcard::readCardText(storedText, labels, record);
+  record["id"] = "";
+  return orva_vcard::writeCard(record) == text;
 }
 
 }  // namespace orva_contacts

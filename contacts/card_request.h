@@ -15,4 +15,8 @@ namespace orva_contacts {
 bool readCardRequest(ORVA::APIRequest* request, ORVA::APIResponse* response, std::string& userName,
                      Json::Value& record);
 
+// True when the stored card, read and written back unchanged, gives text:
+// the record sent changes nothing of the card.
+bool writesSameCard(const std::string& storedText, const std::string& text);
+
 }  // namespace orva_contacts

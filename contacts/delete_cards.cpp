@@ -2,5 +2,5 @@
 #include "module/webapi-ContactAndCalendar.h"
 
 void ContactAndCalendarHandler::deleteCards() {
-  orva_contacts::applyToCards(request, response, dbHandler, &DBHandler::DelCard);
+  orva_contacts::deleteCards(request, response, dbHandler);
 }

@@ -2,8 +2,10 @@
 // those that match a search key.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -21,6 +23,8 @@ namespace {
 // frees: the host keeps the module loaded until the answer is written.
 const Json::StaticString kCards("cards");
 const Json::StaticString kId("id");
+const Json::StaticString kEtag("etag");
+const Json::StaticString kTotal("total");
 
 // Cards are independent, so a large book is read on every core. Below this
 // many cards a worker costs more than it saves.
@@ -38,6 +42,13 @@ std::string_view cardTextOf(const Json::Value& text) {
   const void* nul = std::memchr(begin, '\0', static_cast<std::size_t>(end - begin));
   if (nul != nullptr) end = static_cast<const char*>(nul);
   return std::string_view(begin, static_cast<std::size_t>(end - begin));
+}
+
+std::string versionOf(const Json::Value& text) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!text.getString(&begin, &end) || begin == nullptr) return DBHandler::VersionOf("", 0);
+  return DBHandler::VersionOf(begin, static_cast<std::size_t>(end - begin));
 }
 
 std::string idText(const Json::Value& id) {
@@ -100,29 +111,15 @@ struct Listing {
   }
 };
 
-}  // namespace
-
-void ContactAndCalendarHandler::listCards() {
-  if (!orva_params::requireParams(request, response, __LINE__, {"user"})) return;
-  std::string userName;
-  std::string searchKey;
-  if (!orva_params::readStringParam(request, response, __LINE__, "user", userName)) return;
-  if (!orva_params::readStringParam(request, response, __LINE__, "search_key", searchKey)) return;
-
-  std::string guid = dbHandler.GetGUID(userName);
-  if (guid.empty()) {
-    dbHandler.SetupUserBasicInfo(userName);
-    guid = dbHandler.GetGUID(userName);
-  }
-
-  Json::Value ids(Json::arrayValue);
-  Json::Value texts(Json::arrayValue);
-  const Json::ArrayIndex count = usableCount(dbHandler.GetCards(ids, texts, guid), ids, texts);
-
+// Reads the first count cards of ids and texts into records on every core
+// and gives back, in the store's order, those for which keep is true.
+template <typename Keep>
+std::vector<Json::Value> readRecords(Json::Value& ids, Json::Value& texts, Json::ArrayIndex count,
+                                     const Keep& keep) {
   Listing listing(ids, texts, count);
   // One worker: its own label table; the passes keep their scanning state
   // in their own calls and read the store's text where it lies.
-  const auto readCards = [this, &listing, &searchKey, count]() {
+  const auto readCards = [&listing, &keep, count]() {
     try {
       Json::Value labelTable;
       for (;;) {
@@ -133,13 +130,16 @@ void ContactAndCalendarHandler::listCards() {
           Json::Value& record = listing.records[i];
           Json::Value& text = *listing.texts[i];
           const std::string_view cardText = cardTextOf(text);
+          // The version of the bytes as stored, which edit_card checks.
+          const std::string version = versionOf(text);
           // Labels belong to the card that defines them, never to the next one.
           labelTable.clear();
           orva_vcard::readLabels(cardText, labelTable);
           orva_vcard::readCardText(cardText, labelTable, record);
           text = Json::Value();  // read for good: its memory goes back now
           record[kId] = idText(*listing.ids[i]);
-          listing.kept[i] = searchKey.empty() || isMatch(record, searchKey);
+          record[kEtag] = version;
+          listing.kept[i] = keep(record);
           if (!listing.kept[i]) record = Json::Value();
         }
       }
@@ -163,11 +163,102 @@ void ContactAndCalendarHandler::listCards() {
   for (std::thread& helper : helpers) helper.join();
   if (listing.failure) std::rethrow_exception(listing.failure);
 
-  Json::Value list(Json::arrayValue);
+  std::vector<Json::Value> kept;
   for (Json::ArrayIndex i = 0; i < count; ++i) {
-    if (listing.kept[i]) list.append(std::move(listing.records[i]));
+    if (listing.kept[i]) kept.push_back(std::move(listing.records[i]));
   }
+  return kept;
+}
+
+// The listing's optional window: "offset" and "limit", each a non-negative
+// integer when given.
+struct Window {
+  bool given = false;
+  std::size_t offset = 0;
+  std::size_t limit = std::numeric_limits<std::size_t>::max();
+};
+
+bool readWindowParam(ORVA::APIRequest* request, ORVA::APIResponse* response, const char* name,
+                     const char* logMessage, Window& window, std::size_t& out) {
+  const Json::Value value = request->GetParam(name, Json::Value());
+  if (value.isNull()) return true;
+  if (!value.isNumeric() || !value.isIntegral() || value.asLargestInt() < 0) {
+    orva_params::answerIncorrectParameter(response, __LINE__, logMessage);
+    return false;
+  }
+  window.given = true;
+  out = static_cast<std::size_t>(value.asLargestUInt());
+  return true;
+}
+
+// Cards read at a time while a search walks a book in windows: memory then
+// follows this, not the book.
+constexpr int kSearchChunk = 2000;
+
+}  // namespace
+
+void ContactAndCalendarHandler::listCards() {
+  if (!orva_params::requireParams(request, response, __LINE__, {"user"})) return;
+  std::string userName;
+  std::string searchKey;
+  if (!orva_params::readStringParam(request, response, __LINE__, "user", userName)) return;
+  if (!orva_params::readStringParam(request, response, __LINE__, "search_key", searchKey)) return;
+  Window window;
+  if (!readWindowParam(request, response, "offset", "check type of offset(integer >= 0)", window,
+                       window.offset) ||
+      !readWindowParam(request, response, "limit", "check type of limit(integer >= 0)", window,
+                       window.limit)) {
+    return;
+  }
+
+  std::string guid = dbHandler.GetGUID(userName);
+  if (guid.empty()) {
+    dbHandler.SetupUserBasicInfo(userName);
+    guid = dbHandler.GetGUID(userName);
+  }
+  const auto matches = [this, &searchKey](const Json::Value& record) {
+    return searchKey.empty() || isMatch(record, searchKey);
+  };
+
+  Json::Value list(Json::arrayValue);
   Json::Value reply(Json::objectValue);
+  if (!window.given) {
+    // The whole book at once, as callers without a window have it.
+    Json::Value ids(Json::arrayValue);
+    Json::Value texts(Json::arrayValue);
+    const Json::ArrayIndex count = usableCount(dbHandler.GetCards(ids, texts, guid), ids, texts);
+    for (Json::Value& record : readRecords(ids, texts, count, matches)) {
+      list.append(std::move(record));
+    }
+  } else if (searchKey.empty()) {
+    // Only the window's cards are read.
+    Json::Value ids(Json::arrayValue);
+    Json::Value texts(Json::arrayValue);
+    const int offset = static_cast<int>(std::min<std::size_t>(window.offset, INT_MAX));
+    const int limit = static_cast<int>(std::min<std::size_t>(window.limit, INT_MAX));
+    const int total = dbHandler.GetCardWindow(ids, texts, guid, offset, limit);
+    const Json::ArrayIndex count = usableCount(static_cast<int>(ids.size()), ids, texts);
+    for (Json::Value& record : readRecords(ids, texts, count, matches)) {
+      list.append(std::move(record));
+    }
+    reply[kTotal] = std::max(total, 0);
+  } else {
+    // A search reads the whole book, a chunk at a time, and keeps the
+    // matches that fall in the window.
+    std::size_t matched = 0;
+    for (int position = 0;; position += kSearchChunk) {
+      Json::Value ids(Json::arrayValue);
+      Json::Value texts(Json::arrayValue);
+      const int total = dbHandler.GetCardWindow(ids, texts, guid, position, kSearchChunk);
+      const Json::ArrayIndex count = usableCount(static_cast<int>(ids.size()), ids, texts);
+      for (Json::Value& record : readRecords(ids, texts, count, matches)) {
+        if (matched >= window.offset && list.size() < window.limit) list.append(std::move(record));
+        ++matched;
+      }
+      if (total - position <= kSearchChunk) break;
+    }
+    reply[kTotal] = static_cast<Json::Int64>(matched);
+  }
   reply[kCards] = std::move(list);
   response->SetSuccess(std::move(reply));
 }

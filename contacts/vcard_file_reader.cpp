@@ -10,6 +10,7 @@
 
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
+#include "vcard/servable_line.h"
 #include "vcard/vcard21_line.h"
 
 namespace orva_contacts {
@@ -78,10 +79,21 @@ LineReader::Status LineReader::next(std::string& line) {
       if (skipping) return Status::kTooLong;
       return line.empty() ? Status::kEnd : Status::kLine;
     }
+    if (afterCr_) {
+      // The rest of a run of CRs, and one LF after it, end the same line.
+      while (start_ < end_ && buffer_[start_] == '\r') ++start_;
+      if (start_ == end_) continue;
+      if (buffer_[start_] == '\n') ++start_;
+      afterCr_ = false;
+      continue;
+    }
     const char* chunk = buffer_.data() + start_;
     const std::size_t available = end_ - start_;
     const char* lineFeed = static_cast<const char*>(std::memchr(chunk, '\n', available));
-    const std::size_t take = lineFeed ? static_cast<std::size_t>(lineFeed - chunk) : available;
+    const std::size_t before = lineFeed ? static_cast<std::size_t>(lineFeed - chunk) : available;
+    const char* carriageReturn = static_cast<const char*>(std::memchr(chunk, '\r', before));
+    const char* lineEnd = carriageReturn ? carriageReturn : lineFeed;
+    const std::size_t take = lineEnd ? static_cast<std::size_t>(lineEnd - chunk) : available;
     if (!skipping) {
       if (line.size() + take > maxLineBytes_) {
         skipping = true;
@@ -91,16 +103,19 @@ LineReader::Status LineReader::next(std::string& line) {
       }
     }
     start_ += take;
-    if (lineFeed) {
+    if (lineEnd) {
       ++start_;
+      afterCr_ = lineEnd == carriageReturn;
       return skipping ? Status::kTooLong : Status::kLine;
     }
   }
 }
 
-CardAssembler::CardAssembler(NameSource nameSource, CardSink cardSink, std::size_t maxCardBytes)
+CardAssembler::CardAssembler(NameSource nameSource, CardSink cardSink, LineDropped lineDropped,
+                             std::size_t maxCardBytes)
     : nameSource_(std::move(nameSource)),
       cardSink_(std::move(cardSink)),
+      lineDropped_(std::move(lineDropped)),
       maxCardBytes_(maxCardBytes) {}
 
 void CardAssembler::dropCard() {
@@ -119,6 +134,7 @@ void CardAssembler::startCard() {
 }
 
 void CardAssembler::addLine(std::string_view line) {
+  if (stopped_) return;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (!inCard_ && startsWith(line, kByteOrderMark)) line.remove_prefix(kByteOrderMark.size());
   // The rest of a begin line is not taken, nor anything folded onto it.
@@ -152,8 +168,9 @@ void CardAssembler::addLine(std::string_view line) {
 void CardAssembler::startProperty(std::string_view line) {
   const std::string_view name = orva_vcard::propertyName(line);
   hasProperty_ = true;
+  // PROFILE says only "VCARD", and the CardDAV server refuses a card with it.
   propertyDropped_ = orva_vcard::nameIs(name, "UID") || orva_vcard::nameIs(name, "VERSION") ||
-                     orva_vcard::nameIs(name, "REV");
+                     orva_vcard::nameIs(name, "REV") || orva_vcard::nameIs(name, "PROFILE");
   propertyQuotedPrintable_ = orva_vcard::namesQuotedPrintable(line);
   property_.assign(line);
 }
@@ -185,16 +202,43 @@ void CardAssembler::endProperty() {
   lineEnds_.push_back(lines_.size());
 }
 
+void CardAssembler::dropLine(std::string_view line, std::string_view reason) {
+  if (lineDropped_) lineDropped_(orva_vcard::propertyName(line), reason);
+}
+
 void CardAssembler::finishCard() {
   if (!inCard_) return;
   text_.assign("BEGIN:VCARD\r\n");
   bool hasFullName = false;
+  bool hasName = false;
+  bool hasProductId = false;
   std::size_t start = 0;
   for (const std::size_t end : lineEnds_) {
     const std::string_view line(lines_.data() + start, end - start);
     start = end;
-    hasFullName = hasFullName || orva_vcard::nameIs(orva_vcard::propertyName(line), "FN");
-    orva_vcard::appendLineAs30(line, version21_, decoder_, text_);
+    // One line that the CardDAV server cannot load would spoil the whole
+    // address book; that line goes, the rest of the card stays.
+    const std::string_view name = orva_vcard::propertyName(line);
+    const bool isFullName = orva_vcard::nameIs(name, "FN");
+    const bool isName = orva_vcard::nameIs(name, "N");
+    const bool isProductId = orva_vcard::nameIs(name, "PRODID");
+    if ((isFullName && hasFullName) || (isName && hasName) || (isProductId && hasProductId)) {
+      dropLine(line, "is a second FN, N or PRODID");
+      continue;
+    }
+    const std::size_t lineStart = text_.size();
+    std::string_view fault = orva_vcard::appendLineAs30(line, version21_, decoder_, text_);
+    if (fault.empty()) {
+      fault = orva_vcard::unservableLine(std::string_view(text_).substr(lineStart));
+      if (!fault.empty()) text_.resize(lineStart);
+    }
+    if (!fault.empty()) {
+      dropLine(line, fault);
+      continue;
+    }
+    hasFullName = hasFullName || isFullName;
+    hasName = hasName || isName;
+    hasProductId = hasProductId || isProductId;
     text_.append("\r\n");
   }
   // Rewriting may lengthen the text (escapes, wider characters).
@@ -207,7 +251,7 @@ void CardAssembler::finishCard() {
   if (!hasFullName) text_.append("FN:\r\n");
   text_.append("VERSION:3.0\r\nUID:").append(name_).append("\r\nEND:VCARD\r\n");
   dropCard();
-  cardSink_(name_, text_);
+  if (!cardSink_(name_, text_)) stopped_ = true;
 }
 
 bool readVCardFile(const std::string& path, CardAssembler& assembler, std::size_t maxLineBytes) {
@@ -221,7 +265,7 @@ bool readVCardFile(const std::string& path, CardAssembler& assembler, std::size_
 
   LineReader reader(file.get(), maxLineBytes);
   std::string line;
-  for (;;) {
+  while (!assembler.stopped()) {
     switch (reader.next(line)) {
       case LineReader::Status::kLine:
         assembler.addLine(line);
@@ -233,6 +277,7 @@ bool readVCardFile(const std::string& path, CardAssembler& assembler, std::size_
         return true;
     }
   }
+  return true;
 }
 
 }  // namespace orva_contacts

@@ -18,8 +18,10 @@ constexpr std::size_t kMaxLineBytes = std::size_t{16} << 20;
 // process hold an unbounded text.
 constexpr std::size_t kMaxCardBytes = std::size_t{64} << 20;
 
-// Lines out of an open file descriptor (not owned), split at LF. A CR before
-// the LF stays in the line. A last line without LF is still a line.
+// Lines out of an open file descriptor (not owned). A line ends at an LF, at
+// a CR, or at a run of CRs with one LF after it (exporters write CR LF,
+// CR CR LF and lone CRs); the line end is not part of the line. A last line
+// without a line end is still a line.
 class LineReader {
  public:
   enum class Status { kLine, kTooLong, kEnd };
@@ -39,6 +41,8 @@ class LineReader {
   std::size_t start_ = 0;
   std::size_t end_ = 0;
   bool finished_ = false;
+  // The last line ended at a CR: more CRs and an LF may still belong to it.
+  bool afterCr_ = false;
 };
 
 // Builds card texts from lines, one card at a time:
@@ -50,10 +54,13 @@ class LineReader {
 //    blank goes, the rest joins it; so does a line without a colon, whole;
 //  - after a quoted-printable line ending in '=' (a soft break), the next
 //    line joins it whatever it holds, the '=' removed;
-//  - UID, VERSION and REV lines (by property name, any letter case, with a
-//    group or parameters) are dropped with what continues them;
+//  - UID, VERSION, REV and PROFILE lines (by property name, any letter case,
+//    with a group or parameters) are dropped with what continues them;
 //  - every other line is rewritten as vCard 3.0 (see appendLineAs30), as 2.1
 //    text when the card's VERSION is before 3.0, and CR LF ended;
+//  - a line that cannot be rewritten, or that the CardDAV server would not
+//    load (see unservableLine), and a second FN, N or PRODID line, are dropped and
+//    reported to lineDropped; the rest of the card is kept;
 //  - a line beginning with "END:VCARD" (any letter case) closes the card: an
 //    empty "FN:" line if it has none, then "VERSION:3.0", "UID:<name>" and
 //    "END:VCARD".
@@ -62,13 +69,19 @@ class CardAssembler {
  public:
   // Draws the resource name of a card at its begin marker.
   using NameSource = std::function<std::string()>;
-  // Takes one finished card: its resource name and text.
-  using CardSink = std::function<void(const std::string& name, const std::string& text)>;
+  // Takes one finished card: its resource name and text. False stops the
+  // assembler: every later line is ignored.
+  using CardSink = std::function<bool(const std::string& name, const std::string& text)>;
+  // Told of each line left out of a card: its property name and why.
+  using LineDropped = std::function<void(std::string_view name, std::string_view reason)>;
 
-  CardAssembler(NameSource nameSource, CardSink cardSink, std::size_t maxCardBytes = kMaxCardBytes);
+  CardAssembler(NameSource nameSource, CardSink cardSink, LineDropped lineDropped = nullptr,
+                std::size_t maxCardBytes = kMaxCardBytes);
 
-  // One line without its LF (a trailing CR is allowed).
+  // One line without its line end (a trailing CR is allowed).
   void addLine(std::string_view line);
+  // True once the sink has stopped the assembler.
+  bool stopped() const { return stopped_; }
   // The card in progress cannot be read whole (a line was too long): it is
   // dropped and its remaining lines are ignored up to the next begin marker.
   void dropCard();
@@ -79,9 +92,12 @@ class CardAssembler {
   void continueProperty(std::string_view piece);
   void endProperty();
   void finishCard();
+  void dropLine(std::string_view line, std::string_view reason);
 
   NameSource nameSource_;
   CardSink cardSink_;
+  LineDropped lineDropped_;
+  bool stopped_ = false;
   std::size_t maxCardBytes_;
   bool inCard_ = false;
   std::string name_;
@@ -100,7 +116,8 @@ class CardAssembler {
   orva_vcard::Utf8Decoder decoder_;
 };
 
-// Feeds every line of the file at path to assembler. False, with nothing
+// Feeds every line of the file at path to assembler, until its end or until
+// the assembler stops. False, with nothing
 // fed, when the path cannot be opened as a regular file (a directory, FIFO or
 // device counts as unopenable and is never read, so it cannot block).
 bool readVCardFile(const std::string& path, CardAssembler& assembler,

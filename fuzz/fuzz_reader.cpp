@@ -78,6 +78,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     record["id"] = "";
     const std::string written = handler.setCardContent(record);
     if (!orva_store::cardTextRefusal(written).empty()) __builtin_trap();
+    // A second no-op edit writes the same bytes: nothing rotates or is
+    // escaped twice.
+    Json::Value again;
+    std::vector<char> copy(written.begin(), written.end());
+    copy.push_back('\0');
+    handler.ParseCardLabel(copy.data());
+    copy.assign(written.begin(), written.end());
+    copy.push_back('\0');
+    handler.ParseCardText(copy.data(), again);
+    again["id"] = "";
+    if (handler.setCardContent(again) != written) __builtin_trap();
   }
   return 0;
 }

@@ -22,6 +22,8 @@ constexpr Row kTable[] = {
     {kServerRestart, "Fail to restart calendar server"},
     {kDeleteItems, "Fail to delete item(s) from DB"},
     {kSetCard, "Fail to set card"},
+    {kCardChanged, "Card changed since it was listed"},
+    {kTooManyCards, "Too many cards in one request"},
 };
 
 }  // namespace

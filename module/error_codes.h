@@ -17,7 +17,13 @@ enum Code : int {
   kServerRestart = 1007,
   kDeleteItems = 1009,
   kSetCard = 1011,
+  kCardChanged = 1012,
+  kTooManyCards = 1013,
 };
+
+// The most cards one delete_cards or export_cards request may name: one
+// request must not hold a worker for long.
+constexpr unsigned kMaxCardsPerRequest = 10000;
 
 // The detail text that goes with code; "Unknown error" for a code the table
 // lacks (never reached by the module's own answers).

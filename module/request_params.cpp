@@ -10,6 +10,10 @@ void answerError(ORVA::APIResponse* response, orva_errors::Code code) {
   response->SetError(code, Json::Value(orva_errors::errorText(code)));
 }
 
+void answerError(ORVA::APIResponse* response, orva_errors::Code code, const std::string& more) {
+  response->SetError(code, Json::Value(std::string(orva_errors::errorText(code)) + ": " + more));
+}
+
 void logError(int line, const char* message) {
   if (std::strchr(message, '%') == nullptr) {
     ErrorLog(kLogSource, line, 1, message, 0);

@@ -18,6 +18,8 @@ constexpr const char* kLogSource = "webapi-ContactAndCalendar";
 // Answers code with the table's text for it as the detail. Every error answer
 // of the module goes through here.
 void answerError(ORVA::APIResponse* response, orva_errors::Code code);
+// The same with more said after the text: "<text>: <more>".
+void answerError(ORVA::APIResponse* response, orva_errors::Code code, const std::string& more);
 
 // Writes message to ErrorLog at level 1. The message is never taken as a
 // printf format: one that holds a '%' is passed through "%s".

@@ -4,6 +4,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,11 @@ class DBHandler {
   // Appends the user's cards to ids (resource names) and texts (vCard texts),
   // in resource-name order; returns their count, 0 for an unknown GUID.
   int GetCards(Json::Value& ids, Json::Value& texts, std::string guid);
+  // The cards at positions offset to offset + limit - 1 (to the end when
+  // limit is negative) of the order GetCards gives, appended to ids and
+  // texts; the others are not read. Returns the number of cards in the whole
+  // book, 0 for an unknown GUID.
+  int GetCardWindow(Json::Value& ids, Json::Value& texts, std::string guid, int offset, int limit);
   // Stores a new card; false when the name is taken, the GUID unknown or the
   // text not exactly one loadable vCard.
   bool AddCard(std::string guid, std::string resourceName, std::string vcardText);
@@ -38,6 +44,42 @@ class DBHandler {
   // Writes the card's text to "<resource name>.vcf" in the user's export
   // folder; false when the card does not exist or the file cannot be written.
   bool ExportData(std::string guid, std::string resourceName);
+
+  // Versions of cards, so that no edit silently overwrites another. A
+  // card's version changes whenever its bytes change.
+
+  // What a versioned change did.
+  enum class Outcome {
+    kDone,     // written (or deleted)
+    kChanged,  // nothing done: the card's version is no longer the expected one
+    kRefused,  // nothing done, as the unversioned call's false
+  };
+  // The version of a card text, as GetCard and the versioned calls give it.
+  static std::string VersionOf(const std::string& vcardText);
+  static std::string VersionOf(const char* vcardText, std::size_t size);
+  // The card's text and version; false when it does not exist.
+  bool GetCard(std::string guid, std::string resourceName, std::string& vcardText,
+               std::string& version);
+  // UpdateCard, done only while the stored card has expectedVersion: the
+  // check and the write hold one exclusive lock. On kChanged, version holds
+  // the stored card's version ("" when it no longer exists).
+  Outcome UpdateCardIfVersion(std::string guid, std::string resourceName, std::string vcardText,
+                              std::string expectedVersion, std::string& version);
+  // DelCard, likewise.
+  Outcome DelCardIfVersion(std::string guid, std::string resourceName, std::string expectedVersion,
+                           std::string& version);
+
+  // ---- Why a card was not stored: an import skips a card the store refuses
+  // and stops when the store cannot write. ----
+  enum class CardFault {
+    kNone,         // the handle's last AddCard or UpdateCard stored the card
+    kTextRefused,  // the text is not one loadable vCard; nothing changed
+    kNameRefused,  // unknown GUID, a resource name refused, taken (AddCard) or missing (UpdateCard)
+    kNotWritten,   // the store could not write: no space, an I/O error, its lock, its folders
+  };
+  // Why the handle's last AddCard or UpdateCard returned false; kNone after
+  // one that returned true or before any.
+  CardFault LastCardFault() const;
 
  private:
   struct Impl;

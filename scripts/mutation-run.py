@@ -22,6 +22,7 @@ SETTINGS = ["test_settings"]
 HOST = ["test_appliance_host"]
 MODULE = ["test_module"]
 CONTACTS = ["test_contacts"]
+SERVER = ["test_appliance_server"]
 
 # name, file, text to find (exactly once), replacement, test programs
 MUTANTS = [
@@ -135,6 +136,14 @@ MUTANTS = [
      SETTINGS),
     ("logged message read as a format", "module/request_params.cpp",
      "  if (std::strchr(message, '%') == nullptr) {", "  if (true) {", SETTINGS),
+    ("export route follows a link planted after the export", "appliance/host/cli/export_download.cpp",
+     "O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);", "O_RDONLY | O_CLOEXEC | O_NONBLOCK);",
+     HOST),
+    ("chunked bodies allowed four times the limit", "appliance/host/cli/http_server.cpp",
+     "    parser_->body_limit(limit);", "    parser_->body_limit(parser_->chunked() ? 4 * limit : limit);",
+     HOST),
+    ("realm read under the wrong key", "appliance/package/files/calendarserver_start_stop.sh",
+     'realm = conf.get("RealmName",', 'realm = conf.get("Realm",', SERVER),
 ]
 
 

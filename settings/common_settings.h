@@ -24,6 +24,9 @@ constexpr const char* kStartStopScript =
 constexpr const char* kServicesFile = "/usr/local/etc/services.d/Tessaro.sc";
 // Held by "set" from reading the configuration to its read-back.
 constexpr const char* kSettingsLockFile = "/var/packages/Tessaro/target/etc/.common_settings.lock";
+// Where the start/stop script leaves the reason of its last failure
+// (section "failure", key "reason").
+constexpr const char* kRestartFailureFile = "/var/run/calendarserver/last_failure";
 constexpr const char* kHttpSection = "tessaro";
 constexpr const char* kHttpsSection = "tessaro_ssl";
 constexpr const char* kPortsKey = "dst.ports";

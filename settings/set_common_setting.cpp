@@ -3,6 +3,7 @@
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/system_services.h"
 #include "settings/common_settings.h"
+#include "settings/set_rollback.h"
 #include "settings/settings_lock.h"
 
 namespace {
@@ -39,6 +40,19 @@ bool readPort(ORVA::APIRequest* request, ORVA::APIResponse* response, int line, 
 }
 
 bool validPort(int port) { return port >= 1 && port <= 65535; }
+
+// Undoes what was applied, then answers code; 1007 names the start/stop
+// script's reason when it left one.
+void failAfterApplying(ORVA::APIResponse* response, int line, orva_errors::Code code,
+                       orva_settings::SetRollback& rollback, const std::string& reason = "") {
+  orva_params::logError(line, orva_errors::errorText(code));
+  rollback.undo();
+  if (reason.empty()) {
+    orva_params::answerError(response, code);
+    return;
+  }
+  response->SetError(code, Json::Value(std::string(orva_errors::errorText(code)) + ": " + reason));
+}
 
 }  // namespace
 
@@ -91,34 +105,44 @@ void ContactAndCalendarHandler::setCommonSetting() {
       httpText != oldHttpText || names::servicesFileDiffers(names::kHttpSection, httpText);
   const bool httpsChanged =
       httpsText != oldHttpsText || names::servicesFileDiffers(names::kHttpsSection, httpsText);
-  if (httpChanged && OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpSection,
-                                              names::kPortsKey, (httpText + "/tcp").c_str()) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile);
-    return;
+
+  // All or nothing: a step that fails puts back what the ones before it
+  // changed, so that the files, the firewall and the server never disagree.
+  names::SetRollback rollback(confManager);
+  if (httpChanged) {
+    rollback.keepSection(names::kHttpSection);
+    if (OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpSection, names::kPortsKey,
+                                 (httpText + "/tcp").c_str()) < 0) {
+      return failAfterApplying(response, __LINE__, orva_errors::kUpdatePortFile, rollback);
+    }
   }
-  if (httpsChanged &&
-      OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpsSection, names::kPortsKey,
-                               (httpsText + "/tcp").c_str()) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kUpdatePortFile);
-    return;
+  if (httpsChanged) {
+    rollback.keepSection(names::kHttpsSection);
+    if (OLIBCFileSetSectionValue(names::kServicesFile, names::kHttpsSection, names::kPortsKey,
+                                 (httpsText + "/tcp").c_str()) < 0) {
+      return failAfterApplying(response, __LINE__, orva_errors::kUpdatePortFile, rollback);
+    }
   }
-  if ((httpChanged || httpsChanged) && ORVAFwRuleHup() < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kFirewallHup);
-    return;
+  if (httpChanged || httpsChanged) {
+    rollback.firewallReloaded();
+    if (ORVAFwRuleHup() < 0) {
+      return failAfterApplying(response, __LINE__, orva_errors::kFirewallHup, rollback);
+    }
   }
 
+  rollback.keepSettings(current);
   confManager.JsonSet(settings, names::kSettingsKey);
   if (!confManager.JsonConfDump()) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfDump);
-    return;
+    return failAfterApplying(response, __LINE__, orva_errors::kConfDump, rollback);
   }
   if (OLIBCExec(names::kConfDumpTool, "--dump", names::kJsonConf, names::kPlistConf, nullptr) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kConfToXml);
-    return;
+    return failAfterApplying(response, __LINE__, orva_errors::kConfToXml, rollback);
   }
+  rollback.propertyListWritten();
+  names::clearRestartFailure();
   if (OLIBCExec(names::kStartStopScript, "restart", nullptr, nullptr, nullptr) < 0) {
-    answerLoggedError(response, __LINE__, orva_errors::kServerRestart);
-    return;
+    return failAfterApplying(response, __LINE__, orva_errors::kServerRestart, rollback,
+                             names::restartFailure());
   }
 
   if (!confManager.JsonConfParse()) {

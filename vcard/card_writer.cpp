@@ -174,7 +174,7 @@ std::string writeCard(const Json::Value& record) {
   appendField(out, record, "bday", "BDAY", textOf(record, "bday"), TextSeparators::kNone,
               other.repeats[kBdayField]);
   appendEntries(out, record);
-  appendField(out, record, "note", "NOTE", note, TextSeparators::kNone, other.repeats[kNoteField],
+  appendField(out, record, "note", "NOTE", note, TextSeparators::kNote, other.repeats[kNoteField],
               true);
   out += "END:VCARD\r\n";
   return out;

@@ -101,6 +101,64 @@ bool isPlainCharsetName(std::string_view charset) {
   return true;
 }
 
+// The length of the well-formed UTF-8 sequence of two to four bytes at p,
+// 0 when none starts there.
+std::size_t multiByteLength(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = *p;
+  std::size_t length;
+  std::uint32_t point;
+  std::uint32_t least;
+  if ((c & 0xE0) == 0xC0) {
+    length = 2, point = c & 0x1F, least = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3, point = c & 0x0F, least = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4, point = c & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (static_cast<std::size_t>(end - p) < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (p[i] & 0x3F);
+  }
+  if (point < least || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return 0;
+  return length;
+}
+
+bool hasMultiByteSequence(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  for (; p < end; ++p) {
+    if (*p >= 0x80 && multiByteLength(p, end) > 0) return true;
+  }
+  return false;
+}
+
+// UTF-8 text with a few bad bytes: the good characters as they are, each
+// bad byte as U+FFFD.
+std::string withBadBytesReplaced(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  while (p < end) {
+    if (*p < 0x80) {
+      out.push_back(static_cast<char>(*p++));
+      continue;
+    }
+    const std::size_t length = multiByteLength(p, end);
+    if (length == 0) {
+      out.append("\xEF\xBF\xBD");
+      ++p;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), length);
+      p += length;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -188,7 +246,10 @@ std::string_view Utf8Decoder::textAsUtf8(std::string_view bytes, std::string_vie
     if (charsetToUtf8(charset, bytes, buffer) && isValidUtf8(buffer)) return buffer;
   }
   if (isValidUtf8(bytes)) return bytes;
-  buffer = windows1252ToUtf8(bytes);
+  // One stray byte in UTF-8 text must not turn every other character into
+  // Windows-1252 mojibake; only text without a single UTF-8 sequence is
+  // taken for Windows-1252.
+  buffer = hasMultiByteSequence(bytes) ? withBadBytesReplaced(bytes) : windows1252ToUtf8(bytes);
   return buffer;
 }
 

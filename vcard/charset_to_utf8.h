@@ -36,8 +36,10 @@ class Utf8Decoder {
 
   // bytes as UTF-8: read in charset when it is given and they are valid in
   // it (a Latin-1 label is read as Windows-1252, as web browsers do);
-  // otherwise as they stand when they are valid UTF-8, else as
-  // Windows-1252. The result is either bytes itself or a view of buffer.
+  // otherwise as they stand when they are valid UTF-8; else, when they hold
+  // at least one well-formed multi-byte UTF-8 sequence, as UTF-8 with each
+  // byte that belongs to none as U+FFFD; else as Windows-1252. The result is
+  // either bytes itself or a view of buffer.
   std::string_view textAsUtf8(std::string_view bytes, std::string_view charset,
                               std::string& buffer);
 

@@ -8,10 +8,16 @@ bool startsEscape(char next) {
   return next == '\\' || next == ',' || next == ';' || next == 'n' || next == 'N';
 }
 
+bool startsTextEscape(char next, bool lineBreaks) {
+  return next == '\\' || next == ',' || next == ';' ||
+         (lineBreaks && (next == 'n' || next == 'N'));
+}
+
 }  // namespace
 
 void appendEscaped(std::string& out, std::string_view text, TextSeparators separators) {
-  const bool semicolonIsText = separators == TextSeparators::kNone;
+  const bool semicolonIsText = separators != TextSeparators::kComponents;
+  const bool lineBreakEscapes = separators != TextSeparators::kNote;
   std::size_t run = 0;
   const std::size_t size = text.size();
   for (std::size_t i = 0; i < size; ++i) {
@@ -19,7 +25,7 @@ void appendEscaped(std::string& out, std::string_view text, TextSeparators separ
     const char* insert = nullptr;
     std::size_t skip = 1;
     if (c == '\\') {
-      if (i + 1 < size && startsEscape(text[i + 1])) {
+      if (i + 1 < size && startsTextEscape(text[i + 1], lineBreakEscapes)) {
         ++i;  // a whole escape: kept as it stands
         continue;
       }

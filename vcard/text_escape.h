@@ -17,12 +17,15 @@ namespace orva_vcard {
 enum class TextSeparators {
   kNone,        // FN, NOTE, TITLE, BDAY, one N component: ',' and ';' are text
   kComponents,  // ORG: ';' separates the units, ',' is text
+  kNote,        // NOTE as records carry it: line breaks are LF, so "\n" and
+                // "\N" are a backslash and a letter, not escapes
 };
 
 // Appends a value in its escaped form. A backslash that already starts an
 // escape is kept with what follows; any other backslash is doubled; a ',' or
 // ';' that is text and not escaped gets a backslash; each line break (CR LF,
-// lone CR or LF) becomes "\n". Idempotent: an escaped value passes unchanged.
+// lone CR or LF) becomes "\n". Idempotent (kNote aside: there a value holds
+// line breaks as LF, and a note read from a card writes back unchanged).
 void appendEscaped(std::string& out, std::string_view text,
                    TextSeparators separators = TextSeparators::kNone);
 std::string escaped(std::string_view text, TextSeparators separators = TextSeparators::kNone);

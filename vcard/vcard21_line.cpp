@@ -3,13 +3,14 @@
 #include "vcard/charset_to_utf8.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
+#include "vcard/text_escape.h"
 #include "vcard/vcard21_text.h"
 
 namespace orva_vcard {
 
 namespace {
 
-enum class Encoding { kNone, kQuotedPrintable, kBase64, kPlain };
+enum class Encoding { kNone, kQuotedPrintable, kBase64, kPlain, kUnknown };
 
 // Where the head (name and parameters) ends: the first ':' outside a quoted
 // parameter value, or the first ':' at all when the quotes never close.
@@ -45,7 +46,7 @@ Encoding encodingNamed(std::string_view word) {
   if (nameIs(word, "QUOTED-PRINTABLE")) return Encoding::kQuotedPrintable;
   if (nameIs(word, "BASE64") || nameIs(word, "B")) return Encoding::kBase64;
   if (nameIs(word, "7BIT") || nameIs(word, "8BIT")) return Encoding::kPlain;
-  return Encoding::kNone;
+  return Encoding::kUnknown;
 }
 
 // The encoding that one parameter names; kNone when it names none. "B" alone
@@ -53,7 +54,9 @@ Encoding encodingNamed(std::string_view word) {
 Encoding parameterEncoding(std::string_view parameter) {
   const std::size_t equals = parameter.find('=');
   if (equals == std::string_view::npos) {
-    return nameIs(parameter, "B") ? Encoding::kNone : encodingNamed(parameter);
+    // Alone, only the 2.1 words name an encoding; any other is a type.
+    const Encoding named = nameIs(parameter, "B") ? Encoding::kNone : encodingNamed(parameter);
+    return named == Encoding::kUnknown ? Encoding::kNone : named;
   }
   if (!nameIs(parameter.substr(0, equals), "ENCODING")) return Encoding::kNone;
   return encodingNamed(unquoted(parameter.substr(equals + 1)));
@@ -62,6 +65,8 @@ Encoding parameterEncoding(std::string_view parameter) {
 struct Head {
   Encoding encoding = Encoding::kNone;
   std::string_view charset;
+  // An ENCODING that names no coding the server or this reader knows.
+  bool unknownEncoding = false;
 };
 
 // Appends the name and the parameters in 3.0 form; returns what they say of
@@ -74,6 +79,10 @@ Head appendHead(std::string_view head, std::string& out) {
     ++pos;
     const std::string_view parameter = nextParameter(head, pos);
     const Encoding encoding = parameterEncoding(parameter);
+    if (encoding == Encoding::kUnknown) {
+      result.unknownEncoding = true;
+      continue;
+    }
     if (encoding != Encoding::kNone) {
       // The first encoding named holds; a second one is dropped.
       if (result.encoding == Encoding::kNone) {
@@ -100,14 +109,34 @@ Head appendHead(std::string_view head, std::string& out) {
 
 bool isBlankOrBreak(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void appendBase64(std::string_view value, Utf8Decoder& decoder, std::string& out) {
-  std::string joined;
-  joined.reserve(value.size());
+bool isBase64Letter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+// The value without its blanks and line breaks, with the '=' padding that
+// 2.1 exporters often leave out put back. False when it does not decode:
+// a character outside the alphabet, data after the padding, or a length that
+// no padding completes.
+bool appendBase64(std::string_view value, std::string& out) {
+  std::size_t letters = 0;
+  std::size_t padding = 0;
   for (const char c : value) {
-    if (!isBlankOrBreak(c)) joined.push_back(c);
+    if (isBlankOrBreak(c)) continue;
+    if (c == '=') {
+      ++padding;
+    } else if (!isBase64Letter(c) || padding > 0) {
+      return false;
+    } else {
+      ++letters;
+    }
+    out.push_back(c);
   }
-  std::string buffer;
-  out.append(decoder.textAsUtf8(joined, std::string_view(), buffer));
+  const std::size_t rest = letters % 4;
+  const std::size_t needed = rest == 0 ? 0 : 4 - rest;
+  if (rest == 1 || padding > needed) return false;
+  out.append(needed - padding, '=');
+  return true;
 }
 
 // The 2.1 properties whose values are text to escape, and their shape.
@@ -123,12 +152,32 @@ bool isEscapedText(std::string_view name, TextShape& shape) {
   return false;
 }
 
-void appendValue(std::string_view line, std::string_view value, const Head& head, bool version21,
-                 Utf8Decoder& decoder, std::string& out) {
-  if (head.encoding == Encoding::kBase64) {
-    appendBase64(value, decoder, out);
-    return;
+// A 3.0 value that the CardDAV server would misread or refuse (an
+// unescaped ',' in FN, NOTE, TITLE, an N component or an ORG unit) escaped
+// with the writer's rule; false for other properties.
+bool appendEscaped30Text(std::string_view name, std::string_view text, std::string& out) {
+  if (nameIs(name, "FN") || nameIs(name, "NOTE") || nameIs(name, "TITLE")) {
+    appendEscaped(out, text, TextSeparators::kNone);
+    return true;
   }
+  if (nameIs(name, "ORG")) {
+    appendEscaped(out, text, TextSeparators::kComponents);
+    return true;
+  }
+  if (!nameIs(name, "N")) return false;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = componentEnd(text, start);
+    appendEscaped(out, text.substr(start, end - start), TextSeparators::kNone);
+    if (end >= text.size()) break;
+    out.push_back(';');
+    start = end + 1;
+  }
+  return true;
+}
+
+bool appendValue(std::string_view line, std::string_view value, const Head& head, bool version21,
+                 Utf8Decoder& decoder, std::string& out) {
+  if (head.encoding == Encoding::kBase64) return appendBase64(value, out);
   std::string decoded;
   const bool isDecoded = head.encoding == Encoding::kQuotedPrintable;
   if (isDecoded) {
@@ -141,30 +190,42 @@ void appendValue(std::string_view line, std::string_view value, const Head& head
   // version its card claims.
   const bool is21Text = version21 || isDecoded || !head.charset.empty();
   TextShape shape;
-  if (is21Text && isEscapedText(propertyName(line), shape)) {
+  const std::string_view name = propertyName(line);
+  if (is21Text && isEscapedText(name, shape)) {
     appendEscaped21Text(text, shape, out);
+  } else if (appendEscaped30Text(name, text, out)) {
   } else if (isDecoded || !head.charset.empty()) {
     appendWithEscapedLineBreaks(text, out);
   } else {
     out.append(text);
   }
+  return true;
 }
 
 }  // namespace
 
-void appendLineAs30(std::string_view line, bool version21, Utf8Decoder& decoder, std::string& out) {
+std::string_view appendLineAs30(std::string_view line, bool version21, Utf8Decoder& decoder,
+                                std::string& out) {
   std::string buffer;
   const std::size_t colon = valueColon(line);
-  if (colon == std::string_view::npos) {
-    out.append(decoder.textAsUtf8(line, std::string_view(), buffer));
-    return;
-  }
+  if (colon == std::string_view::npos) return "has no ':'";
   // Names and parameters in another character set can only be guessed at.
   std::string_view head = line.substr(0, colon);
   head = decoder.textAsUtf8(head, std::string_view(), buffer);
+  const std::size_t start = out.size();
   const Head said = appendHead(head, out);
-  out.push_back(':');
-  appendValue(head, line.substr(colon + 1), said, version21, decoder, out);
+  const char* fault = nullptr;
+  if (said.unknownEncoding) {
+    fault = "names an unknown ENCODING";
+  } else {
+    out.push_back(':');
+    if (!appendValue(head, line.substr(colon + 1), said, version21, decoder, out)) {
+      fault = "holds base64 that does not decode";
+    }
+  }
+  if (fault == nullptr) return std::string_view();
+  out.resize(start);
+  return fault;
 }
 
 bool namesQuotedPrintable(std::string_view line) {

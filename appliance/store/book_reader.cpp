@@ -108,15 +108,11 @@ struct BookRead {
 
 }  // namespace
 
-int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return 0;
-  struct CloseDir {
-    int fd;
-    ~CloseDir() { ::close(fd); }
-  } closeDir{dirFd};
-  const std::vector<std::string> names = cardNames(dirFd);
+namespace {
 
+// Reads the named cards of the open book folder and appends those read.
+int readNamed(int dirFd, const std::vector<std::string>& names, Json::Value& ids,
+              Json::Value& texts) {
   // Opening and reading many small files is the work here, and it spreads
   // over every core; a small book is read on the calling thread alone.
   BookRead book(dirFd, names);
@@ -144,6 +140,39 @@ int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
     ++count;
   }
   return count;
+}
+
+struct OpenDir {
+  int fd;
+  explicit OpenDir(const std::string& dir)
+      : fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~OpenDir() {
+    if (fd >= 0) ::close(fd);
+  }
+  OpenDir(const OpenDir&) = delete;
+  OpenDir& operator=(const OpenDir&) = delete;
+};
+
+}  // namespace
+
+int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
+  const OpenDir book(dir);
+  if (book.fd < 0) return 0;
+  return readNamed(book.fd, cardNames(book.fd), ids, texts);
+}
+
+int readBookWindow(const std::string& dir, std::size_t offset, std::size_t limit, Json::Value& ids,
+                   Json::Value& texts) {
+  const OpenDir book(dir);
+  if (book.fd < 0) return 0;
+  std::vector<std::string> names = cardNames(book.fd);
+  const int total = static_cast<int>(names.size());
+  const std::size_t first = std::min(offset, names.size());
+  const std::size_t last = first + std::min(limit, names.size() - first);
+  names.erase(names.begin() + static_cast<std::ptrdiff_t>(last), names.end());
+  names.erase(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(first));
+  readNamed(book.fd, names, ids, texts);
+  return total;
 }
 
 }  // namespace orva_store

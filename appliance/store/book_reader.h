@@ -3,6 +3,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <string>
 
 namespace orva_store {
@@ -12,5 +13,11 @@ namespace orva_store {
 // ignores (leading '.', trailing '~') and anything but regular files are
 // skipped. Returns the number appended; the caller holds the store lock.
 int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts);
+
+// The same for the cards at positions offset to offset + limit - 1 of that
+// order only; the others are not opened. Returns the number of cards in the
+// whole book.
+int readBookWindow(const std::string& dir, std::size_t offset, std::size_t limit, Json::Value& ids,
+                   Json::Value& texts);
 
 }  // namespace orva_store

@@ -39,9 +39,49 @@ std::string readName(const std::string& line, size_t& pos) {
 
 struct Property {
   std::string name;
+  bool grouped = false;
   std::string value;
   bool quotedPrintable = false;
+  // ENCODING=b, or BASE64 alone: the server decodes the value.
+  bool base64 = false;
+  // An ENCODING the server cannot write back (anything but b).
+  bool unknownEncoding = false;
 };
+
+// The server decodes the value of ENCODING=b leniently but writes it back
+// only when it decoded; the strict form is what every decoder takes:
+// letters, digits, '+' and '/' in groups of four, '=' padding at the end only.
+bool isStrictBase64(const std::string& value) {
+  if (value.size() % 4 != 0) return false;
+  size_t padding = 0;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '+' || c == '/';
+    if (!alphabet || padding > 0) return false;
+  }
+  return padding <= 2;
+}
+
+// Where the first ',' that no backslash escapes stands, or value.size().
+size_t unescapedCommaAt(const std::string& value) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\') {
+      ++i;
+    } else if (value[i] == ',') {
+      return i;
+    }
+  }
+  return value.size();
+}
+
+// Whether an unescaped ',' stands in the value: the server reads it as a
+// list inside an ORG unit and then fails to write the card back.
+bool hasUnescapedComma(const std::string& value) { return unescapedCommaAt(value) < value.size(); }
 
 // Reads one parameter value at pos; false when it is malformed. Control
 // characters never reach here: the whole text is refused for them first.
@@ -68,6 +108,7 @@ std::string parseProperty(const std::string& line, Property& property) {
   property.name = readName(line, pos);
   if (pos < line.size() && line[pos] == '.' && !property.name.empty()) {
     ++pos;
+    property.grouped = true;
     property.name = readName(line, pos);
   }
   if (property.name.empty()) return "is not a property line";
@@ -75,13 +116,22 @@ std::string parseProperty(const std::string& line, Property& property) {
     ++pos;
     const std::string paramName = readName(line, pos);
     if (paramName.empty()) return "has a malformed parameter";
+    // A bare parameter names an encoding the way 2.1 writes it.
+    if (equalsNoCase(paramName, "BASE64")) property.base64 = true;
+    if (equalsNoCase(paramName, "QUOTED-PRINTABLE")) property.quotedPrintable = true;
     if (pos < line.size() && line[pos] == '=') {
       do {
         ++pos;
         std::string value;
         if (!readParamValue(line, pos, value)) return "has a malformed parameter value";
-        if (equalsNoCase(paramName, "ENCODING") && equalsNoCase(value, "QUOTED-PRINTABLE")) {
-          property.quotedPrintable = true;
+        if (equalsNoCase(paramName, "ENCODING")) {
+          if (equalsNoCase(value, "QUOTED-PRINTABLE")) {
+            property.quotedPrintable = true;
+          } else if (equalsNoCase(value, "B")) {
+            property.base64 = true;
+          } else {
+            property.unknownEncoding = true;
+          }
         }
       } while (pos < line.size() && line[pos] == ',');
     }
@@ -126,10 +176,10 @@ std::string cardTextRefusal(const std::string& text) {
   // Unfold: a line beginning with space or tab continues the one before.
   // Checks run on the unfolded lines, as the server will read them.
   bool hasUid = false;
-  // The CardDAV server refuses a card without FN or with a second N, FN, UID
-  // or VERSION; names are counted whatever their group or letter case.
-  static const char* const kSingleNames[] = {"N", "FN", "UID", "VERSION"};
-  int singleCounts[4] = {0, 0, 0, 0};
+  // The CardDAV server refuses a card without FN or with a second N, FN, UID,
+  // VERSION or PRODID; names are counted whatever their group or letter case.
+  static const char* const kSingleNames[] = {"N", "FN", "UID", "VERSION", "PRODID"};
+  int singleCounts[5] = {0, 0, 0, 0, 0};
   for (size_t i = 1; i + 1 < lines.size();) {
     const std::string where = "line " + std::to_string(i + 1) + " ";
     if (lines[i].empty()) return where + "is empty";
@@ -151,8 +201,28 @@ std::string cardTextRefusal(const std::string& text) {
       return where + "is a BEGIN or END line inside the card";
     }
     if (property.quotedPrintable) return where + "uses ENCODING=QUOTED-PRINTABLE";
-    if (equalsNoCase(property.name, "UID") && !isBlank(property.value)) hasUid = true;
-    for (int n = 0; n < 4; ++n) {
+    if (property.unknownEncoding) return where + "names an ENCODING other than b";
+    if (property.base64 && !isStrictBase64(property.value)) {
+      return where + "holds base64 that does not decode";
+    }
+    // The server reads these three as calendar properties, which take no group.
+    if (property.grouped &&
+        (equalsNoCase(property.name, "UID") || equalsNoCase(property.name, "PRODID") ||
+         equalsNoCase(property.name, "CATEGORIES"))) {
+      return where + "has a group on UID, PRODID or CATEGORIES";
+    }
+    // The server takes PROFILE for the card's own profile and fails the card.
+    if (equalsNoCase(property.name, "PROFILE")) return where + "is a PROFILE line";
+    if (equalsNoCase(property.name, "ORG") && hasUnescapedComma(property.value)) {
+      return where + "has an unescaped ',' in ORG";
+    }
+    if (equalsNoCase(property.name, "UID")) {
+      // The server reads UID as a list and keeps its first text, and gives
+      // an encoded one as bytes: ",x" has no UID for it.
+      if (property.base64) return where + "is an encoded UID";
+      if (!isBlank(property.value.substr(0, unescapedCommaAt(property.value)))) hasUid = true;
+    }
+    for (int n = 0; n < 5; ++n) {
       if (!equalsNoCase(property.name, kSingleNames[n])) continue;
       if (++singleCounts[n] > 1) return where + "is a second " + kSingleNames[n] + " line";
     }

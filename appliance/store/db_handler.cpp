@@ -8,6 +8,7 @@
 
 #include "appliance/store/book_reader.h"
 #include "appliance/store/card_check.h"
+#include "appliance/store/card_version.h"
 #include "appliance/store/store_files.h"
 #include "appliance/store/store_layout.h"
 #include "appliance/store/store_lock.h"
@@ -22,6 +23,14 @@ struct DBHandler::Impl {
   orva_store::FolderSync sync;
   // Folders this handle already cleared of stale temporaries.
   std::set<std::string> cleared;
+  // Why the last card write was refused (LastCardFault).
+  using Fault = DBHandler::CardFault;
+  Fault lastFault = Fault::kNone;
+
+  Outcome refusedFor(Fault fault) {
+    lastFault = fault;
+    return Outcome::kRefused;
+  }
 
   // With the lock held: the card's file path, "" when the GUID is unknown
   // or the resource name is not one the store accepts.
@@ -36,32 +45,85 @@ struct DBHandler::Impl {
     return orva_store::bookDir(owner) + "/" + resourceName;
   }
 
-  // AddCard (the name must be free) and UpdateCard (the card must exist).
-  bool storeCard(const char* operation, bool mustExist, const std::string& guid,
-                 const std::string& resourceName, const std::string& text) {
+  // With the lock held: whether the card at path still has the expected
+  // version (always, when none is expected). current gets the version found,
+  // "" when the card does not exist.
+  static bool hasVersion(const std::string& path, const std::string* expected,
+                         std::string& current) {
+    if (expected == nullptr) return true;
+    std::string text;
+    current = orva_store::isRegularFile(path) && orva_store::readWholeFile(path, text)
+                  ? orva_store::cardVersion(text)
+                  : "";
+    return !current.empty() && current == *expected;
+  }
+
+  // AddCard (the name must be free) and UpdateCard (the card must exist),
+  // the latter only while the card has the expected version when one is given.
+  Outcome storeCard(const char* operation, bool mustExist, const std::string& guid,
+                    const std::string& resourceName, const std::string& text,
+                    const std::string* expected = nullptr, std::string* current = nullptr) {
     // The text check reads only the text: done before the lock, so that
     // other writers (and a running CardDAV server) wait less.
     const std::string refusal = orva_store::cardTextRefusal(text);
     StoreLock lock(StoreLock::kExclusive);
-    if (!lock.held()) return false;
+    if (!lock.held()) return refusedFor(Fault::kNotWritten);
     std::string user;
     const std::string path = cardPath(guid, resourceName, &user);
-    if (path.empty()) return false;
+    if (path.empty()) return refusedFor(Fault::kNameRefused);
+    std::string found;
+    if (!hasVersion(path, expected, found)) {
+      if (current != nullptr) *current = found;
+      return Outcome::kChanged;
+    }
     if (!refusal.empty()) {
       orva_store::logRefusal(operation, user, resourceName, refusal);
-      return false;
+      return refusedFor(Fault::kTextRefused);
     }
-    if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) return false;
+    if (mustExist ? !orva_store::isRegularFile(path) : orva_store::entryExists(path)) {
+      return refusedFor(Fault::kNameRefused);
+    }
     const std::string book = orva_store::bookDir(user);
     // A CardDAV client may have deleted the whole book; a new card brings it back.
     if (!mustExist && !orva_store::entryExists(book + "/" + orva_store::kPropsFileName) &&
         !orva_store::setupUser(user, sync)) {
-      return false;
+      return refusedFor(Fault::kNotWritten);
     }
     orva_store::clearStaleTemps(book, cleared);
-    return orva_store::writeFileAtomic(book, resourceName, text, sync);
+    if (!orva_store::writeFileAtomic(book, resourceName, text, sync)) {
+      return refusedFor(Fault::kNotWritten);
+    }
+    lastFault = Fault::kNone;
+    return Outcome::kDone;
+  }
+
+  // DelCard, only while the card has the expected version when one is given.
+  Outcome deleteCard(const std::string& guid, const std::string& resourceName,
+                     const std::string* expected = nullptr, std::string* current = nullptr) {
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return Outcome::kRefused;
+    std::string user;
+    const std::string path = cardPath(guid, resourceName, &user);
+    if (path.empty()) return Outcome::kRefused;
+    std::string found;
+    if (!hasVersion(path, expected, found)) {
+      if (current != nullptr) *current = found;
+      return Outcome::kChanged;
+    }
+    if (!orva_store::isRegularFile(path) || !orva_store::removeFile(path, sync)) {
+      return Outcome::kRefused;
+    }
+    // No copy of a deleted card stays behind in the export folder.
+    const std::string dir = orva_store::exportDir(user);
+    const std::string copy = dir + "/" + resourceName + ".vcf";
+    if (orva_store::hasNoLinks(dir) && orva_store::entryExists(copy)) {
+      orva_store::removeFile(copy, sync);
+    }
+    return Outcome::kDone;
   }
 };
+
+using Outcome = DBHandler::Outcome;
 
 DBHandler::DBHandler() : impl_(new Impl) {}
 
@@ -109,39 +171,46 @@ int DBHandler::GetCards(Json::Value& ids, Json::Value& texts, std::string guid) 
   }
 }
 
+int DBHandler::GetCardWindow(Json::Value& ids, Json::Value& texts, std::string guid, int offset,
+                             int limit) {
+  try {
+    const auto appendable = [](const Json::Value& v) { return v.isNull() || v.isArray(); };
+    if (!appendable(ids) || !appendable(texts) || offset < 0) return 0;
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return 0;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return 0;
+    const std::size_t window =
+        limit < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(limit);
+    return orva_store::readBookWindow(orva_store::bookDir(user), static_cast<std::size_t>(offset),
+                                      window, ids, texts);
+  } catch (...) {
+    return 0;
+  }
+}
+
 bool DBHandler::AddCard(std::string guid, std::string resourceName, std::string vcardText) {
   try {
-    return impl_->storeCard("AddCard", false, guid, resourceName, vcardText);
+    return impl_->storeCard("AddCard", false, guid, resourceName, vcardText) == Outcome::kDone;
   } catch (...) {
+    // Out of memory or the like: nothing about the card itself.
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
 
 bool DBHandler::UpdateCard(std::string guid, std::string resourceName, std::string vcardText) {
   try {
-    return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText);
+    return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText) == Outcome::kDone;
   } catch (...) {
+    impl_->lastFault = CardFault::kNotWritten;
     return false;
   }
 }
 
 bool DBHandler::DelCard(std::string guid, std::string resourceName) {
   try {
-    StoreLock lock(StoreLock::kExclusive);
-    if (!lock.held()) return false;
-    std::string user;
-    const std::string path = impl_->cardPath(guid, resourceName, &user);
-    if (path.empty() || !orva_store::isRegularFile(path) ||
-        !orva_store::removeFile(path, impl_->sync)) {
-      return false;
-    }
-    // No copy of a deleted card stays behind in the export folder.
-    const std::string dir = orva_store::exportDir(user);
-    const std::string copy = dir + "/" + resourceName + ".vcf";
-    if (orva_store::hasNoLinks(dir) && orva_store::entryExists(copy)) {
-      orva_store::removeFile(copy, impl_->sync);
-    }
-    return true;
+    return impl_->deleteCard(guid, resourceName) == Outcome::kDone;
   } catch (...) {
     return false;
   }
@@ -164,3 +233,56 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     return false;
   }
 }
+
+std::string DBHandler::VersionOf(const std::string& vcardText) {
+  return VersionOf(vcardText.data(), vcardText.size());
+}
+
+std::string DBHandler::VersionOf(const char* vcardText, std::size_t size) {
+  try {
+    return orva_store::cardVersion(std::string_view(vcardText, size));
+  } catch (...) {
+    return "";
+  }
+}
+
+bool DBHandler::GetCard(std::string guid, std::string resourceName, std::string& vcardText,
+                        std::string& version) {
+  try {
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return false;
+    const std::string path = impl_->cardPath(guid, resourceName);
+    std::string text;
+    if (path.empty() || !orva_store::isRegularFile(path) ||
+        !orva_store::readWholeFile(path, text)) {
+      return false;
+    }
+    version = orva_store::cardVersion(text);
+    vcardText = std::move(text);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+Outcome DBHandler::UpdateCardIfVersion(std::string guid, std::string resourceName,
+                                       std::string vcardText, std::string expectedVersion,
+                                       std::string& version) {
+  try {
+    return impl_->storeCard("UpdateCard", true, guid, resourceName, vcardText, &expectedVersion,
+                            &version);
+  } catch (...) {
+    return Outcome::kRefused;
+  }
+}
+
+Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
+                                    std::string expectedVersion, std::string& version) {
+  try {
+    return impl_->deleteCard(guid, resourceName, &expectedVersion, &version);
+  } catch (...) {
+    return Outcome::kRefused;
+  }
+}
+
+DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }

@@ -74,8 +74,21 @@ TEST_F(ListCards, AnswersEveryRecordInStoreOrderWithItsId) {
   const Json::Value& data = response.Data();
   EXPECT_EQ(data.getMemberNames(), Json::Value::Members{"cards"});
   ASSERT_EQ(data["cards"].size(), 3u);
-  EXPECT_EQ(data["cards"][0], parseJson(R"({"id":"a-roe",
-      "name":{"family_name":"Roe","given_name":"Jane","additional_name":""},
+  // Each record carries the version of its stored bytes.
+  Json::Value ids(Json::arrayValue);
+  Json::Value texts(Json::arrayValue);
+  DBHandler db;
+  ASSERT_EQ(db.GetCards(ids, texts, db.GetGUID("alice")), 3);
+  for (Json::ArrayIndex i = 0; i < 3; ++i) {
+    EXPECT_EQ(data["cards"][i]["etag"], DBHandler::VersionOf(texts[i].asString()));
+    EXPECT_EQ(data["cards"][i]["etag"].asString().size(), 32u);
+  }
+  EXPECT_NE(data["cards"][0]["etag"], data["cards"][1]["etag"]);
+  Json::Value first = data["cards"][0];
+  first.removeMember("etag");
+  EXPECT_EQ(first, parseJson(R"({"id":"a-roe",
+      "name":{"family_name":"Roe","given_name":"Jane","additional_name":"",
+              "formatted_name":"a-roe"},
       "company":{"org":"","title":""}, "note":"",
       "tel":[{"key":"TEL","cust_name":"TEL","type":["HOME"],"data":"111"},
              {"key":"TEL","cust_name":"TEL","type":["WORK"],"data":"222"},

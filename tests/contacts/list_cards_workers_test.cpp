@@ -112,6 +112,7 @@ class ListCardsOnWorkers : public ::testing::Test {
       Json::Value record;
       reader.ParseCardText(&text[0], record);
       record["id"] = ids[i];
+      record["etag"] = DBHandler::VersionOf(texts[i].asString());
       if (key.empty() || reader.isMatch(record, key)) cards.append(record);
     }
     Json::Value reply(Json::objectValue);

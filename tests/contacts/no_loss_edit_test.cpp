@@ -117,6 +117,8 @@ TEST_F(NoLossEditTest, ListedAndSentBackUnchangedEveryCardKeepsItsProperties) {
   }
   const std::map<std::string, std::string> first = storedCards("alice");
   ASSERT_EQ(first.size(), originals_.size());
+  // Nothing was edited, so every card keeps its bytes, whoever wrote it.
+  for (const auto& [name, text] : first) EXPECT_EQ(text, originals_[name]) << name;
   for (const auto& [name, text] : first) {
     EXPECT_EQ(card_properties::missingFrom(card_properties::of(originals_[name]),
                                            card_properties::of(text)),

@@ -43,6 +43,7 @@ Json::Value request(const Json::Value& ssl, const Json::Value& redirect, const J
 
 // Everything a "set" may change, to compare before and after.
 struct Trace {
+  std::string root;
   std::string conf, services, plist, firewallLog, serverLog, rules;
   bool operator==(const Trace& o) const {
     return conf == o.conf && services == o.services && plist == o.plist &&
@@ -65,7 +66,8 @@ class CommonSettingTest : public ::testing::Test {
     return callHandler(&ContactAndCalendarHandler::getCommonSetting, Json::Value());
   }
   Trace trace() const {
-    return {readFile(at(kConf)),
+    return {root.path(),
+            readFile(at(kConf)),
             readFile(at(kServices)),
             readFile(at(kPlist)),
             readFile(at("/var/log/firewall.log")),
@@ -320,85 +322,115 @@ TEST_F(CommonSettingTest, AServicesFileThatCannotBeWrittenAnswers1004) {
   EXPECT_FALSE(exists(at(kPlist)));
 }
 
-TEST_F(CommonSettingTest, AFailedWriteOfTheHttpsSectionLeavesTheHttpSectionWritten) {
+TEST_F(CommonSettingTest, AFailedWriteOfTheHttpsSectionPutsTheHttpSectionBack) {
   // A file-size limit just above what the first write needs: the HTTP section
   // is written, the HTTPS one (one more digit) no longer fits.
-  const std::string before = readFile(at(kServices));
-  const Trace traceBefore = trace();
+  const Trace before = trace();
   struct rlimit old {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit limit = old;
-  limit.rlim_cur = before.size() + 1;
+  limit.rlim_cur = before.services.size() + 1;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
   const ORVA::APIResponse response = set(18008, 18443);
   ::setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
 
   expectError(response, 1004, "Update port file failed");
-  const std::string after = readFile(at(kServices));
-  EXPECT_NE(section(after, "tessaro").find("dst.ports=\"18008/tcp\""), std::string::npos);
-  EXPECT_EQ(section(after, "tessaro_ssl"), section(before, "tessaro_ssl"));
-  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
-  EXPECT_EQ(readFile(at(kConf)), traceBefore.conf);
+  EXPECT_TRUE(trace() == before);
   EXPECT_FALSE(exists(at(kPlist)));
 }
 
-TEST_F(CommonSettingTest, AServiceDefinitionThatCannotBeParsedAnswers1005) {
+TEST_F(CommonSettingTest, AServiceDefinitionThatCannotBeParsedAnswers1005AndChangesNothing) {
   ASSERT_TRUE(writeFile(at(std::string(kServicesDir) + "/Broken.sc"),
                         "[broken]\nthis line is neither a section nor a key\n"));
   const Trace before = trace();
   expectError(set(9008, 9443), 1005, "Fail to hup firewall rules");
-  const std::string services = readFile(at(kServices));
-  EXPECT_NE(services.find("dst.ports=\"9008/tcp\""), std::string::npos);
-  EXPECT_NE(services.find("dst.ports=\"9443/tcp\""), std::string::npos);
-  EXPECT_FALSE(exists(at("/var/log/firewall.log")));
+  EXPECT_TRUE(trace() == before);
   EXPECT_FALSE(exists(at("/var/lib/firewall/rules")));
-  EXPECT_EQ(readFile(at(kConf)), before.conf);
   EXPECT_FALSE(exists(at(kPlist)));
-  EXPECT_FALSE(exists(at("/var/log/server.log")));
 }
 
-TEST_F(CommonSettingTest, AConfigurationThatCannotBeReplacedAnswers1001) {
+// What a failed "set" that had reloaded the firewall leaves: everything as
+// before, the firewall reloaded once more with the old ports.
+void expectPutBack(const Trace& before, const Trace& after) {
+  EXPECT_EQ(after.services, before.services);
+  EXPECT_EQ(orva_test::parseJson(after.conf), orva_test::parseJson(before.conf)) << after.conf;
+  const std::vector<std::string> reloads =
+      orva_test::readLines(before.root + "/var/log/firewall.log");
+  ASSERT_FALSE(reloads.empty());
+  EXPECT_NE(reloads.back().find("8008/tcp"), std::string::npos) << reloads.back();
+  EXPECT_EQ(reloads.back().find("9008/tcp"), std::string::npos) << reloads.back();
+  EXPECT_EQ(after.rules.find("9008"), std::string::npos) << after.rules;
+  EXPECT_NE(after.rules.find("allow tcp 8008 # Tessaro.sc [tessaro]"), std::string::npos)
+      << after.rules;
+}
+
+TEST_F(CommonSettingTest, AConfigurationThatCannotBeReplacedAnswers1001AndChangesNothing) {
   // The configuration is readable through a link, but the manager does not
   // replace a link by a file.
   const std::string real = at("/var/packages/Tessaro/target/etc/real.conf");
   ASSERT_EQ(::rename(at(kConf).c_str(), real.c_str()), 0);
   ASSERT_EQ(::symlink(real.c_str(), at(kConf).c_str()), 0);
-  const std::string confBefore = readFile(real);
+  const Trace before = trace();
   expectError(set(9008, 9443), 1001, "Json conf dump error");
-  EXPECT_EQ(readFile(real), confBefore);
-  EXPECT_NE(readFile(at(kServices)).find("dst.ports=\"9008/tcp\""), std::string::npos);
-  EXPECT_NE(readFile(at("/var/log/firewall.log")).find("9008/tcp"), std::string::npos);
+  expectPutBack(before, trace());
   EXPECT_FALSE(exists(at(kPlist)));
   EXPECT_FALSE(exists(at("/var/log/server.log")));
 }
 
-TEST_F(CommonSettingTest, AFailingConversionToolAnswers1006) {
+TEST_F(CommonSettingTest, AFailingConversionToolAnswers1006AndChangesNothing) {
+  const Trace before = trace();
   replaceProgram(kTool, "exit 1");
   expectError(set(9008, 9443, true), 1006, "Fail to dump json conf into xml conf");
-  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
-  EXPECT_EQ(storedSettings()["EnableSSL"], true);
+  expectPutBack(before, trace());
+  EXPECT_EQ(storedSettings()["EnableSSL"], false);
   EXPECT_FALSE(exists(at(kPlist)));
   EXPECT_FALSE(exists(at("/var/log/server.log")));
 }
 
 TEST_F(CommonSettingTest, AConversionThatCannotWriteThePropertyListAnswers1006) {
   ASSERT_EQ(::mkdir(at(kPlist).c_str(), 0755), 0);  // the real tool cannot replace a folder
+  const Trace before = trace();
   expectError(set(9008, 9443), 1006, "Fail to dump json conf into xml conf");
-  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
+  expectPutBack(before, trace());
   EXPECT_FALSE(exists(at("/var/log/server.log")));
 }
 
-TEST_F(CommonSettingTest, AFailingStartStopScriptAnswers1007) {
+TEST_F(CommonSettingTest, AFailingStartStopScriptAnswers1007AndPutsEverythingBack) {
+  const Trace before = trace();
   replaceProgram(kScript, "exit 1");
-  expectError(set(9008, 9443), 1007, "Fail to restart calendar server");
-  EXPECT_EQ(storedSettings()["HTTPPort"], 9008);
-  EXPECT_NE(readFile(at(kPlist)).find("<integer>9008</integer>"), std::string::npos);
+  expectError(set(9008, 9443, true), 1007, "Fail to restart calendar server");
+  expectPutBack(before, trace());
+  // The property list is made again from the old settings.
+  EXPECT_EQ(storedSettings()["EnableSSL"], false);
+  EXPECT_NE(readFile(at(kPlist)).find("<integer>8008</integer>"), std::string::npos);
+  EXPECT_EQ(readFile(at(kPlist)).find("<integer>9008</integer>"), std::string::npos);
   EXPECT_FALSE(exists(at("/var/log/server.log")));
 
   ASSERT_EQ(::unlink(at(kScript).c_str()), 0);  // a script that is not there at all
   expectError(set(9008, 9443), 1007, "Fail to restart calendar server");
+  EXPECT_EQ(storedSettings()["HTTPPort"], 8008);
+}
+
+TEST_F(CommonSettingTest, The1007DetailNamesTheScriptsReasonOfThisRun) {
+  const std::string runDir = at("/var/run/calendarserver");
+  ASSERT_EQ(::mkdir(at("/var/run").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(runDir.c_str(), 0755), 0);
+  // A reason left by an earlier run is not this run's.
+  ASSERT_TRUE(writeFile(runDir + "/last_failure", "[failure]\nreason=an old reason\n"));
+  replaceProgram(kScript, "exit 1");
+  expectError(set(9008, 9443), 1007, "Fail to restart calendar server");
+
+  replaceProgram(kScript,
+                 "printf '[failure]\\nreason=port 9008 is in use by another program (nc, pid "
+                 "77)\\n' > \"$ORVA_ROOT/var/run/calendarserver/last_failure\"; exit 1");
+  const ORVA::APIResponse response = set(9008, 9443);
+  EXPECT_EQ(response.ErrorCode(), 1007);
+  EXPECT_EQ(response.ErrorDetail(),
+            Json::Value("Fail to restart calendar server: port 9008 is in use by another program "
+                        "(nc, pid 77)"));
+  EXPECT_EQ(storedSettings()["HTTPPort"], 8008);
 }
 
 TEST_F(CommonSettingTest, AConfigurationBrokenDuringTheRestartAnswers1000AfterApplying) {
@@ -411,6 +443,55 @@ TEST_F(CommonSettingTest, AConfigurationBrokenDuringTheRestartAnswers1000AfterAp
   EXPECT_NE(readFile(at(kServices)).find("dst.ports=\"9443/tcp\""), std::string::npos);
   EXPECT_NE(readFile(at(kPlist)).find("<integer>9443</integer>"), std::string::npos);
   EXPECT_EQ(readFile(at("/var/log/server.log")), "restarted\n");
+}
+
+}  // namespace
+
+namespace {
+
+// --- set: realm names that the server cannot send ---------------------------
+
+class RealmNameTest : public CommonSettingTest,
+                      public ::testing::WithParamInterface<std::pair<const char*, std::string>> {};
+
+TEST_P(RealmNameTest, IsRefusedByTheScriptAndNamedInThe1007) {
+  Json::Value conf = orva_test::parseJson(readFile(at(kConf)));
+  conf["general_setting"]["realmName"] = GetParam().second;
+  ASSERT_TRUE(writeFile(at(kConf), orva_test::toJson(conf)));
+  const Trace before = trace();
+  const ORVA::APIResponse response = set(9008, 9443);
+  EXPECT_EQ(response.ErrorCode(), 1007);
+  const std::string detail = response.ErrorDetail().asString();
+  EXPECT_EQ(detail.rfind("Fail to restart calendar server: the realm name ", 0), 0u) << detail;
+  EXPECT_NE(detail.find("1 to 200 printable Latin-1 characters"), std::string::npos) << detail;
+  const std::vector<std::string> log = orva_test::readLines(at("/var/log/server.log"));
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("restart failed: the realm name "), std::string::npos) << log.back();
+  EXPECT_EQ(orva_test::parseJson(readFile(at(kConf))), conf);
+  EXPECT_EQ(readFile(at(kServices)), before.services);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BeyondLatin1OrTooLong, RealmNameTest,
+    ::testing::Values(std::make_pair("snowman", std::string("Home \xe2\x98\x83")),
+                      std::make_pair("line_separator", std::string("a\xe2\x80\xa8z")),
+                      std::make_pair("control", std::string("a\tb")),
+                      std::make_pair("quote", std::string("say \"hi\"")),
+                      std::make_pair("blank", std::string("   ")),
+                      std::make_pair("chars_201", std::string(201, 'r')),
+                      std::make_pair("chars_20000", std::string(20000, 'r'))),
+    [](const auto& info) { return std::string(info.param.first); });
+
+TEST_F(CommonSettingTest, RealmNamesOfPrintableLatin1UpTo200CharactersAreTaken) {
+  for (const std::string& realm :
+       {std::string("B\xc3\xbcro Kalender \xc2\xa9 100% #1"), std::string(200, 'r')}) {
+    Json::Value conf = orva_test::parseJson(readFile(at(kConf)));
+    conf["general_setting"]["realmName"] = realm;
+    ASSERT_TRUE(writeFile(at(kConf), orva_test::toJson(conf)));
+    const ORVA::APIResponse response = set(9008, 9443);
+    EXPECT_TRUE(response.IsSuccess()) << response.ErrorDetail().asString();
+    EXPECT_EQ(response.Data()["common"]["realmName"], realm);
+  }
 }
 
 }  // namespace

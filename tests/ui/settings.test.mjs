@@ -81,3 +81,26 @@ test('a conflicting port shows its explanation at the HTTP or the HTTPS port fie
   assert.deepEqual(stored(), start);
   assert.deepEqual(page.errors, []);
 });
+
+test('a restart that fails shows its reason at the port at fault and changes nothing', async () => {
+  const start = stored();
+  const script = path.join(host.root, 'var/packages/Tessaro/target/tools/calendarserver_start_stop.sh');
+  const original = fs.readFileSync(script);
+  const runDir = path.join(host.root, 'var/run/calendarserver');
+  fs.mkdirSync(runDir, { recursive: true });
+  fs.writeFileSync(script, '#!/bin/sh\nprintf \'[failure]\\nreason=port 18091 is in use by another program (nc, pid 77)\\n\' ' +
+    '> "$ORVA_ROOT/var/run/calendarserver/last_failure"\nexit 1\n');
+  try {
+    await httpPort().fill(String(start.HTTPPort));
+    await httpsPort().fill('18091');
+    await save();
+    await page.locator('#SSLPort-error').getByText('The reason: port 18091 is in use by another program (nc, pid 77)').waitFor();
+    await page.getByText('Nothing was changed').first().waitFor();
+    assert.equal(await httpsPort().getAttribute('aria-invalid'), 'true');
+    assert.equal(await httpPort().getAttribute('aria-invalid'), null);
+    assert.deepEqual(stored(), start, 'a failed restart puts the settings back');
+  } finally {
+    fs.writeFileSync(script, original);
+  }
+  assert.deepEqual(page.errors, []);
+});

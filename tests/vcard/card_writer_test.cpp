@@ -340,7 +340,9 @@ TEST(CardWriterText, CommasSemicolonsAndBackslashesAreEscapedOnce) {
   const std::string text = "Acme\\, Inc.\\; C:\\\\Temp\\new";
   EXPECT_EQ(line, "FN:" + text + " " + text + " " + text + "\r\nN:" + text + ";" + text + ";" +
                       text + ";" + text + ";\r\nORG:Acme\\, Inc.; C:\\\\Temp\\new\r\nTITLE:" +
-                      text + "\r\nBDAY:" + text + "\r\nNOTE:" + text + "\r\nEND:VCARD\r\n");
+                      text + "\r\nBDAY:" + text +
+                      // The record's note carries line breaks as LF: "\n" there is text.
+                      "\r\nNOTE:Acme\\, Inc.\\; C:\\\\Temp\\\\new\r\nEND:VCARD\r\n");
   // Read and written back (as edit_card does), nothing changes.
   Json::Value read;
   orva_vcard::readCardText("BEGIN:VCARD\r\nVERSION:3.0\r\n" + line, Json::Value(), read);

@@ -37,6 +37,11 @@ TEST(TextEscape, EscapesWhatIsNotEscapedYet) {
   }
 }
 
+TEST(TextEscape, NotesCarryLineBreaksAsLineFeeds) {
+  EXPECT_EQ(orva_vcard::escaped("C:\\Temp\\new\nnext, \\; done", TextSeparators::kNote),
+            "C:\\\\Temp\\\\new\\nnext\\, \\; done");
+}
+
 TEST(TextEscape, TypedTextAndItsReading) {
   EXPECT_EQ(orva_vcard::escapedTyped("C:\\Temp\\new, a;b\nc"), "C:\\\\Temp\\\\new\\, a\\;b\\nc");
   EXPECT_EQ(orva_vcard::unescaped("C:\\\\Temp\\\\new\\, a\\;b\\nc\\Nd"),

@@ -21,6 +21,17 @@ std::string as30(std::string_view line, bool version21 = true) {
   return out;
 }
 
+// Why the line cannot be kept; "" when it is.
+std::string fault(std::string_view line, bool version21 = true) {
+  orva_vcard::Utf8Decoder decoder;
+  std::string out = "before";
+  const std::string reason(orva_vcard::appendLineAs30(line, version21, decoder, out));
+  if (!reason.empty()) {
+    EXPECT_EQ(out, "before") << "nothing appended for a dropped line";
+  }
+  return reason;
+}
+
 std::string escaped(std::string_view text, TextShape shape) {
   std::string out;
   orva_vcard::appendEscaped21Text(text, shape, out);
@@ -122,9 +133,11 @@ TEST(Vcard21Line, ParametersBecome30Parameters) {
   EXPECT_EQ(as30("TEL;;CELL;:1"), "TEL;TYPE=CELL:1");
   // Quoted parameter values may hold ';' and ':'.
   EXPECT_EQ(as30("X-A;X-P=\"a;b:c\";WORK:v:w"), "X-A;X-P=\"a;b:c\";TYPE=WORK:v:w");
-  // Bare B is no 2.1 encoding; an encoding 3.0 does not know is kept.
+  // Bare B is no 2.1 encoding; a line in an encoding no one knows goes.
   EXPECT_EQ(as30("X-A;B:v"), "X-A;TYPE=B:v");
-  EXPECT_EQ(as30("X-A;ENCODING=x-zip:v"), "X-A;ENCODING=x-zip:v");
+  EXPECT_EQ(fault("X-A;ENCODING=x-zip:v"), "names an unknown ENCODING");
+  EXPECT_EQ(fault("PHOTO;ENCODING=binary:AAAA", false), "names an unknown ENCODING");
+  EXPECT_EQ(fault("X-A;ENCODING=:v", false), "names an unknown ENCODING");
   EXPECT_EQ(as30("TEL;7BIT;ENCODING=8bit;HOME:1"), "TEL;TYPE=HOME:1");
   EXPECT_EQ(as30("X-A;LANGUAGE=de;VALUE=text:v"), "X-A;LANGUAGE=de;VALUE=text:v");
 }
@@ -134,7 +147,7 @@ TEST(Vcard21Line, EncodingsAreDecodedAndTheFirstOneHolds) {
             "PHOTO;ENCODING=b;TYPE=JPEG:QUJDREVG");
   EXPECT_EQ(as30("PHOTO;base64;GIF:QUJD", false), "PHOTO;ENCODING=b;TYPE=GIF:QUJD");
   EXPECT_EQ(as30("PHOTO;ENCODING=B;TYPE=PNG:QUJD", false), "PHOTO;ENCODING=b;TYPE=PNG:QUJD");
-  EXPECT_EQ(as30("PHOTO;BASE64;QUOTED-PRINTABLE:QU=3D"), "PHOTO;ENCODING=b:QU=3D");
+  EXPECT_EQ(fault("PHOTO;BASE64;QUOTED-PRINTABLE:QU=3D"), "holds base64 that does not decode");
   EXPECT_EQ(as30("X-A;QUOTED-PRINTABLE;BASE64:a=3Db"), "X-A:a=b");
   // Decoded line breaks of any property become "\n"; ',' stays outside text.
   EXPECT_EQ(as30("X-LIST;ENCODING=QUOTED-PRINTABLE:a,b=0D=0Ac;d"), "X-LIST:a,b\\nc;d");
@@ -154,8 +167,9 @@ TEST(Vcard21Line, TextOf21CardsIsEscapedWhere30RequiresIt) {
   EXPECT_EQ(as30("X-ANDROID-CUSTOM:a;b,c"), "X-ANDROID-CUSTOM:a;b,c");
   EXPECT_EQ(as30("URL:http://example.org/a,b;c"), "URL:http://example.org/a,b;c");
   EXPECT_EQ(as30("EMAIL;INTERNET:a,b@example.org"), "EMAIL;TYPE=INTERNET:a,b@example.org");
-  // A 3.0 card's text is its own, unless the value carried 2.1 encodings.
-  EXPECT_EQ(as30("FN:Doe, John", false), "FN:Doe, John");
+  // A 3.0 card's text gets the writer's escapes, which leave escaped text
+  // as it stands.
+  EXPECT_EQ(as30("FN:Doe, John", false), "FN:Doe\\, John");
   EXPECT_EQ(as30("FN;CHARSET=UTF-8:Doe, John", false), "FN:Doe\\, John");
 }
 
@@ -163,8 +177,8 @@ TEST(Vcard21Line, EveryLineComesOutAsUtf8) {
   EXPECT_EQ(as30("N;CHARSET=Windows-1252:M\xFCller;J\xFCrgen"), "N:M\xC3\xBCller;J\xC3\xBCrgen");
   EXPECT_EQ(as30("NOTE;QUOTED-PRINTABLE;CHARSET=ISO-8859-1:=80 5"), "NOTE:\xE2\x82\xAC 5");
   EXPECT_EQ(as30("X-\xE9;X-P=\xE9:\xE9", false), "X-\xC3\xA9;X-P=\xC3\xA9:\xC3\xA9");
-  EXPECT_EQ(as30("PHOTO;BASE64:\xFF"), "PHOTO;ENCODING=b:\xC3\xBF");
-  EXPECT_EQ(as30("no colon \xE9"), "no colon \xC3\xA9");
+  EXPECT_EQ(fault("PHOTO;BASE64:\xFF"), "holds base64 that does not decode");
+  EXPECT_EQ(fault("no colon \xE9"), "has no ':'");
   EXPECT_TRUE(orva_vcard::isValidUtf8(as30("X;QUOTED-PRINTABLE;CHARSET=UTF-16:=FF=FE=00=D8")));
 }
 

@@ -8,9 +8,18 @@ const PORT_FIELDS = [
   { key: 'SSLPort', label: 'HTTPS port' },
 ];
 
+// The start/stop script's reason in a 1007 detail, after the code's text.
+function restartReason(detail) {
+  const text = typeof detail === 'string' ? detail : '';
+  const at = text.indexOf(': ');
+  return at < 0 ? '' : text.slice(at + 2).trim();
+}
+
 // What a failed save means, naming the setting at fault. changed tells which
 // ports differ from the stored ones (the firewall steps touch only those).
-function explainSetError(code, sent, changed) {
+// A failed save changes nothing: what was applied before the failing step is
+// put back.
+function explainSetError(code, sent, changed, detail) {
   const changedPorts = PORT_FIELDS.filter((f) => changed[f.key]).map((f) => `${f.label} (${sent[f.key]})`);
   const portsText = changedPorts.length ? changedPorts.join(' and ') : 'the ports';
   switch (code) {
@@ -19,19 +28,26 @@ function explainSetError(code, sent, changed) {
     case 1000:
       return { text: 'The server\'s configuration file could not be read, so the settings (SSL, redirect, HTTP and HTTPS ports) could not be checked or shown. Check the configuration file on the appliance.' };
     case 1001:
-      return { text: `The settings could not be written into the server's configuration file: SSL, the redirect and the ports were not stored (the firewall already has ${portsText}).` };
+      return { text: 'The settings could not be written into the server\'s configuration file. Nothing was changed.' };
     case 1002:
       return { field: 'HTTPPort', text: `The HTTP port ${sent.HTTPPort} cannot be used: it is reserved by the appliance, used by another service or outside 1–65535. Choose another HTTP port. Nothing was changed.` };
     case 1003:
       return { field: 'SSLPort', text: `The HTTPS port ${sent.SSLPort} cannot be used: it is reserved by the appliance, used by another service or outside 1–65535. Choose another HTTPS port. Nothing was changed.` };
     case 1004:
-      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The new ${portsText} could not be written into the firewall's service definition. The settings were not stored.` };
+      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The new ${portsText} could not be written into the firewall's service definition. Nothing was changed.` };
     case 1005:
-      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The firewall was not reloaded after the change of ${portsText}: the new ports are written but not yet open. The settings were not stored.` };
+      return { field: changed.HTTPPort ? 'HTTPPort' : 'SSLPort', text: `The firewall could not be reloaded with ${portsText}. Nothing was changed.` };
     case 1006:
-      return { text: 'The settings (SSL, redirect, HTTP and HTTPS ports) were stored, but the server\'s own configuration could not be regenerated from them: the server still runs with its old settings.' };
-    case 1007:
-      return { text: 'The settings (SSL, redirect, HTTP and HTTPS ports) were stored and the server\'s configuration regenerated, but the server could not be restarted with them.' };
+      return { text: 'The server\'s own configuration could not be made from these settings. Nothing was changed: the server keeps running with its previous settings.' };
+    case 1007: {
+      // The reason names the port at fault when one is ("port 8008 is in
+      // use by another program (…)").
+      const reason = restartReason(detail);
+      const port = /\bport (\d+)\b/.exec(reason);
+      const field = port ? PORT_FIELDS.find((f) => String(sent[f.key]) === port[1]) : undefined;
+      const why = reason ? ` The reason: ${reason}.` : '';
+      return { field: field && field.key, text: `The server could not be restarted with these settings. Nothing was changed: it keeps running with its previous settings.${why}` };
+    }
     default:
       return { text: 'The settings could not be saved.' };
   }
@@ -125,7 +141,7 @@ export function setUpSettings() {
       showStatus(status, 'ok', 'Saved. The server was restarted with these settings.');
     } catch (error) {
       const explanation = typeof error.code === 'number' && error.code >= 900
-        ? explainSetError(error.code, sent, changed) : { text: '' };
+        ? explainSetError(error.code, sent, changed, error.detail) : { text: '' };
       if (explanation.field) {
         markField(explanation.field, explanation.text);
         ports[explanation.field].focus();

@@ -42,9 +42,17 @@ struct ServerCore {
   const WebRoutes& routes;
   // Before the context, whose end destroys the connections it still holds.
   std::atomic<size_t> connections{0};
-  // Connections waiting for a request's head, oldest first (I/O thread
-  // only): when connections run out, the oldest of them makes room.
-  std::list<Connection*> waitingHeads;
+  // Connections waiting for a request's head, reading a body or lingering,
+  // oldest first (I/O thread only): when connections run out, the oldest of
+  // them makes room. Only those whose request is with a worker or whose
+  // answer is being written are left out.
+  std::list<Connection*> evictable;
+  // Bytes of the bodies being read or answered (as read so far); added on
+  // the I/O thread, given back by whoever drops the request.
+  std::atomic<size_t> bodyBytes{0};
+  // Where lingering connections read what they drop (I/O thread only; the
+  // bytes are never looked at).
+  std::array<char, 65536> dropped{};
   asio::io_context ioc{1};
   tcp::acceptor acceptor;
   asio::signal_set signals;
@@ -84,6 +92,36 @@ bool decodeTargetPath(beast::string_view target, std::string& path) {
   return true;
 }
 
+// A share of the bodies-in-flight budget, given back when dropped.
+class BodyShare {
+ public:
+  explicit BodyShare(ServerCore& core) : core_(core) {}
+  ~BodyShare() { core_.bodyBytes -= bytes_; }
+  BodyShare(const BodyShare&) = delete;
+  BodyShare& operator=(const BodyShare&) = delete;
+
+  // Grows the share to total bytes; false (the share unchanged) when the
+  // budget has no room. Only the I/O thread grows shares, so a check and
+  // an add cannot interleave with another's.
+  bool growTo(size_t total) {
+    if (total <= bytes_) return true;
+    const size_t more = total - bytes_;
+    if (core_.bodyBytes.load() + more > kMaxBodyBytesInFlight) return false;
+    core_.bodyBytes += more;
+    bytes_ = total;
+    return true;
+  }
+
+ private:
+  ServerCore& core_;
+  size_t bytes_ = 0;
+};
+
+// Whether a route takes a body with this method and path.
+bool takesBody(http::verb method, const std::string& path) {
+  return method == http::verb::post && (path == "/webapi" || path == "/webapi/export");
+}
+
 // Parses a multipart body into the request's fields, then asks the routes.
 HttpAnswer answerRequest(const WebRoutes& routes, HttpRequest& request) {
   if (request.multipart) {
@@ -103,7 +141,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ++core_.connections;
   }
   ~Connection() {
-    leaveWaiting();
+    leaveEvictable();
     --core_.connections;
   }
   Connection(const Connection&) = delete;
@@ -111,27 +149,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void start() { readHead(); }
 
-  // Ends a connection that waits for a head, to make room for a new one.
+  // Ends a connection that waits for a head or reads a body, to make room
+  // for a new one.
   void evict() {
-    leaveWaiting();
+    leaveEvictable();
     stream_.close();
   }
 
  private:
-  void joinWaiting() {
-    if (waiting_) return;
-    waitingAt_ = core_.waitingHeads.insert(core_.waitingHeads.end(), this);
-    waiting_ = true;
+  void joinEvictable() {
+    if (evictable_) return;
+    evictableAt_ = core_.evictable.insert(core_.evictable.end(), this);
+    evictable_ = true;
   }
 
-  void leaveWaiting() {
-    if (!waiting_) return;
-    core_.waitingHeads.erase(waitingAt_);
-    waiting_ = false;
+  void leaveEvictable() {
+    if (!evictable_) return;
+    core_.evictable.erase(evictableAt_);
+    evictable_ = false;
   }
 
   void readHead() {
-    joinWaiting();
+    joinEvictable();
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
     // The largest limit until the head says which one applies.
@@ -145,7 +184,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void onHead(beast::error_code ec) {
-    leaveWaiting();
     // At its deadline the stream has already closed the socket: an idle or
     // trickling client is simply cut off, as is one evicted.
     if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof ||
@@ -188,9 +226,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (!decodeTargetPath(head.target(), path_)) {
       return refuse(hostErrorAnswer(400, kBadRequest, "the request target is not a path"));
     }
+    // Everything that can be settled at the headers is, before a byte of
+    // the body is read: an anonymous client costs no more than its head.
     const std::string authorization(head[http::field::authorization]);
     if (core_.routes.refusedWithoutBody(path_, authorization)) {
-      return refuse(unauthorizedAnswer());
+      return refuse(unauthorizedAnswer(), kMaxAnonymousLingerBytes);
+    }
+    const bool hasBody = parser_->chunked() || parser_->content_length().value_or(0) > 0;
+    if (hasBody && !takesBody(method, path_)) {
+      if (method != http::verb::post) {
+        return refuse(hostErrorAnswer(413, kBodyTooLarge, "GET and HEAD take no body"),
+                      kMaxAnonymousLingerBytes);
+      }
+      HttpAnswer answer = hostErrorAnswer(405, kBadRequest,
+                                          "only POST /webapi and POST /webapi/export take a body");
+      answer.headers.emplace_back("Allow", "GET, HEAD");
+      return refuse(std::move(answer), kMaxAnonymousLingerBytes);
     }
     const bool upload = method == http::verb::post && path_ == "/webapi" &&
                         isMultipartForm(std::string(head[http::field::content_type]));
@@ -200,6 +251,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     limit_ = limit;
     parser_->body_limit(limit);
+    share_ = std::make_shared<BodyShare>(core_);
     if (parser_->is_done()) return handleRequest();
 
     if (head.version() == 11 && beast::iequals(head[http::field::expect], "100-continue")) {
@@ -216,24 +268,50 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void readBody() {
-    stream_.expires_after(kBodyTimeout);
-    http::async_read(
-        stream_, buffer_, *parser_,
-        [self = shared_from_this()](beast::error_code ec, size_t) { self->onBody(ec); });
+    // Pieces as large as the socket gives, not the few hundred bytes that
+    // the buffer left by the head would take.
+    buffer_.reserve(kBodyReadBytes);
+    bodyDeadline_ = std::chrono::steady_clock::now() + kBodyTimeout;
+    windowStart_ = std::chrono::steady_clock::now();
+    windowBytes_ = 0;
+    readBodySome();
   }
 
-  void onBody(beast::error_code ec) {
+  // The body in pieces: each window of kBodyRateWindow must bring
+  // kMinBodyBytesPerWindow, and the whole body must come within
+  // kBodyTimeout; a client that trickles is cut off at its window's end.
+  void readBodySome() {
+    stream_.expires_at(std::min(windowStart_ + kBodyRateWindow, bodyDeadline_));
+    http::async_read_some(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t got) { self->onBody(ec, got); });
+  }
+
+  void onBody(beast::error_code ec, size_t got) {
     if (ec == http::error::body_limit) return refuseTooLarge(limit_);
     if (ec == beast::error::timeout || ec == http::error::end_of_stream ||
         ec == http::error::partial_message || ec == asio::error::eof ||
-        ec == asio::error::connection_reset) {
+        ec == asio::error::connection_reset || ec == asio::error::operation_aborted ||
+        ec == asio::error::bad_descriptor) {
       return close();
     }
     if (ec) return refuse(hostErrorAnswer(400, kBadRequest, "malformed HTTP: " + ec.message()));
-    handleRequest();
+    // A body takes its share of the budget as it arrives, not as announced:
+    // what was announced is only address space, never touched until read.
+    if (!share_->growTo(parser_->get().body().size())) return refuseBusyBodies();
+    if (parser_->is_done()) return handleRequest();
+    windowBytes_ += got;
+    if (windowBytes_ >= kMinBodyBytesPerWindow) {
+      windowStart_ = std::chrono::steady_clock::now();
+      windowBytes_ = 0;
+    }
+    readBodySome();
   }
 
   void handleRequest() {
+    // With a worker from here on: not to be evicted.
+    leaveEvictable();
+    buffer_.shrink_to_fit();
     http::request<http::string_body> message = parser_->release();
     parser_.reset();
     HttpRequest request;
@@ -247,10 +325,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const bool keepAlive = message.keep_alive() && ++served_ < kMaxRequestsPerConnection;
 
     auto self = shared_from_this();
-    auto job = [self, request = std::move(request), headOnly, keepAlive]() mutable {
+    auto job = [self, request = std::move(request), share = std::move(share_), headOnly,
+                keepAlive]() mutable {
       const size_t requestBytes = request.body.size();
       HttpAnswer answer = answerRequest(self->core_.routes, request);
       request = HttpRequest();
+      share.reset();
       const size_t answerBytes = answer.body.size();
       std::shared_ptr<void> leftovers = std::move(answer.leftovers);
       asio::post(self->core_.ioc,
@@ -270,6 +350,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
   }
 
+  void refuseBusyBodies() {
+    HttpAnswer busy =
+        hostErrorAnswer(503, kHostFailure, "too many request bodies are on their way, try again");
+    busy.headers.emplace_back("Retry-After", "5");
+    refuse(std::move(busy));
+  }
+
   void refuseTooLarge(size_t limit) {
     refuse(hostErrorAnswer(413, kBodyTooLarge,
                            "the limit is " + std::to_string(limit / (1024 * 1024)) + " MiB"));
@@ -277,9 +364,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Answers and closes: the rest of this request cannot be told from the
   // start of a next one.
-  void refuse(HttpAnswer answer) { send(std::move(answer), false, false); }
+  void refuse(HttpAnswer answer, size_t lingerBytes = kMaxLingerBytes) {
+    lingerBytes_ = lingerBytes;
+    share_.reset();
+    parser_.reset();
+    send(std::move(answer), false, false);
+  }
 
   void send(HttpAnswer answer, bool headOnly, bool keepAlive) {
+    leaveEvictable();
     response_ = std::make_unique<http::response<http::string_body>>();
     http::response<http::string_body>& res = *response_;
     res.version(11);
@@ -308,6 +401,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Stops sending, then reads and drops what the client still sends, for a
   // short while, so that it reads the answer before the connection goes.
   void linger() {
+    joinEvictable();
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
     stream_.expires_after(kLingerTimeout);
@@ -316,16 +410,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void drain() {
-    stream_.async_read_some(asio::buffer(scratch_),
+    stream_.async_read_some(asio::buffer(core_.dropped),
                             [self = shared_from_this()](beast::error_code ec, size_t got) {
                               self->drained_ += got;
-                              if (ec || self->drained_ > kMaxLingerBytes) return self->close();
+                              if (ec || self->drained_ > self->lingerBytes_) return self->close();
                               self->drain();
                             });
   }
 
   void close() {
-    leaveWaiting();
+    leaveEvictable();
+    share_.reset();
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream_.close();
@@ -338,18 +433,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::unique_ptr<http::response<http::string_body>> response_;
   std::string path_;
   size_t limit_ = 0;
+  std::shared_ptr<BodyShare> share_;
+  std::chrono::steady_clock::time_point bodyDeadline_;
+  std::chrono::steady_clock::time_point windowStart_;
+  size_t windowBytes_ = 0;
   unsigned served_ = 0;
   size_t drained_ = 0;
-  std::array<char, 4096> scratch_{};
-  bool waiting_ = false;
-  std::list<Connection*>::iterator waitingAt_;
+  size_t lingerBytes_ = kMaxLingerBytes;
+  bool evictable_ = false;
+  std::list<Connection*>::iterator evictableAt_;
 };
 
-// Ends the connection that has waited longest for a head; false when none
-// waits.
-bool evictOldestWaiting(ServerCore& core) {
-  if (core.waitingHeads.empty()) return false;
-  core.waitingHeads.front()->evict();
+// Ends the oldest connection that waits for a head, reads a body or
+// lingers; false when there is none.
+bool evictOldest(ServerCore& core) {
+  if (core.evictable.empty()) return false;
+  core.evictable.front()->evict();
   return true;
 }
 
@@ -359,15 +458,16 @@ void acceptNext(ServerCore& core) {
     if (ec) {
       // Out of descriptors or memory for a moment: free a descriptor if one
       // only waits, and try again shortly rather than spin.
-      evictOldestWaiting(core);
+      evictOldest(core);
       core.retryTimer.expires_after(std::chrono::milliseconds(50));
       core.retryTimer.async_wait([&core](beast::error_code) { acceptNext(core); });
       return;
     }
     // A full house makes room by ending the connection that has waited
-    // longest for a request, so that holding connections open cannot lock
-    // others out; only when every connection is busy is the new one refused.
-    if (core.connections.load() >= kMaxConnections && !evictOldestWaiting(core)) {
+    // longest for a request or its body, so that holding connections open
+    // cannot lock others out; only when every connection has a request with
+    // a worker or an answer on its way is the new one refused.
+    if (core.connections.load() >= kMaxConnections && !evictOldest(core)) {
       beast::error_code ignored;
       socket.close(ignored);
     } else {

@@ -27,14 +27,26 @@ constexpr size_t kMaxHeaderFields = 100;
 constexpr std::chrono::seconds kHeadTimeout{10};
 constexpr std::chrono::seconds kBodyTimeout{60};
 constexpr std::chrono::seconds kWriteTimeout{60};
+// A body must keep coming: at least this many bytes in each window (1 KiB/s
+// on average), or the connection is closed.
+constexpr std::chrono::seconds kBodyRateWindow{10};
+constexpr size_t kMinBodyBytesPerWindow = 10u * 1024u;
+// All bodies being read or waiting for their answer, together, as read so
+// far; a body that would go beyond gets 503 and its connection is closed.
+constexpr size_t kMaxBodyBytesInFlight = 64u * 1024u * 1024u;
+// The read buffer of a connection while it reads a body.
+constexpr size_t kBodyReadBytes = 64u * 1024u;
 // After a refusal: how long the rest of a request is read and dropped so
 // that the client sees the answer rather than a reset.
 constexpr std::chrono::seconds kLingerTimeout{2};
 constexpr size_t kMaxLingerBytes = 32u * 1024u * 1024u;
+// The same after a refusal at the headers of a body that no route takes or
+// that comes without the token: reading it would cost what the refusal saves.
+constexpr size_t kMaxAnonymousLingerBytes = 256u * 1024u;
 
 constexpr unsigned kMaxRequestsPerConnection = 1000;
 // Open connections; at the limit a new one ends the one that has waited
-// longest for a request's head.
+// longest for a request's head or has been reading a body longest.
 constexpr size_t kMaxConnections = 1000;
 
 // Threads that run requests, and requests that may wait for one; beyond

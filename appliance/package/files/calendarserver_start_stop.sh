@@ -63,7 +63,8 @@ Paths (under \$ORVA_ROOT when it is set):
                     (a self-signed pair is made when neither exists)
   templates         /var/packages/Tessaro/target/etc/templates/
   collections       /var/packages/Tessaro/var/collections
-  pids, state       /var/run/calendarserver/
+  pids, state       /var/run/calendarserver/ (last_failure: the reason of the
+                    last run that failed, as "[failure]" "reason=...")
   logs              /var/log/server.log (one line per start, stop or restart),
                     radicale.log, nginx-error.log, nginx-access.log
 
@@ -76,10 +77,14 @@ log() {
 	printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$*" >>"$LOG_FILE" 2>/dev/null
 }
 
-# Ends the run: one log line and the reason on standard error.
+# Ends the run: one log line, the reason on standard error and in the run
+# folder's last_failure (for "set", which names it in its answer).
 fail() {
 	log "$ACTION failed: $*"
 	echo "$PROG: $ACTION failed: $*" >&2
+	local reason="${*//[$'\r\n']/ }"
+	printf '[failure]\nreason=%s\n' "$reason" >"$RUN_DIR/.last_failure.$$" 2>/dev/null &&
+		mv -f "$RUN_DIR/.last_failure.$$" "$RUN_DIR/last_failure" 2>/dev/null
 	exit 1
 }
 
@@ -219,10 +224,13 @@ def flag(key):
 http, https = port("HTTPPort"), port("SSLPort")
 ssl, redirect = flag("EnableSSL"), flag("RedirectHTTPToHTTPS")
 realm = conf.get("RealmName", "Tessaro Calendar Server")
-# The realm goes into a quoted header parameter and a configuration line.
-if not isinstance(realm, str) or not realm.strip() or re.search(r'["\\\x00-\x1f\x7f]', realm):
-    fail("the property list %s: RealmName must be text without quotes, "
-         "backslashes or control characters" % plist)
+# The realm goes into a configuration line and a quoted header parameter,
+# which Radicale sends as Latin-1: anything else there fails every sign-in.
+if not isinstance(realm, str) or not realm.strip() or len(realm) > 200 or any(
+        not (" " <= c <= "~" or "\xa0" <= c <= "\xff") or c in '"\\' for c in realm):
+    shown = repr(realm[:40] + ("..." if len(realm) > 40 else "")) if isinstance(realm, str) else "not text"
+    fail("the realm name %s (RealmName in %s) is refused: it must be 1 to 200 printable "
+         "Latin-1 characters without quotes or backslashes" % (shown, plist))
 if ssl and http == https:
     fail("HTTPPort and SSLPort are both %d" % http)
 # Paths are written into both configurations as they are.
@@ -328,10 +336,40 @@ check_ports_free() {
 	shift
 	"$PYTHON" - "$held" "$@" <<'PY' || exit 1
 import errno
+import os
 import socket
 import sys
 
 held = set(sys.argv[1].split())
+
+
+def holder(port):
+    """The program that listens on the port, as "name, pid N", when this
+    user may see it; "" otherwise."""
+    inodes = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as stream:
+                next(stream)
+                for line in stream:
+                    fields = line.split()
+                    if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                        inodes.add("socket:[%s]" % fields[9])
+        except (OSError, ValueError, IndexError, StopIteration):
+            pass
+    if not inodes:
+        return ""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            for fd in os.listdir("/proc/%s/fd" % pid):
+                if os.readlink("/proc/%s/fd/%s" % (pid, fd)) in inodes:
+                    with open("/proc/%s/comm" % pid) as stream:
+                        return "%s, pid %s" % (stream.read().strip(), pid)
+        except OSError:
+            continue
+    return ""
+
+
 for port in sys.argv[2:]:
     if port in held:
         continue
@@ -342,7 +380,8 @@ for port in sys.argv[2:]:
         sock.bind(("0.0.0.0", int(port)))
     except OSError as error:
         if error.errno == errno.EADDRINUSE:
-            sys.exit("port %s is in use by another program" % port)
+            who = holder(int(port))
+            sys.exit("port %s is in use by another program%s" % (port, " (%s)" % who if who else ""))
         if error.errno == errno.EACCES:
             sys.exit("port %s needs privileges this user does not have" % port)
         sys.exit("port %s cannot be used: %s" % (port, error.strerror))
@@ -587,6 +626,7 @@ if [ "$ACTION" = status ]; then
 	exit $?
 fi
 flock -w 60 9 || fail "another start or stop did not finish within 60 seconds"
+rm -f "$RUN_DIR/last_failure"
 case "$ACTION" in
 start | restart) start_like ;;
 stop) stop_all ;;

@@ -8,13 +8,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/appliance/host/raw_connection.h"
 #include "tests/appliance/host/serve_process.h"
 #include "tests/support/temp_root.h"
 
@@ -22,104 +25,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using host_test::clientFor;
+using host_test::kMemoryFiguresMean;
+using host_test::memoryKb;
+using host_test::RawConnection;
 using host_test::ServerProcess;
+using host_test::statusOf;
 using Clock = std::chrono::steady_clock;
-
-// The sanitizers' allocator keeps freed memory in quarantine: memory
-// figures say nothing there.
-#if defined(__SANITIZE_ADDRESS__)
-#define ORVA_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORVA_TEST_SANITIZED 1
-#endif
-#endif
-#ifdef ORVA_TEST_SANITIZED
-constexpr bool kMemoryFiguresMean = false;
-#else
-constexpr bool kMemoryFiguresMean = true;
-#endif
-
-// A plain TCP connection for sending exactly the bytes a test wants.
-class RawConnection {
- public:
-  explicit RawConnection(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~RawConnection() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  RawConnection(const RawConnection&) = delete;
-  RawConnection& operator=(const RawConnection&) = delete;
-
-  bool connected() const { return fd_ >= 0; }
-
-  bool send(const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  // Reads until the server closes, until holds (when given) or wait ends.
-  std::string read(std::chrono::milliseconds wait, const std::string& until = "") {
-    const auto deadline = Clock::now() + wait;
-    std::string text;
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) break;
-      pollfd fd{fd_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
-      char buffer[65536];
-      const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (got <= 0) {
-        closed_ = true;
-        break;
-      }
-      text.append(buffer, static_cast<size_t>(got));
-      if (!until.empty() && text.find(until) != std::string::npos) break;
-    }
-    return text;
-  }
-
-  // Whether the server closed the connection (after what was read).
-  bool closedByServer(std::chrono::milliseconds wait) {
-    if (!closed_) read(wait);
-    return closed_;
-  }
-
- private:
-  int fd_ = -1;
-  bool closed_ = false;
-};
-
-int statusOf(const std::string& answer) {
-  if (answer.compare(0, 9, "HTTP/1.1 ") != 0 || answer.size() < 12) return -1;
-  return std::stoi(answer.substr(9, 3));
-}
-
-// A kB figure of /proc/PID/status ("VmHWM", "VmRSS").
-long memoryKb(pid_t pid, const std::string& key) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, key.size() + 1, key + ":") == 0)
-      return std::stol(line.substr(key.size() + 1));
-  }
-  return -1;
-}
 
 class ServeLimits : public ::testing::Test {
  protected:
@@ -279,6 +190,58 @@ TEST_F(ServeLimits, BodiesOverTheLimitInEveryFraming) {
   const std::string answer = small.read(2s, "}}\n");
   EXPECT_EQ(statusOf(answer), 200) << answer;
   EXPECT_NE(answer.find("{\"success\":true"), std::string::npos) << answer;
+}
+
+// Sends a chunked body of exactly size bytes (a JSON request padded with
+// blanks, or a multipart form) without its last chunk, so that the server
+// has nothing more to read; returns what it answered.
+std::string unfinishedChunkedBody(RawConnection& connection, const std::string& head,
+                                  const std::string& start, size_t size) {
+  std::string body = start;
+  body.resize(size, ' ');
+  const size_t chunkSize = 1u << 16;
+  for (size_t at = 0; at < body.size(); at += chunkSize) {
+    const size_t n = std::min(chunkSize, body.size() - at);
+    char line[32];
+    std::snprintf(line, sizeof line, "%zx\r\n", n);
+    if (!connection.send((at == 0 ? head : std::string()) + line + body.substr(at, n) + "\r\n")) {
+      break;
+    }
+  }
+  return connection.read(10s, "}\n");
+}
+
+TEST_F(ServeLimits, ChunkedBodiesJustOverTheLimitAre413) {
+  // One byte over: answered at once, with no byte beyond the limit to read
+  // (the last chunk never comes).
+  const std::string json = "POST /webapi HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token_ +
+                           "\r\nContent-Type: application/json\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n";
+  RawConnection overJson(server_->port());
+  const std::string jsonAnswer =
+      unfinishedChunkedBody(overJson, json, listBody("alice"), (4u << 20) + 1);
+  EXPECT_EQ(statusOf(jsonAnswer), 413) << jsonAnswer.substr(0, 300);
+  EXPECT_NE(jsonAnswer.find("\"code\":106"), std::string::npos) << jsonAnswer.substr(0, 300);
+
+  const std::string form = "POST /webapi HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token_ +
+                           "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n";
+  RawConnection overUpload(server_->port());
+  const std::string uploadAnswer = unfinishedChunkedBody(
+      overUpload, form,
+      "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.vcf\"\r\n\r\n",
+      (16u << 20) + 1);
+  EXPECT_EQ(statusOf(uploadAnswer), 413) << uploadAnswer.substr(0, 300);
+  EXPECT_NE(uploadAnswer.find("16 MiB"), std::string::npos) << uploadAnswer.substr(0, 300);
+
+  // Exactly at the limit, with its last chunk: read whole and served.
+  RawConnection atLimit(server_->port());
+  std::string body = listBody("alice");
+  body.resize(4u << 20, ' ');
+  ASSERT_TRUE(atLimit.send(json + "400000\r\n" + body + "\r\n0\r\n\r\n"));
+  const std::string served = atLimit.read(10s, "}}\n");
+  EXPECT_EQ(statusOf(served), 200) << served.substr(0, 300);
+  EXPECT_NE(served.find("{\"success\":true"), std::string::npos) << served.substr(0, 300);
 }
 
 TEST_F(ServeLimits, ConflictingFramingHeadersGet400) {

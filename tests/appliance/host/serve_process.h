@@ -20,8 +20,12 @@ using namespace std::chrono_literals;
 // One running server; killed at the latest when the object goes.
 class ServerProcess {
  public:
-  explicit ServerProcess(const std::string& root, const std::vector<std::string>& serveArgs = {}) {
-    std::vector<std::string> args{"--root", root, "serve", "--listen", "127.0.0.1:0"};
+  // globalArgs go before the command (for instance --module FILE).
+  explicit ServerProcess(const std::string& root, const std::vector<std::string>& serveArgs = {},
+                         const std::vector<std::string>& globalArgs = {}) {
+    std::vector<std::string> args{"--root", root};
+    args.insert(args.end(), globalArgs.begin(), globalArgs.end());
+    args.insert(args.end(), {"serve", "--listen", "127.0.0.1:0"});
     args.insert(args.end(), serveArgs.begin(), serveArgs.end());
     pid_ = spawnHost(args, outFd_, errFd_);
     if (pid_ < 0) return;

@@ -144,7 +144,7 @@ TEST_F(ServeRoutes, UploadImportsThroughAPrivateFileThatIsRemoved) {
   auto res = upload("import_cards", "{\"user\":\"alice\"}", kTwoCards);
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(res->body, "{\"success\":true,\"data\":null}\n");
+  EXPECT_EQ(res->body, "{\"success\":true,\"data\":{\"skipped\":0,\"stored\":2}}\n");
   EXPECT_EQ(aliceIds().size(), 2u);
 
   struct stat st {};
@@ -261,6 +261,44 @@ TEST_F(ServeRoutes, ExportRefusesPathsOutOfTheUsersFolder) {
   const int code = orva_test::parseJson(linked->body)["error"]["code"].asInt();
   EXPECT_TRUE(code == 1009 || code == 110) << linked->body;
   EXPECT_EQ(linked->body.find("BEGIN:VCARD"), std::string::npos);
+}
+
+TEST(ServeExportLink, ACardFileSwappedForALinkAfterTheExportIsNotSent) {
+  // The real module, with each exported file replaced by a link to a file
+  // outside the export folder once export_cards is done: the route reads
+  // no link, whatever the module left there.
+  orva_test::TempRoot root;
+  ASSERT_TRUE(orva_test::writeFile(root.path() + "/outside.vcf", "SECRET OUTSIDE THE FOLDER\n"));
+  ServerProcess server(root.path(), {}, {"--module", ORVA_EXPORT_LINK_MODULE});
+  ASSERT_GT(server.port(), 0) << server.banner() << server.errorOutput();
+  auto client = clientFor(server.port());
+  const httplib::Headers auth = {{"Authorization", "Bearer " + host_test::serverToken(root)}};
+  auto added = client->Post("/webapi", auth,
+                            R"({"api":"ORVA.ContactAndCalendar.Contacts","method":"add_card",)"
+                            R"("params":{"user":"alice","card":{"name":{"family_name":"Lee",)"
+                            R"("given_name":"Ann","additional_name":""}}}})",
+                            "application/json");
+  ASSERT_TRUE(added);
+  ASSERT_NE(added->body.find("\"success\":true"), std::string::npos) << added->body;
+  auto listed = client->Post(
+      "/webapi", auth,
+      R"({"api":"ORVA.ContactAndCalendar.Contacts","method":"list_cards","params":{"user":"alice"}})",
+      "application/json");
+  ASSERT_TRUE(listed);
+  const std::string id = orva_test::parseJson(listed->body)["data"]["cards"][0]["id"].asString();
+  ASSERT_FALSE(id.empty()) << listed->body;
+
+  auto res = client->Post("/webapi/export", auth, "{\"user\":\"alice\",\"id\":[\"" + id + "\"]}",
+                          "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 404) << res->body;
+  EXPECT_EQ(orva_test::parseJson(res->body)["error"]["code"], 110) << res->body;
+  EXPECT_EQ(res->body.find("SECRET"), std::string::npos) << res->body;
+  // The module did export, and the link is what the route found.
+  struct stat st {};
+  ASSERT_EQ(::lstat(root.at("/var/packages/Tessaro/var/export/alice/" + id + ".vcf").c_str(), &st),
+            0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST(ServeUploadFolder, LeftoversOfAStoppedServerAreRemovedAtStart) {

@@ -85,6 +85,25 @@ TEST_F(ServerTest, SignInIsByPasswordAndEachUserSeesOnlyTheirOwnBook) {
   EXPECT_FALSE(foreign.has("first note"));
 }
 
+TEST_F(ServerTest, AConfiguredRealmIsTheOneClientsAreAskedFor) {
+  // A realm with a blank and a letter beyond ASCII that Latin-1 holds: the
+  // header carries it as the Latin-1 byte.
+  const std::string conf = root.at("/var/packages/Tessaro/target/etc/calendar_server_json.conf");
+  Json::Value stored = orva_test::parseJson(orva_test::readFile(conf));
+  stored["general_setting"]["realmName"] = "B\xc3\xbcro Kalender";
+  ASSERT_TRUE(orva_test::writeFile(conf, orva_test::toJson(stored)));
+  const int http = freePort(), https = freePort();
+  const Json::Value answer = set(false, false, http, https);
+  ASSERT_EQ(answer["success"], true) << orva_test::toJson(answer);
+  EXPECT_EQ(answer["data"]["common"]["realmName"], "B\xc3\xbcro Kalender");
+
+  const Answer anonymous = request(httpBase(http) + "/alice/contacts/", "-X PROPFIND");
+  EXPECT_EQ(anonymous.code, 401);
+  EXPECT_TRUE(anonymous.header("WWW-Authenticate: Basic realm=\"B\xfcro Kalender\"\r\n"))
+      << anonymous.headers;
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+}
+
 TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
   const int http = freePort(), https = freePort();
   // SSL off: only the HTTP port, and it serves.
@@ -112,18 +131,32 @@ TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
-TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsTheServer) {
+TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsEverythingAsItWas) {
   const int http = freePort(), https = freePort();
   ASSERT_EQ(set(true, false, http, https)["success"], true);
   const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
+  const std::vector<std::string> files = {
+      "/var/packages/Tessaro/target/etc/calendar_server_json.conf", kPlist,
+      "/usr/local/etc/services.d/Tessaro.sc", "/var/lib/firewall/rules"};
+  std::vector<std::string> before;
+  for (const std::string& file : files) before.push_back(orva_test::readFile(root.at(file)));
 
   const int taken = freePort();
   PortHolder holder(taken);
   ASSERT_TRUE(holder.listening());
   const Json::Value answer = set(true, false, taken, https);
-  EXPECT_EQ(
-      orva_test::toJson(answer),
-      R"({"error":{"code":1007,"detail":"Fail to restart calendar server"},"success":false})");
+  EXPECT_EQ(answer["error"]["code"], 1007);
+  // The reason, with the program that holds the port (this test).
+  EXPECT_EQ(answer["error"]["detail"].asString(),
+            "Fail to restart calendar server: port " + std::to_string(taken) +
+                " is in use by another program (" +
+                orva_test::readLines("/proc/self/comm").front() + ", pid " +
+                std::to_string(::getpid()) + ")");
+  // Every file as it was, and "get" shows what runs.
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(orva_test::readFile(root.at(files[i])), before[i]) << files[i];
+  }
+  EXPECT_EQ(call("ORVA.ContactAndCalendar.Common", "get", "")["data"]["common"]["HTTPPort"], http);
   // The same processes still serve on the old ports.
   EXPECT_EQ(report(httpBase(http)).code, 207);
   EXPECT_EQ(report(httpsBase(https)).code, 207);
