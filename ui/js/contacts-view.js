@@ -509,15 +509,26 @@ export function setUpContacts() {
     for (const card of deleted) state.selected.delete(card.id);
     await refreshWithTotal();
     const lines = deleted.length || !failure ? [`Deleted ${plural(deleted.length)}.`] : [];
-    if (changed.length) {
-      lines.push(`${plural(changed.length)} changed elsewhere since the page listed ${changed.length === 1 ? 'it' : 'them'} and `
-        + `${changed.length === 1 ? 'was' : 'were'} not deleted: ${changed.slice(0, 10).map(displayName).join(', ')}`
-        + `${changed.length > 10 ? ', …' : ''}. They are still selected: check them and delete again.`);
+    // A card refused for its version is either changed or already gone.
+    const there = new Set((state.all || state.cards).map((card) => card.id));
+    const gone = changed.filter((card) => !there.has(card.id));
+    const kept = changed.filter((card) => there.has(card.id));
+    if (gone.length) {
+      lines.push(`${plural(gone.length)} had already been deleted elsewhere: ${names(gone)}.`);
+    }
+    if (kept.length) {
+      lines.push(`${plural(kept.length)} changed elsewhere since the page listed ${kept.length === 1 ? 'it' : 'them'} and `
+        + `${kept.length === 1 ? 'was' : 'were'} not deleted: ${names(kept)}. `
+        + `${kept.length === 1 ? 'It is' : 'They are'} still selected: check and delete again.`);
     }
     if (failure) lines.push(`The delete stopped: ${describeError(failure)}`);
     else if (left > 0) lines.push(`Cancelled: ${plural(left)} not deleted.`);
-    showStatus(status, failure || changed.length ? 'error' : 'ok', ...lines);
+    showStatus(status, failure || kept.length ? 'error' : 'ok', ...lines);
     search.focus();
+  }
+
+  function names(cards) {
+    return `${cards.slice(0, 10).map(displayName).join(', ')}${cards.length > 10 ? ', …' : ''}`;
   }
 
   async function exportPicked() {
