@@ -13,7 +13,7 @@ import { ask } from './confirm.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
-const SEARCH_DELAY_MS = 120;
+const SEARCH_DELAY_MS = 80;
 // Rows drawn beyond the visible ones, above and below.
 const OVERSCAN = 12;
 // Cards per delete or export request: the module takes 10,000 at most, and
