@@ -13,7 +13,7 @@ import { ask } from './confirm.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
-const SEARCH_DELAY_MS = 80;
+const SEARCH_DELAY_MS = 120;
 // Rows drawn beyond the visible ones, above and below.
 const OVERSCAN = 12;
 // Cards per delete or export request: the module takes 10,000 at most, and
@@ -202,8 +202,9 @@ export function setUpContacts() {
     updateCount();
   }
 
-  async function listCards(key) {
-    const data = await callApi(CONTACTS_API, 'list_cards', key ? { user: state.user, search_key: key } : { user: state.user });
+  async function listCards(key, signal) {
+    const data = await callApi(CONTACTS_API, 'list_cards',
+      key ? { user: state.user, search_key: key } : { user: state.user }, signal);
     return data && Array.isArray(data.cards) ? data.cards : [];
   }
 
@@ -234,8 +235,12 @@ export function setUpContacts() {
   async function refresh() {
     const seq = ++state.listSeq;
     const key = search.value;
+    // A search still on its way is no longer wanted: its answer is not read.
+    if (state.listing) state.listing.abort();
+    const listing = new AbortController();
+    state.listing = listing;
     try {
-      const cards = await listCards(key);
+      const cards = await listCards(key, listing.signal);
       if (seq !== state.listSeq) return;
       if (key === '') {
         setAll(cards);
@@ -246,6 +251,8 @@ export function setUpContacts() {
       renderList();
     } catch (error) {
       if (seq === state.listSeq) showError(error, 'The cards could not be listed');
+    } finally {
+      if (state.listing === listing) state.listing = null;
     }
   }
 
@@ -602,6 +609,7 @@ export function setUpContacts() {
     // Back to the whole book: shown at once from the listing at hand.
     if (search.value === '' && state.all) {
       state.listSeq += 1;
+      if (state.listing) state.listing.abort();
       state.cards = state.all;
       renderList();
       return;
