@@ -5,9 +5,17 @@
 // list shown after the answer, each search key, the list settled after the
 // last key and after clearing the search, scrolling frames, DOM elements,
 // opening and saving a card, select all, and an export of every card; and
-// the module's list_cards with and without a search key.
+// the module's list_cards with and without a search key. Also the time to
+// the first rows after loading the page and to the last row after a jump to
+// the end, and the page's JavaScript heap (after a garbage collection) once
+// open, after scrolling to the end and after a search, so that books of
+// 10,000 and 100,000 cards can be compared in one run.
 //
 //   node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only]
+//                               [--no-export]
+//
+// Books of over 20,000 cards are written straight into the store folder, a
+// file a card (an import of 100,000 cards takes most of a minute).
 //
 // --ui serves another version of the page (for a before/after comparison,
 // e.g. `git archive OLD ui | tar -x -C /tmp/old` and --ui /tmp/old/ui).
@@ -24,7 +32,7 @@ const option = (name, fallback) => {
   return at >= 0 && args[at + 1] ? args[at + 1] : fallback;
 };
 if (args.includes('--help')) {
-  console.log('Usage: node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only]');
+  console.log('Usage: node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only] [--no-export]');
   process.exit(0);
 }
 const sizes = option('--cards', '2000,10000').split(',').map(Number);
@@ -32,6 +40,9 @@ const ui = option('--ui', null);
 const label = option('--label', ui ? path.basename(path.dirname(ui)) : 'this page');
 // Only the module's figures (no browser).
 const moduleOnly = args.includes('--module-only');
+// No select all and export of every card (long with 100,000 cards).
+const noExport = args.includes('--no-export');
+const STORE = 'var/packages/Tessaro/var/collections/collection-root';
 
 const GIVEN = ['Ada', 'Zoë', 'Hélène', 'Björn', 'Ólafur', 'Grace', 'Ming', 'Søren', 'Łucja', 'Åsa',
   'Katherine', 'José', 'Noémie', 'Jürgen', 'Aiko', 'Priya', 'Émile', 'Chloé', 'Otto', 'Ines'];
@@ -43,6 +54,10 @@ const ORGS = ['Acme\\, Inc.', 'Ørsted Consult;Sales', 'Analytical Engines Ltd',
 const PHOTO = 'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==';
 
 function book(count) {
+  return `${bookCards(count).join('\r\n')}\r\n`;
+}
+
+function bookCards(count) {
   const cards = [];
   for (let i = 0; i < count; i += 1) {
     const given = GIVEN[i % GIVEN.length];
@@ -59,11 +74,20 @@ function book(count) {
     lines.push('END:VCARD');
     cards.push(lines.join('\r\n'));
   }
-  return `${cards.join('\r\n')}\r\n`;
+  return cards;
 }
 
 function seed(root, count) {
   cli(root, CONTACTS, 'list_cards', 'user=bench');
+  if (count > 20000) {
+    const folder = path.join(root, STORE, 'bench', 'contacts');
+    bookCards(count).forEach((card, i) => {
+      const uid = `bench-${String(i).padStart(6, '0')}`;
+      fs.writeFileSync(path.join(folder, `${uid}.vcf`),
+        `${card.replace('\r\nEND:VCARD', `\r\nUID:${uid}\r\nEND:VCARD`)}\r\n`);
+    });
+    return;
+  }
   const file = path.join(root, 'bench.vcf');
   fs.writeFileSync(file, book(count));
   const answer = cli(root, CONTACTS, 'import_cards', 'user=bench', `file_tmp=${file}`, 'file=bench.vcf');
@@ -167,8 +191,43 @@ async function measure(count) {
       const list = answers.reduce((a, b) => (b.encodedBodySize > a.encodedBodySize ? b : a));
       return window.__probe.shownAt - list.responseEnd;
     }));
+    figures['first rows after loading the page'] = ms(await page.evaluate(() => window.__probe.shownAt));
     figures['DOM elements with the list'] = await page.evaluate(() => document.getElementsByTagName('*').length);
     await quiet(page);
+    const cdp = await page.context().newCDPSession(page);
+    const heap = async () => {
+      await cdp.send('HeapProfiler.collectGarbage');
+      const { usedSize } = await cdp.send('Runtime.getHeapUsage');
+      return `${(usedSize / 1e6).toFixed(1)} MB`;
+    };
+    figures['JS heap, book open'] = await heap();
+
+    // A jump to the end: from the scroll to the last card's row drawn.
+    figures['jump to the end: last row shown'] = ms(await page.evaluate(async (total) => {
+      const pane = document.getElementById('list-scroll');
+      const start = performance.now();
+      pane.scrollTop = pane.scrollHeight;
+      const done = () => [...document.querySelectorAll('#card-list tbody tr[aria-rowindex]')]
+        .some((row) => row.getAttribute('aria-rowindex') === String(total + 1) && !row.classList.contains('placeholder'));
+      while (!done()) {
+        if (performance.now() - start > 60000) return NaN;
+        await new Promise((resolve) => setTimeout(resolve, 5));
+      }
+      await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+      return performance.now() - start;
+    }, count));
+    // Through the whole book, a screen at a time from the end back to the start.
+    await page.evaluate(async () => {
+      const pane = document.getElementById('list-scroll');
+      const step = Math.max(1, Math.floor(pane.scrollHeight / 60));
+      for (let top = pane.scrollHeight; top > 0; top -= step) {
+        pane.scrollTop = top;
+        await new Promise((resolve) => setTimeout(resolve, 30));
+      }
+      pane.scrollTop = 0;
+    });
+    await quiet(page);
+    figures['JS heap, after scrolling through'] = await heap();
 
     // Search as a person types it, then clearing it.
     const search = page.getByLabel('Search');
@@ -181,6 +240,7 @@ async function measure(count) {
     figures['search keys answered (slowest of 3)'] = ms(Math.max(...keys));
     figures['list settled after the last key'] = ms(await page.evaluate(() => window.__probe.lastChange - window.__probe.lastKeyAt));
     figures['matches for "ada"'] = (await page.locator('#book-count').innerText()).trim();
+    figures['JS heap, after the search'] = await heap();
     await page.evaluate(() => { window.__probe.keys = []; });
     await page.keyboard.press('Control+A');
     await page.keyboard.press('Backspace');
@@ -233,6 +293,7 @@ async function measure(count) {
     figures['saving: the page without the call'] = ms(save.total - save.call);
     await quiet(page, 1500);
 
+    if (noExport) return figures;
     // Select all.
     figures['select all'] = ms(await page.evaluate(async () => {
       const box = document.getElementById('select-all');
@@ -255,6 +316,7 @@ async function measure(count) {
     await download;
     figures['export of every card'] = `${ms(Date.now() - started)} (progress: ${progress})`;
     figures['longest stall during the export'] = ms(Math.max(0, ...await page.evaluate(() => window.__probe.longTasks)));
+    figures['JS heap, after the export'] = await heap();
   } finally {
     await browser.close();
     await host.stop();

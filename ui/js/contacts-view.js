@@ -1,6 +1,8 @@
 // The contacts page: one user's address book, its search, the card form,
 // delete, export and import. The list draws only the rows in view (any book
-// size keeps a few hundred elements), and a change redraws only those.
+// size keeps a few hundred elements), and a change redraws only those. A
+// book of up to WHOLE_BOOK cards is listed whole and ordered by name; a
+// larger one (or any, in the stored order) is read in windows as it scrolls.
 import { callApi, exportCards, CONTACTS_API } from './api.js';
 import { describeError } from './error-texts.js';
 import { el, clear, showStatus, hideStatus } from './dom.js';
@@ -10,6 +12,7 @@ import {
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
+import { CardWindows, WINDOW } from './card-windows.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -19,10 +22,20 @@ const OVERSCAN = 12;
 // Cards per delete or export request: the module takes 10,000 at most, and
 // smaller batches let the page show progress and stop between them.
 export const BATCH = 500;
+// The largest book listed whole: ordering by name needs every card, and
+// beyond this the page would hold too much of the book.
+export const WHOLE_BOOK = 10000;
+// Cards per request when the page looks through the book for one card.
+const WALK = 2000;
 const CHANGED = 1012;
 
 function plural(n) {
   return `${n} ${n === 1 ? 'card' : 'cards'}`;
+}
+
+// 'given' or 'family' (by name), or 'stored' (the module's order, in windows).
+function orderOf(value) {
+  return value === 'family' || value === 'stored' ? value : 'given';
 }
 
 function same(a, b) {
@@ -63,27 +76,51 @@ export function setUpContacts() {
   const state = {
     user: '',
     all: null,          // the whole book as listed, in order, when known
-    cards: [],          // the records shown, in order
+    cards: [],          // the records shown, in order (listed whole)
+    windows: null,      // the listing read in windows (a large book), else null
+    mode: null,         // 'whole' or 'windows', once the book's size is known
     total: null,        // cards in the whole book, when known
-    selected: new Set(),
+    selected: new Map(), // id -> record of the cards picked one by one
+    allPicked: null,    // windows: every card of the listing but {except}
     listSeq: 0,         // drops the answers of superseded searches
     form: null,
     searchTimer: 0,
-    order: window.localStorage.getItem(SORT_KEY) === 'family' ? 'family' : 'given',
+    order: orderOf(window.localStorage.getItem(SORT_KEY)),
     rowHeight: 0,
     rows: new Map(),    // id -> {tr, card, box}: the rows drawn now
     drawPending: false,
   };
   sortSelect.value = state.order;
+  const orderNote = document.getElementById('order-note');
 
   function showError(error, what) {
     showStatus(status, 'error', `${what}: ${describeError(error)}`);
   }
 
-  function updateButtons() {
+  // Rows of the list, and the record of one (null while not fetched).
+  function shownCount() {
+    return state.windows ? state.windows.total : state.cards.length;
+  }
+
+  function shownAt(index) {
+    return state.windows ? state.windows.get(index) : state.cards[index];
+  }
+
+  function isPicked(card) {
+    return state.allPicked ? !state.allPicked.except.has(card.id) : state.selected.has(card.id);
+  }
+
+  function pickedCount() {
+    if (state.allPicked) return Math.max(0, shownCount() - state.allPicked.except.size);
+    if (state.windows) return state.selected.size;
     let picked = 0;
     for (const card of state.cards) if (state.selected.has(card.id)) picked += 1;
-    const shown = state.cards.length;
+    return picked;
+  }
+
+  function updateButtons() {
+    const picked = pickedCount();
+    const shown = shownCount();
     deleteButton.disabled = picked === 0;
     exportButton.disabled = picked === 0;
     deleteButton.textContent = picked > 0 ? `Delete selected (${picked})` : 'Delete selected';
@@ -93,8 +130,8 @@ export function setUpContacts() {
   }
 
   function updateCount() {
-    const key = search.value;
-    const shown = state.cards.length;
+    const key = state.windows ? state.windows.key : search.value;
+    const shown = shownCount();
     if (key === '') {
       count.textContent = `${shown} ${shown === 1 ? 'card' : 'cards'}`;
     } else {
@@ -115,8 +152,14 @@ export function setUpContacts() {
     const box = el('input', {
       type: 'checkbox', 'aria-label': `Select ${name}`,
       onchange: () => {
-        if (box.checked) state.selected.add(card.id);
-        else state.selected.delete(card.id);
+        if (state.allPicked) {
+          if (box.checked) state.allPicked.except.delete(card.id);
+          else state.allPicked.except.add(card.id);
+        } else if (box.checked) {
+          state.selected.set(card.id, card);
+        } else {
+          state.selected.delete(card.id);
+        }
         updateButtons();
       },
     });
@@ -131,6 +174,14 @@ export function setUpContacts() {
     return { tr, card, box };
   }
 
+  // A row whose card is still on its way.
+  function placeholder(index) {
+    const tr = el('tr', { class: 'placeholder', 'aria-busy': 'true' },
+      el('td', { class: 'pick' }), el('th', { scope: 'row' }, 'Loading…'), el('td'), el('td'), el('td'));
+    tr.setAttribute('aria-rowindex', String(index + 2));
+    return tr;
+  }
+
   function spacer(height) {
     const tr = el('tr', { class: 'spacer', 'aria-hidden': 'true' }, el('td', { colspan: 5 }));
     tr.firstChild.style.height = `${height}px`;
@@ -141,30 +192,34 @@ export function setUpContacts() {
   // in place (so the focus in it stays); only its marks are brought up to date.
   function drawRows() {
     state.drawPending = false;
-    const cards = state.cards;
+    const rowCount = shownCount();
     const height = state.rowHeight || 40;
     const paneTop = listPane.getBoundingClientRect().top;
     const bodyTop = tbody.getBoundingClientRect().top - paneTop + listPane.scrollTop;
     const viewTop = Math.max(0, listPane.scrollTop - bodyTop);
     const viewHeight = listPane.clientHeight || window.innerHeight;
     const first = Math.max(0, Math.floor(viewTop / height) - OVERSCAN);
-    const last = Math.min(cards.length, Math.ceil((viewTop + viewHeight) / height) + OVERSCAN);
+    const last = Math.min(rowCount, Math.ceil((viewTop + viewHeight) / height) + OVERSCAN);
     const currentId = state.form ? state.form.cardId : null;
 
     const kept = new Map();
     const wanted = [];
     for (let i = first; i < last; i += 1) {
-      const card = cards[i];
+      const card = shownAt(i);
+      if (!card) {
+        wanted.push(placeholder(i));
+        continue;
+      }
       let row = state.rows.get(card.id);
       if (!row || row.card !== card || kept.has(card.id)) row = makeRow(card, i);
       row.tr.setAttribute('aria-rowindex', String(i + 2));
-      row.box.checked = state.selected.has(card.id);
+      row.box.checked = isPicked(card);
       row.tr.classList.toggle('current', card.id === currentId);
       kept.set(card.id, row);
       wanted.push(row.tr);
     }
     const top = spacer(first * height);
-    const bottom = spacer((cards.length - last) * height);
+    const bottom = spacer((rowCount - last) * height);
     const nodes = [top, ...wanted, bottom];
     // Old rows go; kept rows stay where they are; new ones go in between.
     const keep = new Set(nodes);
@@ -178,7 +233,8 @@ export function setUpContacts() {
       }
     }
     state.rows = kept;
-    table.setAttribute('aria-rowcount', String(cards.length + 1));
+    table.setAttribute('aria-rowcount', String(rowCount + 1));
+    if (state.windows) state.windows.want(first, last);
 
     if (!state.rowHeight && wanted.length) {
       state.rowHeight = wanted[0].getBoundingClientRect().height || 40;
@@ -193,10 +249,12 @@ export function setUpContacts() {
   }
 
   function renderList() {
-    const visible = new Set(state.cards.map((card) => card.id));
-    for (const id of [...state.selected]) if (!visible.has(id)) state.selected.delete(id);
+    if (!state.windows) {
+      const visible = new Set(state.cards.map((card) => card.id));
+      for (const id of [...state.selected.keys()]) if (!visible.has(id)) state.selected.delete(id);
+    }
     drawRows();
-    emptyNote.hidden = state.cards.length > 0;
+    emptyNote.hidden = shownCount() > 0;
     emptyNote.textContent = search.value ? 'No card matches the search.' : 'This address book has no cards yet.';
     updateButtons();
     updateCount();
@@ -208,9 +266,69 @@ export function setUpContacts() {
     return data && Array.isArray(data.cards) ? data.cards : [];
   }
 
-  // The number of cards of the whole book.
+  // One window of the listing (of a search when key is set) and the number
+  // of cards it is taken from.
+  async function listWindow(key, offset, limit, signal) {
+    const params = { user: state.user, offset, limit };
+    if (key) params.search_key = key;
+    const data = await callApi(CONTACTS_API, 'list_cards', params, signal);
+    return {
+      cards: data && Array.isArray(data.cards) ? data.cards : [],
+      total: data && Number.isInteger(data.total) ? data.total : 0,
+    };
+  }
+
+  // The number of cards of the whole book (no card is read for it).
   async function countBook() {
-    return (await listCards('')).length;
+    return (await listWindow('', 0, 0)).total;
+  }
+
+  // Whole or in windows: by the book's size and the order chosen.
+  async function chooseMode(signal) {
+    state.total = (await listWindow('', 0, 0, signal)).total;
+    const large = state.total > WHOLE_BOOK;
+    state.mode = large || state.order === 'stored' ? 'windows' : 'whole';
+    for (const option of sortSelect.options) option.disabled = large && option.value !== 'stored';
+    sortSelect.value = large ? 'stored' : state.order;
+    orderNote.hidden = !large;
+  }
+
+  function closeWindows() {
+    if (state.windows) state.windows.close();
+    state.windows = null;
+  }
+
+  // The listing of a key in windows, from its first window.
+  async function openWindows(key, signal) {
+    const keep = state.windows && state.windows.key === key;
+    const first = await listWindow(key, 0, WINDOW, signal);
+    if (keep && !signal.aborted) {
+      // The same listing again (after a change): the place in it stays.
+      state.windows.total = first.total;
+      state.windows.reload();
+      return;
+    }
+    closeWindows();
+    state.selected.clear();
+    state.allPicked = null;
+    state.all = null;
+    state.rank = null;
+    state.cards = [];
+    const windows = new CardWindows({
+      key,
+      first,
+      fetchWindow: listWindow,
+      onChange: (grew) => {
+        if (state.windows !== windows) return;
+        if (grew) renderList();
+        else scheduleDraw();
+      },
+      onError: (error) => {
+        if (state.windows === windows) showError(error, 'The cards could not be listed');
+      },
+    });
+    state.windows = windows;
+    listPane.scrollTop = 0;
   }
 
   // A search's answer in the book's order: by each card's place in the whole
@@ -240,6 +358,15 @@ export function setUpContacts() {
     const listing = new AbortController();
     state.listing = listing;
     try {
+      if (key === '' || !state.mode) await chooseMode(listing.signal);
+      if (seq !== state.listSeq) return;
+      if (state.mode === 'windows') {
+        await openWindows(key, listing.signal);
+        if (seq !== state.listSeq) return;
+        renderList();
+        return;
+      }
+      closeWindows();
       const cards = await listCards(key, listing.signal);
       if (seq !== state.listSeq) return;
       if (key === '') {
@@ -257,7 +384,9 @@ export function setUpContacts() {
   }
 
   async function refreshWithTotal() {
-    if (search.value !== '') {
+    if (state.mode === 'windows') {
+      if (search.value !== '') await chooseMode();
+    } else if (search.value !== '') {
       try {
         setAll(await listCards(''));
       } catch {
@@ -270,9 +399,12 @@ export function setUpContacts() {
   // One card stored anew: its record (with its new version) read back through
   // a search that finds it and few others, and put in its row alone.
   async function refreshCard(id, record) {
-    const name = record.name || {};
-    const key = [name.family_name, name.given_name, (record.company || {}).org]
-      .find((text) => typeof text === 'string' && text.trim().length >= 2);
+    if (state.windows) {
+      // Its new version (or a new card's place) comes with the windows in view.
+      await refreshWithTotal();
+      return;
+    }
+    const key = nameKey(record);
     let found = null;
     try {
       const known = id ? null : new Set((state.all || []).map((c) => c.id));
@@ -320,11 +452,26 @@ export function setUpContacts() {
     });
   }
 
-  // The card as stored now, or null when it is gone.
-  async function fetchCard(id) {
-    const data = await callApi(CONTACTS_API, 'list_cards', { user: state.user });
-    const cards = data && Array.isArray(data.cards) ? data.cards : [];
-    return cards.find((c) => c.id === id) || null;
+  // A search key that finds the card and few others, if it has one.
+  function nameKey(record) {
+    const name = record.name || {};
+    return [name.family_name, name.given_name, (record.company || {}).org]
+      .find((text) => typeof text === 'string' && text.trim().length >= 2);
+  }
+
+  // The card as stored now, or null when it is gone: found by its name, else
+  // looked for through the book a window at a time.
+  async function fetchCard(card) {
+    const key = nameKey(card);
+    if (key) {
+      const found = (await listCards(key)).find((c) => c.id === card.id);
+      if (found) return found;
+    }
+    for (let offset = 0; ; offset += WALK) {
+      const { cards } = await listWindow('', offset, WALK);
+      const found = cards.find((c) => c.id === card.id);
+      if (found || cards.length < WALK) return found || null;
+    }
   }
 
   // The card changed elsewhere since it was listed: the person's edits go
@@ -334,7 +481,7 @@ export function setUpContacts() {
     const mine = form.edits();
     let current;
     try {
-      current = await fetchCard(card.id);
+      current = await fetchCard(card);
     } catch (error) {
       form.showError(`The card was changed elsewhere, and its new version could not be read: ${describeError(error)}`);
       return;
@@ -385,6 +532,8 @@ export function setUpContacts() {
 
   // One card's record replaced in the list, as listed again.
   function replaceCard(record) {
+    if (state.windows) state.windows.replace(record);
+    if (state.selected.has(record.id)) state.selected.set(record.id, record);
     for (const list of [state.all, state.cards]) {
       const at = list ? list.findIndex((c) => c.id === record.id) : -1;
       if (at >= 0) list[at] = record;
@@ -441,16 +590,58 @@ export function setUpContacts() {
   }
 
   function pickedCards() {
+    if (state.windows) return [...state.selected.values()];
     return state.cards.filter((card) => state.selected.has(card.id));
   }
 
-  function confirmDelete(cards) {
+  // The picked cards, a batch at a time: {total, sample, next() -> batch or
+  // null at the end, stayed(n): n cards of the last batch are still in the
+  // book}. Every card of a large listing is read from the module in windows,
+  // so the page never holds them all.
+  function pickedBatches(removing) {
+    if (!state.allPicked) {
+      const cards = pickedCards();
+      let at = 0;
+      return {
+        total: cards.length,
+        sample: cards.slice(0, 10),
+        async next() {
+          if (at >= cards.length) return null;
+          at += BATCH;
+          return cards.slice(at - BATCH, at);
+        },
+        stayed() {},
+      };
+    }
+    const { key } = state.windows;
+    const except = new Set(state.allPicked.except);
+    let offset = 0;
+    let ended = false;
+    return {
+      total: pickedCount(),
+      sample: state.windows.held().filter((card) => !except.has(card.id)).slice(0, 10),
+      async next() {
+        if (ended) return null;
+        const { cards } = await listWindow(key, offset, BATCH);
+        if (cards.length < BATCH) ended = true;
+        const batch = cards.filter((card) => !except.has(card.id));
+        // Cards left out keep their places; deleted ones free theirs.
+        offset += removing ? cards.length - batch.length : cards.length;
+        return batch;
+      },
+      stayed(n) {
+        if (removing) offset += n;
+      },
+    };
+  }
+
+  function confirmDelete(total, sample) {
     return ask({
       title: 'Delete cards?',
       body: [
-        `Delete ${plural(cards.length)} from the address book of ${state.user}? This cannot be undone.`,
-        el('ul', {}, cards.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
-        cards.length > 10 ? `and ${cards.length - 10} more` : null,
+        `Delete ${plural(total)} from the address book of ${state.user}? This cannot be undone.`,
+        el('ul', {}, sample.slice(0, 10).map((card) => el('li', {}, displayName(card)))),
+        total > sample.length ? `and ${total - sample.length} more` : null,
       ].filter(Boolean),
       ok: 'Delete',
       danger: true,
@@ -483,43 +674,68 @@ export function setUpContacts() {
   }
 
   async function deletePicked() {
-    const cards = pickedCards();
-    if (cards.length === 0) return;
-    if (!(await confirmDelete(cards))) return;
+    const source = pickedBatches(true);
+    if (source.total === 0) return;
+    if (!(await confirmDelete(source.total, source.sample))) return;
     // Each card goes only if it is still the version listed.
-    const versioned = cards.every((card) => typeof card.etag === 'string');
-    const deleted = [];
+    let deleted = 0;
     const changed = [];
     let failure = null;
-    const run = startRun('Deleting', cards.length);
+    const formId = state.form ? state.form.cardId : null;
+    let formGone = false;
+    const run = startRun('Deleting', source.total);
     deleteButton.disabled = true;
-    for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
-      const batch = cards.slice(at, at + BATCH);
+    let done = 0;
+    while (!run.cancelled) {
+      let batch;
+      try {
+        batch = await source.next();
+      } catch (error) {
+        failure = error;
+        break;
+      }
+      if (!batch) break;
+      if (batch.length === 0) continue;
       const params = { user: state.user, id: batch.map((card) => card.id) };
-      if (versioned) params.etag = batch.map((card) => card.etag);
+      if (batch.every((card) => typeof card.etag === 'string')) params.etag = batch.map((card) => card.etag);
+      let kept = new Set();
       try {
         await callApi(CONTACTS_API, 'delete_cards', params);
-        deleted.push(...batch);
       } catch (error) {
         if (error.code !== CHANGED) {
           failure = error;
           break;
         }
-        const kept = new Set(idsOfChanged(error.detail));
-        for (const card of batch) (kept.has(card.id) ? changed : deleted).push(card);
+        kept = new Set(idsOfChanged(error.detail));
       }
-      run.progress(Math.min(at + BATCH, cards.length));
+      for (const card of batch) {
+        if (kept.has(card.id)) {
+          changed.push(card);
+        } else {
+          deleted += 1;
+          state.selected.delete(card.id);
+          if (card.id === formId) formGone = true;
+        }
+      }
+      source.stayed(kept.size);
+      done += batch.length;
+      run.progress(Math.min(done, source.total));
     }
     run.end();
-    const left = cards.length - deleted.length - changed.length;
-    if (state.form && deleted.some((card) => card.id === state.form.cardId)) closeForm();
-    for (const card of deleted) state.selected.delete(card.id);
+    const left = source.total - deleted - changed.length;
+    if (formGone && state.form && state.form.cardId === formId) closeForm();
+    if (state.allPicked && !failure && !run.cancelled) {
+      // Every card is gone but the refused ones: they stay picked one by one.
+      state.allPicked = null;
+      for (const card of changed) state.selected.set(card.id, card);
+    }
     await refreshWithTotal();
-    const lines = deleted.length || !failure ? [`Deleted ${plural(deleted.length)}.`] : [];
-    // A card refused for its version is either changed or already gone.
-    const there = new Set((state.all || state.cards).map((card) => card.id));
-    const gone = changed.filter((card) => !there.has(card.id));
-    const kept = changed.filter((card) => there.has(card.id));
+    const lines = deleted || !failure ? [`Deleted ${plural(deleted)}.`] : [];
+    // A card refused for its version is either changed or already gone; a
+    // large book is not listed whole, so there it is called changed.
+    const there = state.windows ? null : new Set((state.all || state.cards).map((card) => card.id));
+    const gone = there ? changed.filter((card) => !there.has(card.id)) : [];
+    const kept = there ? changed.filter((card) => there.has(card.id)) : changed;
     if (gone.length) {
       lines.push(`${plural(gone.length)} had already been deleted elsewhere: ${names(gone)}.`);
     }
@@ -539,15 +755,20 @@ export function setUpContacts() {
   }
 
   async function exportPicked() {
-    const cards = pickedCards();
-    if (cards.length === 0) return;
+    const source = pickedBatches(false);
+    if (source.total === 0) return;
     const parts = [];
-    const run = startRun('Exporting', cards.length);
+    const run = startRun('Exporting', source.total);
     exportButton.disabled = true;
+    let done = 0;
     try {
-      for (let at = 0; at < cards.length && !run.cancelled; at += BATCH) {
-        parts.push(await exportCards(state.user, cards.slice(at, at + BATCH).map((card) => card.id)));
-        run.progress(Math.min(at + BATCH, cards.length));
+      while (!run.cancelled) {
+        const batch = await source.next();
+        if (!batch) break;
+        if (batch.length === 0) continue;
+        parts.push(await exportCards(state.user, batch.map((card) => card.id)));
+        done += batch.length;
+        run.progress(Math.min(done, source.total));
       }
     } catch (error) {
       showError(error, 'The cards were not exported');
@@ -567,12 +788,15 @@ export function setUpContacts() {
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${plural(cards.length)} to contacts.vcf.`);
+    showStatus(status, 'ok', `Exported ${plural(done)} to contacts.vcf.`);
   }
 
   async function openBook(user) {
     state.user = user;
     state.selected.clear();
+    state.allPicked = null;
+    closeWindows();
+    state.mode = null;
     state.total = null;
     state.all = null;
     state.rank = null;
@@ -615,7 +839,7 @@ export function setUpContacts() {
       return;
     }
     state.searchTimer = setTimeout(async () => {
-      if (search.value !== '' && state.total === null) {
+      if (search.value !== '' && state.mode === 'whole' && !state.all) {
         try {
           setAll(await listCards(''));
         } catch {
@@ -627,17 +851,30 @@ export function setUpContacts() {
   });
 
   selectAll.addEventListener('change', () => {
-    for (const card of state.cards) {
-      if (selectAll.checked) state.selected.add(card.id);
-      else state.selected.delete(card.id);
+    if (state.windows) {
+      // Not every card is at hand: "all but these" stands for them.
+      state.selected.clear();
+      state.allPicked = selectAll.checked ? { except: new Set() } : null;
+    } else {
+      for (const card of state.cards) {
+        if (selectAll.checked) state.selected.set(card.id, card);
+        else state.selected.delete(card.id);
+      }
     }
     drawRows();
     updateButtons();
   });
 
   sortSelect.addEventListener('change', () => {
-    state.order = sortSelect.value === 'family' ? 'family' : 'given';
+    const before = state.order;
+    state.order = orderOf(sortSelect.value);
     window.localStorage.setItem(SORT_KEY, state.order);
+    if (state.order === 'stored' || before === 'stored' || state.mode !== 'whole') {
+      // Listed whole or in windows: the book is listed anew.
+      state.mode = null;
+      if (state.user) refresh();
+      return;
+    }
     if (state.all) setAll(state.all);
     state.cards = search.value === '' && state.all ? state.all : ordered(state.cards);
     renderList();
