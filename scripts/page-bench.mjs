@@ -12,7 +12,7 @@
 // 10,000 and 100,000 cards can be compared in one run.
 //
 //   node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only]
-//                               [--no-export]
+//                               [--export-up-to 20000] [--order given|family|stored]
 //
 // Books of over 20,000 cards are written straight into the store folder, a
 // file a card (an import of 100,000 cards takes most of a minute).
@@ -32,7 +32,7 @@ const option = (name, fallback) => {
   return at >= 0 && args[at + 1] ? args[at + 1] : fallback;
 };
 if (args.includes('--help')) {
-  console.log('Usage: node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only] [--no-export]');
+  console.log('Usage: node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only] [--export-up-to N] [--order given|family|stored]');
   process.exit(0);
 }
 const sizes = option('--cards', '2000,10000').split(',').map(Number);
@@ -40,8 +40,11 @@ const ui = option('--ui', null);
 const label = option('--label', ui ? path.basename(path.dirname(ui)) : 'this page');
 // Only the module's figures (no browser).
 const moduleOnly = args.includes('--module-only');
-// No select all and export of every card (long with 100,000 cards).
-const noExport = args.includes('--no-export');
+// Select all and an export of every card only for books up to this size:
+// the store writes each exported card on its own (some 9 ms a card here).
+const exportUpTo = Number(option('--export-up-to', '20000'));
+// The order the page is opened with (the browser remembers the last one).
+const order = option('--order', null);
 const STORE = 'var/packages/Tessaro/var/collections/collection-root';
 
 const GIVEN = ['Ada', 'Zoë', 'Hélène', 'Björn', 'Ólafur', 'Grace', 'Ming', 'Søren', 'Łucja', 'Åsa',
@@ -179,6 +182,7 @@ async function measure(count) {
 
     const page = await openSignedIn(browser.context, host);
     await page.addInitScript(PROBE);
+    if (order) await page.evaluate((value) => window.localStorage.setItem('orva.sort', value), order);
     await openBook(page, 'bench');
     await page.locator('#book-count').filter({ hasText: `${count} cards` }).waitFor({ timeout: 120000 });
 
@@ -293,7 +297,10 @@ async function measure(count) {
     figures['saving: the page without the call'] = ms(save.total - save.call);
     await quiet(page, 1500);
 
-    if (noExport) return figures;
+    if (count > exportUpTo) {
+      figures['export of every card'] = `not measured (over --export-up-to ${exportUpTo})`;
+      return figures;
+    }
     // Select all.
     figures['select all'] = ms(await page.evaluate(async () => {
       const box = document.getElementById('select-all');
