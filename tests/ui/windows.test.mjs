@@ -94,16 +94,16 @@ test('in the stored order the list is read in windows as it scrolls, never whole
 
 test('a search is read in windows too, with its total, and scrolls through its matches', async () => {
   listings.length = 0;
-  await page.getByLabel('Search').fill('quarter');
-  await count().filter({ hasText: `${CARDS / 4} of ${CARDS} cards match` }).waitFor();
-  const matches = moduleWindow(0, 1000, 'quarter');
-  assert.equal(matches.total, CARDS / 4);
+  await page.getByLabel('Search').fill('plain');
+  await count().filter({ hasText: `${CARDS * 0.75} of ${CARDS} cards match` }).waitFor();
+  const matches = moduleWindow(0, CARDS, 'plain');
+  assert.equal(matches.total, CARDS * 0.75);
   await rows().first().filter({ hasText: displayName(matches.cards[0]) }).waitFor();
   await pane().evaluate((node) => { node.scrollTop = node.scrollHeight; });
   await rows().last().filter({ hasText: displayName(matches.cards[matches.cards.length - 1]) }).waitFor();
-  const searched = listings.filter((p) => p.search_key === 'quarter');
-  assert.ok(searched.some((p) => p.offset === 0) && searched.some((p) => p.offset >= 200), JSON.stringify(searched));
-  assert.ok(searched.every((p) => p.limit === 200));
+  // A search reads the whole book in the module: its windows are larger.
+  const searched = listings.filter((p) => p.search_key === 'plain');
+  assert.deepEqual(searched.map((p) => [p.offset, p.limit]), [[0, 1000], [1000, 1000]]);
 
   await page.getByLabel('Search').fill('');
   await count().filter({ hasText: new RegExp(`^${CARDS} cards$`) }).waitFor();

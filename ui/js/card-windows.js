@@ -2,10 +2,14 @@
 // view, fetches the missing ones as the list scrolls and drops far ones, so
 // its memory follows the view, not the book. Rows not fetched yet are null.
 
-// Cards per window (one list_cards request).
+// Cards per window (one list_cards request) of the book, and of a search:
+// a search reads the whole book whatever its window, so its windows are
+// larger and fewer.
 export const WINDOW = 200;
-// Windows kept on each side of those in view; farther ones are dropped.
-const KEEP = 3;
+export const SEARCH_WINDOW = 1000;
+// Cards kept on each side of those in view (in whole windows); farther
+// windows are dropped.
+const KEEP_CARDS = 600;
 // A fast scroll fetches only where it stops.
 const SETTLE_MS = 40;
 
@@ -15,6 +19,10 @@ export class CardWindows {
   // when one cannot be fetched. first: the answer for offset 0, when at hand.
   constructor({ key, fetchWindow, onChange, onError, first = null }) {
     this.key = key;
+    this.size = key ? SEARCH_WINDOW : WINDOW;
+    this.keep = Math.ceil(KEEP_CARDS / this.size);
+    // The next window ahead is fetched early where it is cheap (no search).
+    this.ahead = !key;
     this.fetchWindow = fetchWindow;
     this.onChange = onChange;
     this.onError = onError;
@@ -30,9 +38,9 @@ export class CardWindows {
 
   // The record at a place in the listing, or null while it is not fetched.
   get(index) {
-    const page = Math.floor(index / WINDOW);
+    const page = Math.floor(index / this.size);
     const records = this.pages.get(page) || this.stale.get(page);
-    return records ? records[index - page * WINDOW] || null : null;
+    return records ? records[index - page * this.size] || null : null;
   }
 
   // The rows [first, last) are in view: fetches what they lack, soon.
@@ -47,9 +55,9 @@ export class CardWindows {
 
   pageRange() {
     const [first, last] = this.wanted;
-    const lastPage = Math.max(0, Math.ceil(this.total / WINDOW) - 1);
-    const from = Math.floor(first / WINDOW);
-    const to = Math.min(lastPage, Math.floor(Math.max(first, last - 1) / WINDOW));
+    const lastPage = Math.max(0, Math.ceil(this.total / this.size) - 1);
+    const from = Math.floor(first / this.size);
+    const to = Math.min(lastPage, Math.floor(Math.max(first, last - 1) / this.size));
     return [from, to];
   }
 
@@ -58,7 +66,7 @@ export class CardWindows {
     const [from, to] = this.pageRange();
     // Far windows go, and so do requests for them.
     for (const map of [this.pages, this.stale]) {
-      for (const page of [...map.keys()]) if (page < from - KEEP || page > to + KEEP) map.delete(page);
+      for (const page of [...map.keys()]) if (page < from - this.keep || page > to + this.keep) map.delete(page);
     }
     for (const [page, request] of [...this.pending]) {
       if (page < from - 1 || page > to + 1) {
@@ -67,11 +75,11 @@ export class CardWindows {
       }
     }
     // The windows in view first, then one on each side.
-    const lastPage = Math.max(0, Math.ceil(this.total / WINDOW) - 1);
+    const lastPage = Math.max(0, Math.ceil(this.total / this.size) - 1);
     const order = [];
     for (let page = from; page <= to; page += 1) order.push(page);
-    if (to + 1 <= lastPage) order.push(to + 1);
-    if (from - 1 >= 0) order.push(from - 1);
+    if (this.ahead && to + 1 <= lastPage) order.push(to + 1);
+    if (this.ahead && from - 1 >= 0) order.push(from - 1);
     for (const page of order) {
       if (!this.pages.has(page) && !this.pending.has(page)) this.fetchPage(page);
     }
@@ -81,7 +89,7 @@ export class CardWindows {
     const request = new AbortController();
     this.pending.set(page, request);
     try {
-      const answer = await this.fetchWindow(this.key, page * WINDOW, WINDOW, request.signal);
+      const answer = await this.fetchWindow(this.key, page * this.size, this.size, request.signal);
       if (this.closed || this.pending.get(page) !== request) return;
       this.pending.delete(page);
       this.pages.set(page, answer.cards);

@@ -12,11 +12,14 @@ import {
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
-import { CardWindows, WINDOW } from './card-windows.js';
+import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
 const SEARCH_DELAY_MS = 120;
+// In a book read in windows each search reads the whole book in the module
+// (seconds for 100,000 cards): it waits for a pause in the typing.
+const WINDOWS_SEARCH_DELAY_MS = 300;
 // Rows drawn beyond the visible ones, above and below.
 const OVERSCAN = 12;
 // Cards per delete or export request: the module takes 10,000 at most, and
@@ -301,7 +304,7 @@ export function setUpContacts() {
   // The listing of a key in windows, from its first window.
   async function openWindows(key, signal) {
     const keep = state.windows && state.windows.key === key;
-    const first = await listWindow(key, 0, WINDOW, signal);
+    const first = await listWindow(key, 0, key ? SEARCH_WINDOW : WINDOW, signal);
     if (keep && !signal.aborted) {
       // The same listing again (after a change): the place in it stays.
       state.windows.total = first.total;
@@ -847,7 +850,7 @@ export function setUpContacts() {
         }
       }
       refresh();
-    }, SEARCH_DELAY_MS);
+    }, state.mode === 'windows' ? WINDOWS_SEARCH_DELAY_MS : SEARCH_DELAY_MS);
   });
 
   selectAll.addEventListener('change', () => {
