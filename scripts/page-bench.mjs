@@ -12,7 +12,7 @@
 // 10,000 and 100,000 cards can be compared in one run.
 //
 //   node scripts/page-bench.mjs [--cards 2000,10000] [--ui DIR] [--label NAME] [--module-only]
-//                               [--export-up-to 20000] [--order given|family|stored]
+//                               [--export-up-to 20000] [--order given|family|stored] [--trace]
 //
 // Books of over 20,000 cards are written straight into the store folder, a
 // file a card (an import of 100,000 cards takes most of a minute).
@@ -183,6 +183,14 @@ async function measure(count) {
     const page = await openSignedIn(browser.context, host);
     await page.addInitScript(PROBE);
     if (order) await page.evaluate((value) => window.localStorage.setItem('orva.sort', value), order);
+    if (args.includes('--trace')) {
+      // Each request of the page, with its time, to see where waits come from.
+      const t0 = Date.now();
+      page.on('requestfinished', async (request) => {
+        const timing = request.timing();
+        console.log(`  [${Date.now() - t0} ms] ${request.postData()?.slice(0, 160)} ${Math.round(timing.responseEnd)} ms`);
+      });
+    }
     await openBook(page, 'bench');
     await page.locator('#book-count').filter({ hasText: `${count} cards` }).waitFor({ timeout: 120000 });
 

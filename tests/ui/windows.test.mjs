@@ -163,3 +163,40 @@ test('select all exports every card in batches, and a delete of all but one can 
   await count().filter({ hasText: /^1 card$/ }).waitFor();
   assert.deepEqual(page.errors, []);
 });
+
+test('a book of 100,000 cards (a stand-in answers its windows) opens in windows by itself, never whole', async () => {
+  const HUGE = 100000;
+  const record = (i) => ({
+    id: `huge-${String(i).padStart(6, '0')}`, etag: `v${i}`, company: { org: '', title: '' },
+    mail: [], tel: [], note: '', other: '',
+    name: { given_name: 'Huge', additional_name: '', family_name: `N${i}`, formatted_name: `Huge N${i}` },
+  });
+  const asked = [];
+  const other = await openSignedIn(browser.context, host);
+  await other.route('**/webapi', async (route) => {
+    const body = JSON.parse(route.request().postData() || '{}');
+    if (body.method !== 'list_cards' || body.params.user !== 'huge') return route.continue();
+    const { offset, limit, search_key: key } = body.params;
+    asked.push({ offset, limit, key });
+    if (!Number.isInteger(limit)) return route.fulfill({ status: 500, body: 'whole listing asked for' });
+    const total = key ? 0 : HUGE;
+    const cards = [];
+    for (let i = offset; i < Math.min(total, offset + limit); i += 1) cards.push(record(i));
+    return route.fulfill({ json: { success: true, data: { cards, total } } });
+  });
+  await other.getByLabel('Order by').selectOption('family');
+  await openBook(other, 'huge');
+  await other.locator('#book-count').filter({ hasText: /^100000 cards$/ }).waitFor();
+  assert.equal(await other.getByLabel('Order by').inputValue(), 'stored');
+  assert.ok(await other.locator('#order-note').isVisible());
+  assert.ok(await other.locator('#sort-order option[value="family"]').isDisabled());
+  await other.locator('#list-scroll').evaluate((node) => { node.scrollTop = node.scrollHeight; });
+  const lastRow = other.locator('#card-list tbody tr:not(.spacer):not(.placeholder)').last();
+  await lastRow.filter({ hasText: `Huge N${HUGE - 1}` }).waitFor();
+  assert.ok(asked.every((p) => Number.isInteger(p.limit) && p.limit <= 200), JSON.stringify(asked));
+  assert.ok(asked.length < 10, `${asked.length} windows`);
+  // The chosen order is remembered for smaller books.
+  assert.equal(await other.evaluate(() => window.localStorage.getItem('orva.sort')), 'family');
+  assert.deepEqual(other.errors, []);
+  await other.close();
+});

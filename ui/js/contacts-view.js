@@ -320,7 +320,12 @@ export function setUpContacts() {
     const windows = new CardWindows({
       key,
       first,
-      fetchWindow: listWindow,
+      fetchWindow: async (...request) => {
+        const answer = await listWindow(...request);
+        // A picked card keeps the version listed last (a delete sends it).
+        for (const card of answer.cards) if (state.selected.has(card.id)) state.selected.set(card.id, card);
+        return answer;
+      },
       onChange: (grew) => {
         if (state.windows !== windows) return;
         if (grew) renderList();
