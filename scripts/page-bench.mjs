@@ -188,7 +188,7 @@ async function measure(count) {
       const t0 = Date.now();
       page.on('requestfinished', async (request) => {
         const timing = request.timing();
-        console.log(`  [${Date.now() - t0} ms] ${request.postData()?.slice(0, 160)} ${Math.round(timing.responseEnd)} ms`);
+        console.log(`  [${Date.now() - t0} ms] ${request.postData()?.slice(0, 160) || request.url()} ${Math.round(timing.responseEnd)} ms`);
       });
     }
     await openBook(page, 'bench');
