@@ -57,7 +57,8 @@ void ContactAndCalendarHandler::editCard() {
     response->SetSuccess(Json::Value());
     return;
   }
-  if (etag == nullptr) {
+  if (!exists) {
+    // No card to edit: the store's answer decides, as it always did.
     if (!dbHandler.UpdateCard(guid, resourceName, text)) {
       orva_params::answerError(response, orva_errors::kSetCard);
       return;
@@ -65,15 +66,24 @@ void ContactAndCalendarHandler::editCard() {
     response->SetSuccess(Json::Value());
     return;
   }
-  // The check and the write under one lock: a change made since the look
-  // above is never overwritten.
-  switch (dbHandler.UpdateCardIfVersion(guid, resourceName, text, expected, version)) {
+  // Written only while the card is the one read: the check and the write
+  // hold one lock.
+  switch (dbHandler.UpdateCardIfVersion(guid, resourceName, text, version, version)) {
     case DBHandler::Outcome::kDone:
       response->SetSuccess(Json::Value());
       return;
     case DBHandler::Outcome::kChanged:
-      orva_params::answerError(response, orva_errors::kCardChanged,
-                               version.empty() ? "deleted" : version);
+      if (etag != nullptr) {
+        orva_params::answerError(response, orva_errors::kCardChanged,
+                                 version.empty() ? "deleted" : version);
+        return;
+      }
+      // Without a version the caller asked to replace whatever is stored.
+      if (dbHandler.UpdateCard(guid, resourceName, text)) {
+        response->SetSuccess(Json::Value());
+        return;
+      }
+      orva_params::answerError(response, orva_errors::kSetCard);
       return;
     case DBHandler::Outcome::kRefused:
       orva_params::answerError(response, orva_errors::kSetCard);

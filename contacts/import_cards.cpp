@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
 #include "module/request_params.h"
@@ -95,9 +96,15 @@ void ContactAndCalendarHandler::importCards() {
   // a store that cannot write stops the import. The answer comes only after
   // the last batch is durable.
   CardBatches batches(dbHandler, guid);
+  // What the book holds already: a card equal to one of these, or one that
+  // came from a source UID imported before, is not stored again.
+  orva_contacts::ImportIndex index(dbHandler, guid);
+  const orva_contacts::CardAssembler* reading = nullptr;
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&batches](const std::string& name, const std::string& text) {
+      [&batches, &index, &reading](const std::string& name, const std::string& text) {
+        if (!index.isNew(text, reading->sourceUid())) return true;
+        index.stored(name, text, reading->sourceUid());
         return batches.add(name, text);
       },
       [&batches](std::string_view name, std::string_view reason) {
@@ -108,13 +115,15 @@ void ContactAndCalendarHandler::importCards() {
                                     " dropped: " + std::string(reason);
         orva_params::logError(__LINE__, message.c_str());
       });
+  reading = &assembler;
   const bool opened = orva_contacts::readVCardFile(path, assembler);
   batches.flush();
+  if (batches.stored() > 0) index.keepSources();
   const bool storeFailed = batches.failed();
   const std::uint64_t stored = batches.stored();
   const std::uint64_t skipped = batches.skipped();
 
-  if (storeFailed || stored == 0) {
+  if (storeFailed || (stored == 0 && index.duplicates() == 0 && index.candidates().empty())) {
     // The counts say how much of the file is in the book; the cards stored
     // before a failure stay stored.
     std::string detail = std::string(orva_errors::errorText(orva_errors::kSetCard)) + ": ";
@@ -130,5 +139,7 @@ void ContactAndCalendarHandler::importCards() {
   Json::Value data(Json::objectValue);
   data["stored"] = Json::Value::UInt64(stored);
   data["skipped"] = Json::Value::UInt64(skipped);
+  data["duplicates"] = Json::Value::UInt64(index.duplicates());
+  if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
   response->SetSuccess(data);
 }

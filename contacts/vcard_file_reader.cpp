@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "vcard/byte_search.h"
+#include "vcard/content_line.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
 #include "vcard/servable_line.h"
@@ -134,6 +135,7 @@ void CardAssembler::startCard() {
   name_ = nameSource_();
   inCard_ = true;
   version21_ = false;
+  sourceUid_.clear();
 }
 
 void CardAssembler::addLine(std::string_view line) {
@@ -192,8 +194,11 @@ void CardAssembler::endProperty() {
   if (!hasProperty_) return;
   hasProperty_ = false;
   if (propertyDropped_) {
-    if (orva_vcard::nameIs(orva_vcard::propertyName(property_), "VERSION")) {
+    const std::string_view name = orva_vcard::propertyName(property_);
+    if (orva_vcard::nameIs(name, "VERSION")) {
       version21_ = isVersionBefore30(property_);
+    } else if (orva_vcard::nameIs(name, "UID") && sourceUid_.empty()) {
+      sourceUid_ = orva_vcard::splitContentLine(property_).value;
     }
     return;
   }

@@ -93,6 +93,17 @@ class DBHandler {
   void AddCards(std::string guid, const std::vector<std::pair<std::string, std::string>>& cards,
                 std::vector<CardFault>& faults);
 
+  // Where imported cards came from: the UID each card had in the file it was
+  // imported from (its source UID), with the resource name it was stored
+  // under, kept beside the book, so that a later import of the same cards
+  // can find them.
+
+  // The book's source UIDs, as an object from source UID to resource name
+  // (empty when there are none); false for an unknown GUID.
+  bool GetImportSources(std::string guid, Json::Value& sources);
+  // Adds (or replaces) the given source UIDs; false when they cannot be kept.
+  bool AddImportSources(std::string guid, const Json::Value& sources);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -1,9 +1,10 @@
 // DBHandler: the contact store's calls. Each call takes the store lock for
 // its own length; folder fsyncs of the handle's writes are gathered and done
 // when the handle is destroyed, before the request is answered.
-#include <json/value.h>
+#include <json/json.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "appliance/base/atomic_batch.h"
@@ -339,6 +340,62 @@ Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
 }
 
 DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
+
+namespace {
+
+// Beside the cards, as a dot file the CardDAV server leaves alone.
+constexpr const char* kImportSourcesFile = ".orva-import-sources.json";
+
+Json::Value readImportSources(const std::string& book) {
+  std::string text;
+  Json::Value sources(Json::objectValue);
+  const std::string path = book + "/" + kImportSourcesFile;
+  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return sources;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream stream(text);
+  Json::Value parsed;
+  if (Json::parseFromStream(builder, stream, &parsed, &errors) && parsed.isObject()) {
+    sources = std::move(parsed);
+  }
+  return sources;
+}
+
+}  // namespace
+
+bool DBHandler::GetImportSources(std::string guid, Json::Value& sources) {
+  try {
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return false;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
+    sources = readImportSources(orva_store::bookDir(user));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DBHandler::AddImportSources(std::string guid, const Json::Value& sources) {
+  try {
+    if (!sources.isObject()) return false;
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return false;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
+    const std::string book = orva_store::bookDir(user);
+    Json::Value kept = readImportSources(book);
+    for (const std::string& uid : sources.getMemberNames()) {
+      if (sources[uid].isString()) kept[uid] = sources[uid];
+    }
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return orva_store::writeFileAtomic(book, kImportSourcesFile, Json::writeString(builder, kept),
+                                       impl_->sync);
+  } catch (...) {
+    return false;
+  }
+}
 
 void DBHandler::AddCards(std::string guid,
                          const std::vector<std::pair<std::string, std::string>>& cards,
