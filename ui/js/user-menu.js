@@ -1,0 +1,42 @@
+// The contacts page's "User" field: offers the server's users, and asks
+// before opening the book of a name that has no sign-in (a mistyped name
+// would otherwise make a new, empty address book).
+import { el } from './dom.js';
+import { ask } from './confirm.js';
+import { loadUsers, knownUsers } from './users-list.js';
+
+export function attachUserMenu(input) {
+  const list = el('datalist', { id: 'user-choices' });
+  input.after(list);
+  input.setAttribute('list', list.id);
+  let loaded = false;
+
+  async function refresh() {
+    try {
+      const users = await loadUsers();
+      list.replaceChildren(...users.filter((user) => user.sign_in)
+        .map((user) => el('option', { value: user.name })));
+      loaded = true;
+    } catch {
+      // Without the list the field still works, as before.
+      loaded = false;
+    }
+  }
+
+  // True when the book may be opened.
+  async function confirm(name) {
+    if (!loaded) await refresh();
+    if (!loaded) return true;
+    const users = knownUsers();
+    if (users.some((user) => user.name === name && user.sign_in)) return true;
+    const close = users.filter((user) => user.sign_in
+      && user.name.toLowerCase().slice(0, 2) === name.toLowerCase().slice(0, 2)).map((user) => user.name);
+    const body = [`${name} has no sign-in on the server${users.some((user) => user.name === name) ? '' : ' and no address book yet'}.`];
+    if (close.length) body.push(`Did you mean ${close.join(', ')}?`);
+    body.push(`Open ${users.some((user) => user.name === name) ? 'the' : 'a new, empty'} address book of ${name} anyway? Add a user on the Users page so that they can sign in.`);
+    return ask({ title: `Open the address book of ${name}?`, body, ok: 'Open address book' });
+  }
+
+  input.addEventListener('focus', refresh);
+  return { refresh, confirm };
+}
