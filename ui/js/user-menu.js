@@ -1,6 +1,6 @@
 // The contacts page's "User" field: offers the server's users, and asks
-// before opening the book of a name that has no sign-in (a mistyped name
-// would otherwise make a new, empty address book).
+// before making a new book for a name that has no sign-in (a mistyped name
+// would otherwise make a new, empty address book silently).
 import { el } from './dom.js';
 import { ask } from './confirm.js';
 import { loadUsers, knownUsers } from './users-list.js';
@@ -23,18 +23,19 @@ export function attachUserMenu(input) {
     }
   }
 
-  // True when the book may be opened.
+  // True when the book may be opened: asked only when opening it would make
+  // a new book for a name without a sign-in.
   async function confirm(name) {
     if (!loaded) await refresh();
     if (!loaded) return true;
     const users = knownUsers();
-    if (users.some((user) => user.name === name && user.sign_in)) return true;
+    if (users.some((user) => user.name === name)) return true;
     const close = users.filter((user) => user.sign_in
       && user.name.toLowerCase().slice(0, 2) === name.toLowerCase().slice(0, 2)).map((user) => user.name);
-    const body = [`${name} has no sign-in on the server${users.some((user) => user.name === name) ? '' : ' and no address book yet'}.`];
+    const body = [`${name} has no sign-in on the server and no address book yet.`];
     if (close.length) body.push(`Did you mean ${close.join(', ')}?`);
-    body.push(`Open ${users.some((user) => user.name === name) ? 'the' : 'a new, empty'} address book of ${name} anyway? Add a user on the Users page so that they can sign in.`);
-    return ask({ title: `Open the address book of ${name}?`, body, ok: 'Open address book' });
+    body.push(`Make a new, empty address book for ${name}? Add a user on the Users page so that they can sign in.`);
+    return ask({ title: `Make an address book for ${name}?`, body, ok: 'Make address book' });
   }
 
   input.addEventListener('focus', refresh);
