@@ -7,12 +7,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "contacts/vcard_file_reader.h"
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/contact_store.h"
+#include "vcard/card_identity.h"
 
 namespace {
 
@@ -154,6 +157,37 @@ void BM_ImportCards(benchmark::State& state) {
   state.counters["peak_rss_kb"] = static_cast<double>(rssAfter);
   state.counters["rss_growth_kb"] = static_cast<double>(rssAfter - rssBefore);
 }
+
+// What an import adds per card to know duplicates: the card's identity and
+// its hash, as the import's index takes them.
+void BM_CardIdentity(benchmark::State& state) {
+  const std::string root = freshRoot();
+  const std::string file = root + "/cards.vcf";
+  writeCards(file, 1000);
+  std::vector<std::string> cards;
+  {
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = text.find("END:VCARD\r\n", start) + 11;
+      cards.push_back(text.substr(start, end - start));
+      start = end;
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);
+  std::size_t done = 0;
+  for (auto _ : state) {
+    for (const std::string& card : cards) {
+      benchmark::DoNotOptimize(DBHandler::VersionOf(orva_vcard::cardIdentity(card)));
+    }
+    done += cards.size();
+  }
+  state.counters["cards_per_s"] =
+      benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_CardIdentity)->Unit(benchmark::kMillisecond);
 
 // 1,000 first: the peak after it is the baseline that 100,000 must not raise.
 BENCHMARK(BM_ImportCards)

@@ -1,12 +1,67 @@
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
 #include "module/request_params.h"
 #include "module/webapi-ContactAndCalendar.h"
 
 namespace {
+
+// Cards go to the store in batches, made durable together: a sync per card
+// would bound the import by the disk's syncs. Bounded by count and bytes, so
+// memory stays flat whatever the file's size.
+constexpr std::size_t kBatchCards = 1000;
+constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
+
+class CardBatches {
+ public:
+  CardBatches(DBHandler& store, const std::string& guid) : store_(store), guid_(guid) {}
+
+  // Takes a card; false once the store could not write (the import stops).
+  bool add(const std::string& name, const std::string& text) {
+    bytes_ += text.size();
+    cards_.emplace_back(name, text);
+    return cards_.size() < kBatchCards && bytes_ < kBatchBytes ? true : flush();
+  }
+
+  // Stores what is waiting; false when the store could not write a card.
+  bool flush() {
+    if (cards_.empty()) return !failed_;
+    store_.AddCards(guid_, cards_, faults_);
+    for (const DBHandler::CardFault fault : faults_) {
+      if (fault == DBHandler::CardFault::kNone) {
+        ++stored_;
+      } else if (fault == DBHandler::CardFault::kTextRefused) {
+        ++skipped_;
+      } else {
+        failed_ = true;
+      }
+    }
+    cards_.clear();
+    bytes_ = 0;
+    return !failed_;
+  }
+
+  std::uint64_t stored() const { return stored_; }
+  std::uint64_t skipped() const { return skipped_; }
+  // Cards handed on so far, stored or not: the number of the next is one more.
+  std::uint64_t seen() const { return stored_ + skipped_ + cards_.size(); }
+  bool failed() const { return failed_; }
+
+ private:
+  DBHandler& store_;
+  const std::string& guid_;
+  std::vector<std::pair<std::string, std::string>> cards_;
+  std::vector<DBHandler::CardFault> faults_;
+  std::size_t bytes_ = 0;
+  std::uint64_t stored_ = 0;
+  std::uint64_t skipped_ = 0;
+  bool failed_ = false;
+};
 
 std::string importCounts(std::uint64_t stored, std::uint64_t skipped) {
   return "stored " + std::to_string(stored) + ", skipped " + std::to_string(skipped);
@@ -37,34 +92,38 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
-  // Each card goes to the store as soon as it ends. A card the store refuses
-  // is skipped; a store that cannot write stops the import.
-  std::uint64_t stored = 0;
-  std::uint64_t skipped = 0;
-  bool storeFailed = false;
+  // Cards go to the store in batches; a card the store refuses is skipped,
+  // a store that cannot write stops the import. The answer comes only after
+  // the last batch is durable.
+  CardBatches batches(dbHandler, guid);
+  // What the book holds already: a card equal to one of these, or one that
+  // came from a source UID imported before, is not stored again.
+  orva_contacts::ImportIndex index(dbHandler, guid);
+  const orva_contacts::CardAssembler* reading = nullptr;
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&](const std::string& name, const std::string& text) {
-        if (dbHandler.AddCard(guid, name, text)) {
-          ++stored;
-          return true;
-        }
-        if (dbHandler.LastCardFault() == DBHandler::CardFault::kTextRefused) {
-          ++skipped;
-          return true;
-        }
-        storeFailed = true;
-        return false;
+      [&batches, &index, &reading](const std::string& name, const std::string& text) {
+        if (!index.isNew(text, reading->sourceUid())) return true;
+        index.stored(name, text, reading->sourceUid());
+        return batches.add(name, text);
       },
-      [&](std::string_view name, std::string_view reason) {
-        const std::string message = "import_cards: card " + std::to_string(stored + skipped + 1) +
+      [&batches](std::string_view name, std::string_view reason) {
+        // A name can be as long as a line; the log needs only its start.
+        name = name.substr(0, 64);
+        const std::string message = "import_cards: card " + std::to_string(batches.seen() + 1) +
                                     ": line " + std::string(name) +
                                     " dropped: " + std::string(reason);
         orva_params::logError(__LINE__, message.c_str());
       });
+  reading = &assembler;
   const bool opened = orva_contacts::readVCardFile(path, assembler);
+  batches.flush();
+  if (batches.stored() > 0) index.keepSources();
+  const bool storeFailed = batches.failed();
+  const std::uint64_t stored = batches.stored();
+  const std::uint64_t skipped = batches.skipped();
 
-  if (storeFailed || stored == 0) {
+  if (storeFailed || (stored == 0 && index.duplicates() == 0 && index.candidates().empty())) {
     // The counts say how much of the file is in the book; the cards stored
     // before a failure stay stored.
     std::string detail = std::string(orva_errors::errorText(orva_errors::kSetCard)) + ": ";
@@ -80,5 +139,7 @@ void ContactAndCalendarHandler::importCards() {
   Json::Value data(Json::objectValue);
   data["stored"] = Json::Value::UInt64(stored);
   data["skipped"] = Json::Value::UInt64(skipped);
+  data["duplicates"] = Json::Value::UInt64(index.duplicates());
+  if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
   response->SetSuccess(data);
 }

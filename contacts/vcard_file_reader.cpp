@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "vcard/byte_search.h"
+#include "vcard/content_line.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
 #include "vcard/servable_line.h"
@@ -89,11 +91,8 @@ LineReader::Status LineReader::next(std::string& line) {
     }
     const char* chunk = buffer_.data() + start_;
     const std::size_t available = end_ - start_;
-    const char* lineFeed = static_cast<const char*>(std::memchr(chunk, '\n', available));
-    const std::size_t before = lineFeed ? static_cast<std::size_t>(lineFeed - chunk) : available;
-    const char* carriageReturn = static_cast<const char*>(std::memchr(chunk, '\r', before));
-    const char* lineEnd = carriageReturn ? carriageReturn : lineFeed;
-    const std::size_t take = lineEnd ? static_cast<std::size_t>(lineEnd - chunk) : available;
+    const std::size_t take = orva_vcard::findAnyOf<'\n', '\r'>({chunk, available}, 0);
+    const char* lineEnd = take < available ? chunk + take : nullptr;
     if (!skipping) {
       if (line.size() + take > maxLineBytes_) {
         skipping = true;
@@ -105,7 +104,12 @@ LineReader::Status LineReader::next(std::string& line) {
     start_ += take;
     if (lineEnd) {
       ++start_;
-      afterCr_ = lineEnd == carriageReturn;
+      if (*lineEnd == '\r') {
+        // Most often the LF is right here: taken now, not on the next call.
+        while (start_ < end_ && buffer_[start_] == '\r') ++start_;
+        if (start_ < end_ && buffer_[start_] == '\n') ++start_;
+        afterCr_ = start_ == end_;
+      }
       return skipping ? Status::kTooLong : Status::kLine;
     }
   }
@@ -131,6 +135,7 @@ void CardAssembler::startCard() {
   name_ = nameSource_();
   inCard_ = true;
   version21_ = false;
+  sourceUid_.clear();
 }
 
 void CardAssembler::addLine(std::string_view line) {
@@ -189,8 +194,11 @@ void CardAssembler::endProperty() {
   if (!hasProperty_) return;
   hasProperty_ = false;
   if (propertyDropped_) {
-    if (orva_vcard::nameIs(orva_vcard::propertyName(property_), "VERSION")) {
+    const std::string_view name = orva_vcard::propertyName(property_);
+    if (orva_vcard::nameIs(name, "VERSION")) {
       version21_ = isVersionBefore30(property_);
+    } else if (orva_vcard::nameIs(name, "UID") && sourceUid_.empty()) {
+      sourceUid_ = orva_vcard::splitContentLine(property_).value;
     }
     return;
   }

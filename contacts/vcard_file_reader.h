@@ -82,6 +82,9 @@ class CardAssembler {
   void addLine(std::string_view line);
   // True once the sink has stopped the assembler.
   bool stopped() const { return stopped_; }
+  // The UID the card being finished had in the file ("" when none): read by
+  // the sink, since the card text handed on carries a fresh one.
+  const std::string& sourceUid() const { return sourceUid_; }
   // The card in progress cannot be read whole (a line was too long): it is
   // dropped and its remaining lines are ignored up to the next begin marker.
   void dropCard();
@@ -111,6 +114,7 @@ class CardAssembler {
   bool propertyDropped_ = false;
   bool propertyQuotedPrintable_ = false;
   std::string property_;
+  std::string sourceUid_;
   // The text handed on, kept to reuse its memory.
   std::string text_;
   orva_vcard::Utf8Decoder decoder_;

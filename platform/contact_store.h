@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class DBHandler {
  public:
@@ -80,6 +82,27 @@ class DBHandler {
   // Why the handle's last AddCard or UpdateCard returned false; kNone after
   // one that returned true or before any.
   CardFault LastCardFault() const;
+  // New cards as AddCard stores them, for an import: all under one hold of
+  // the store's lock and made durable together (one sync of the file system,
+  // then one of the book's folder, not one per card). cards holds (resource
+  // name, text) pairs; faults gets one entry per card, in order: kNone
+  // (stored), kTextRefused (logged, nothing written), or kNameRefused or
+  // kNotWritten, after which no later card is written (kNotWritten). Returns
+  // only when every stored card is durable; a crash before leaves each card
+  // whole or absent.
+  void AddCards(std::string guid, const std::vector<std::pair<std::string, std::string>>& cards,
+                std::vector<CardFault>& faults);
+
+  // Where imported cards came from: the UID each card had in the file it was
+  // imported from (its source UID), with the resource name it was stored
+  // under, kept beside the book, so that a later import of the same cards
+  // can find them.
+
+  // The book's source UIDs, as an object from source UID to resource name
+  // (empty when there are none); false for an unknown GUID.
+  bool GetImportSources(std::string guid, Json::Value& sources);
+  // Adds (or replaces) the given source UIDs; false when they cannot be kept.
+  bool AddImportSources(std::string guid, const Json::Value& sources);
 
  private:
   struct Impl;

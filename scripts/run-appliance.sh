@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the reference appliance for a person to try it: the package's
 # CardDAV/CalDAV server (nginx in front of Radicale, on the contact store's
-# files) and the web-API host, both on one appliance root. Stopping the host
-# (Ctrl-C) stops the server too.
+# files) and the web-API host, both on one appliance root. Ctrl-C, or SIGTERM
+# to this script, stops both.
 set -uo pipefail
 if [ $# -ne 3 ]; then
   echo "usage: run-appliance.sh BIN_DIR ROOT HOST:PORT" >&2
@@ -29,9 +29,14 @@ ORVA_ROOT="$root" "$target/tools/orva_calendar_conf_dump.py" --dump \
   /var/packages/Tessaro/target/etc/calendar_server_json.conf \
   /var/packages/Tessaro/target/etc/orva_caldavd.plist || exit 1
 
+host_pid=""
 stop_server() { ORVA_ROOT="$root" "$script" stop; }
 trap stop_server EXIT
-trap 'exit 0' INT TERM
+# A signal to this script goes on to the host (bash would otherwise wait for
+# its foreground child before it ran a trap); the host's end then ends the
+# script, and the EXIT trap stops the server.
+stop_host() { [ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null; }
+trap 'stop_host; [ -n "$host_pid" ] || exit 0' INT TERM
 
 echo "CardDAV/CalDAV server:"
 if ORVA_ROOT="$root" "$script" start; then
@@ -46,4 +51,9 @@ else
   echo "  did not start (see above); the web API's Common set changes its ports"
 fi
 echo "Web API:"
-"$host" --root "$root" serve --listen "$listen"
+"$host" --root "$root" serve --listen "$listen" &
+host_pid=$!
+# wait returns early when a signal's trap runs; wait again for the host's end.
+while ! wait "$host_pid"; do
+  kill -0 "$host_pid" 2>/dev/null || break
+done

@@ -1,5 +1,6 @@
 #include "vcard/vcard21_line.h"
 
+#include "vcard/byte_search.h"
 #include "vcard/charset_to_utf8.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
@@ -152,25 +153,42 @@ bool isEscapedText(std::string_view name, TextShape& shape) {
   return false;
 }
 
+// Whether the writer's rule would leave text as it stands: every backslash
+// starts an escape, no ',' (nor ';' when semicolonIsText) or line break
+// stands bare.
+bool isEscaped30Text(std::string_view text, bool semicolonIsText) {
+  for (std::size_t at = 0;; at += 2) {
+    at = semicolonIsText ? findAnyOf<'\\', ',', ';', '\r', '\n'>(text, at)
+                         : findAnyOf<'\\', ',', '\r', '\n'>(text, at);
+    if (at == text.size()) return true;
+    if (text[at] != '\\' || at + 1 == text.size()) return false;
+    const char next = text[at + 1];
+    if (next != '\\' && next != ',' && next != ';' && next != 'n' && next != 'N') return false;
+  }
+}
+
 // A 3.0 value that the CardDAV server would misread or refuse (an
 // unescaped ',' in FN, NOTE, TITLE, an N component or an ORG unit) escaped
 // with the writer's rule; false for other properties.
 bool appendEscaped30Text(std::string_view name, std::string_view text, std::string& out) {
-  if (nameIs(name, "FN") || nameIs(name, "NOTE") || nameIs(name, "TITLE")) {
+  const bool single = nameIs(name, "FN") || nameIs(name, "NOTE") || nameIs(name, "TITLE");
+  const bool organisation = !single && nameIs(name, "ORG");
+  if (!single && !organisation && !nameIs(name, "N")) return false;
+  // Most values hold nothing to escape; ';' is text only in single values.
+  if (isEscaped30Text(text, single)) {
+    out.append(text);
+  } else if (single) {
     appendEscaped(out, text, TextSeparators::kNone);
-    return true;
-  }
-  if (nameIs(name, "ORG")) {
+  } else if (organisation) {
     appendEscaped(out, text, TextSeparators::kComponents);
-    return true;
-  }
-  if (!nameIs(name, "N")) return false;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = componentEnd(text, start);
-    appendEscaped(out, text.substr(start, end - start), TextSeparators::kNone);
-    if (end >= text.size()) break;
-    out.push_back(';');
-    start = end + 1;
+  } else {
+    for (std::size_t start = 0;;) {
+      const std::size_t end = componentEnd(text, start);
+      appendEscaped(out, text.substr(start, end - start), TextSeparators::kNone);
+      if (end >= text.size()) break;
+      out.push_back(';');
+      start = end + 1;
+    }
   }
   return true;
 }

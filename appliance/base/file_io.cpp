@@ -83,7 +83,9 @@ bool readAll(int fd, std::string& out, size_t maxBytes) {
 }
 
 bool readWhole(const std::string& path, std::string& out, Links links, size_t maxBytes) {
-  const int flags = O_RDONLY | O_CLOEXEC | (links == Links::kRefuse ? O_NOFOLLOW : 0);
+  // Non-blocking: opening a FIFO would otherwise wait for a writer for ever;
+  // it is then refused as not a regular file before any read.
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::kRefuse ? O_NOFOLLOW : 0);
   const int fd = ::open(path.c_str(), flags);
   if (fd < 0) return false;
   struct stat st {};
@@ -181,8 +183,14 @@ bool removeFile(const std::string& path, FolderSync* sync) {
 }
 
 bool appendLine(const std::string& path, const std::string& line) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // A FIFO or device in a log's place is neither waited for nor written.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   std::string text = line;
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';

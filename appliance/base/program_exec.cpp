@@ -116,6 +116,12 @@ extern "C" int OLIBCExec(const char *program, const char *arg1, const char *arg2
     ::setpgid(0, 0);
     ::dup2(devNull, STDIN_FILENO);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Nothing of the caller's beyond the three standard streams: a program
+    // that outlives its caller (a server it starts, a script that hangs)
+    // must not keep the caller's listening socket or its clients' open.
+    if (::close_range(3, ~0U, 0) != 0) {
+      for (int fd = 3; fd < 4096; ++fd) ::close(fd);
+    }
     ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::execve(path.c_str(), argv.data(), envp.data());

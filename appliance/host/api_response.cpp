@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "appliance/base/utf8_text.h"
 #include "platform/webapi.h"
 
 namespace ORVA {
@@ -24,7 +25,8 @@ void APIResponse::SetError(int code, const Json::Value& detail) {
   if (!firstAnswer("SetError")) return;
   success_ = false;
   code_ = code;
-  detail_ = detail;
+  // The answer is JSON, whose texts are UTF-8 whatever the module quoted.
+  detail_ = detail.isString() ? Json::Value(orva_text::validUtf8(detail.asString())) : detail;
 }
 
 bool APIResponse::IsAnswered() const { return answers_ > 0; }

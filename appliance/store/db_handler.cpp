@@ -1,12 +1,15 @@
 // DBHandler: the contact store's calls. Each call takes the store lock for
 // its own length; folder fsyncs of the handle's writes are gathered and done
 // when the handle is destroyed, before the request is answered.
-#include <json/value.h>
+#include <json/json.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 
+#include "appliance/base/atomic_batch.h"
 #include "appliance/store/book_reader.h"
+#include "appliance/store/cache_warmer.h"
 #include "appliance/store/card_check.h"
 #include "appliance/store/card_version.h"
 #include "appliance/store/store_files.h"
@@ -26,6 +29,14 @@ struct DBHandler::Impl {
   // Why the last card write was refused (LastCardFault).
   using Fault = DBHandler::CardFault;
   Fault lastFault = Fault::kNone;
+  // Users whose books gained cards through AddCards: their server cache is
+  // warmed when the handle ends, after every batch is durable.
+  std::set<std::string> warm;
+
+  ~Impl() {
+    sync.flush();
+    for (const std::string& user : warm) orva_store::warmServerCache(user);
+  }
 
   Outcome refusedFor(Fault fault) {
     lastFault = fault;
@@ -95,6 +106,49 @@ struct DBHandler::Impl {
     }
     lastFault = Fault::kNone;
     return Outcome::kDone;
+  }
+
+  // AddCards: the texts checked before the lock, then every card written,
+  // synced and named under one exclusive hold.
+  void addCards(const std::string& guid,
+                const std::vector<std::pair<std::string, std::string>>& cards,
+                std::vector<Fault>& faults) {
+    faults.assign(cards.size(), Fault::kNotWritten);
+    std::vector<std::string> refusals;
+    refusals.reserve(cards.size());
+    for (const auto& card : cards) refusals.push_back(orva_store::cardTextRefusal(card.second));
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held() || cards.empty()) return;
+    std::string user;
+    if (cardPath(guid, cards.front().first, &user).empty()) {
+      faults.front() = Fault::kNameRefused;
+      return;
+    }
+    const std::string book = orva_store::bookDir(user);
+    if (!orva_store::entryExists(book + "/" + orva_store::kPropsFileName) &&
+        !orva_store::setupUser(user, sync)) {
+      return;
+    }
+    orva_store::clearStaleTemps(book, cleared);
+    orva_file::AtomicBatch batch(book, 0600);
+    std::vector<std::size_t> written;  // indexes of cards in the batch
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+      if (!refusals[i].empty()) {
+        orva_store::logRefusal("AddCards", user, cards[i].first, refusals[i]);
+        faults[i] = Fault::kTextRefused;
+        continue;
+      }
+      const std::string path = cardPath(guid, cards[i].first);
+      if (path.empty() || orva_store::entryExists(path)) {
+        faults[i] = Fault::kNameRefused;
+        break;
+      }
+      if (!batch.add(cards[i].first, cards[i].second)) break;
+      written.push_back(i);
+    }
+    const std::size_t placed = batch.commit();
+    for (std::size_t n = 0; n < placed; ++n) faults[written[n]] = Fault::kNone;
+    if (placed > 0) warm.insert(user);
   }
 
   // DelCard, only while the card has the expected version when one is given.
@@ -286,3 +340,70 @@ Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
 }
 
 DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
+
+namespace {
+
+// Beside the cards, as a dot file the CardDAV server leaves alone.
+constexpr const char* kImportSourcesFile = ".orva-import-sources.json";
+
+Json::Value readImportSources(const std::string& book) {
+  std::string text;
+  Json::Value sources(Json::objectValue);
+  const std::string path = book + "/" + kImportSourcesFile;
+  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return sources;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream stream(text);
+  Json::Value parsed;
+  if (Json::parseFromStream(builder, stream, &parsed, &errors) && parsed.isObject()) {
+    sources = std::move(parsed);
+  }
+  return sources;
+}
+
+}  // namespace
+
+bool DBHandler::GetImportSources(std::string guid, Json::Value& sources) {
+  try {
+    StoreLock lock(StoreLock::kShared);
+    if (!lock.held()) return false;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
+    sources = readImportSources(orva_store::bookDir(user));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool DBHandler::AddImportSources(std::string guid, const Json::Value& sources) {
+  try {
+    if (!sources.isObject()) return false;
+    StoreLock lock(StoreLock::kExclusive);
+    if (!lock.held()) return false;
+    const std::string user = orva_store::userOfGuid(guid);
+    if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
+    const std::string book = orva_store::bookDir(user);
+    Json::Value kept = readImportSources(book);
+    for (const std::string& uid : sources.getMemberNames()) {
+      if (sources[uid].isString()) kept[uid] = sources[uid];
+    }
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return orva_store::writeFileAtomic(book, kImportSourcesFile, Json::writeString(builder, kept),
+                                       impl_->sync);
+  } catch (...) {
+    return false;
+  }
+}
+
+void DBHandler::AddCards(std::string guid,
+                         const std::vector<std::pair<std::string, std::string>>& cards,
+                         std::vector<CardFault>& faults) {
+  try {
+    impl_->addCards(guid, cards, faults);
+  } catch (...) {
+    // Out of memory or the like: what was not committed is not stored.
+    faults.assign(cards.size(), CardFault::kNotWritten);
+  }
+}

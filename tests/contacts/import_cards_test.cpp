@@ -152,7 +152,7 @@ TEST_F(ImportCards, StoresEachCardUnderAFreshNameWrittenAsItsUid) {
       "TEL;TYPE=CELL:+1 555\r\nEND:VCARD\r\n"
       "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:same\r\nFN:Bob\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"skipped\":0,\"stored\":2}");
+  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"duplicates\":0,\"skipped\":0,\"stored\":2}");
   const auto stored = cards();
   ASSERT_EQ(stored.size(), 2u);
   std::vector<std::string> expected;
@@ -193,7 +193,7 @@ TEST_F(ImportCards, ALineTheServerCannotLoadGoesAndTheCardStays) {
       // a parameter value whose quotes never close
       "BEGIN:VCARD\r\nFN:Odder\r\nTEL;TYPE=\"cell:1\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"skipped\":0,\"stored\":3}");
+  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"duplicates\":0,\"skipped\":0,\"stored\":3}");
   EXPECT_EQ(storedTexts(), sorted({storedAs("FN:Good One\r\n", "@"), storedAs("FN:Odd\r\n", "@"),
                                    storedAs("FN:Odder\r\n", "@")}));
   // Each dropped line is logged with its card and property, never its value.
@@ -237,7 +237,7 @@ TEST_F(ImportCards, AUserNotSetUpIsSetUpAndGetsTheCards) {
   const ORVA::APIResponse response =
       orva_test::callHandler(&ContactAndCalendarHandler::importCards, params(path, "bob"));
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"skipped\":0,\"stored\":1}");
+  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"duplicates\":0,\"skipped\":0,\"stored\":1}");
   const std::string bob = store_.GetGUID("bob");
   ASSERT_FALSE(bob.empty());
   Json::Value ids(Json::arrayValue), texts(Json::arrayValue);

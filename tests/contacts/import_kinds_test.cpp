@@ -110,7 +110,7 @@ TEST_F(ImportKinds, LineEnds) {
       "BEGIN:VCARD\rVERSION:3.0\rFN:Bob\rTEL:1\r 2\rEND:VCARD\r"
       "BEGIN:VCARD\nFN:Cy\r\nTEL:3\r\r\r\nEND:VCARD");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(data(response), "{\"skipped\":0,\"stored\":3}");
+  EXPECT_EQ(data(response), "{\"duplicates\":0,\"skipped\":0,\"stored\":3}");
   EXPECT_EQ(stored(),
             (std::vector<string>{card("FN:Ann\r\nNOTE:folded\r\n"), card("FN:Bob\r\nTEL:12\r\n"),
                                  card("FN:Cy\r\nTEL:3\r\n")}));
@@ -132,7 +132,7 @@ TEST_F(ImportKinds, Encodings) {
       "BEGIN:VCARD\r\nVERSION:3.0\r\nFN;CHARSET=UTF-8:\xC3\x91o\xC3\xB1o \xFF\xC3\x91\r\n"
       "NOTE:caf\xE9 \x80\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(data(response), "{\"skipped\":0,\"stored\":3}");
+  EXPECT_EQ(data(response), "{\"duplicates\":0,\"skipped\":0,\"stored\":3}");
   EXPECT_EQ(
       stored(),
       (std::vector<string>{
@@ -159,7 +159,7 @@ TEST_F(ImportKinds, NamesAndControls) {
       "N:Doe;Ann\r\nN:Roe;Ann\r\nitem1.CATEGORIES:x\r\nTEL\t;TYPE=CELL:1\r\n"
       "TEL;TYPE=CELL:2\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(data(response), "{\"skipped\":0,\"stored\":1}");
+  EXPECT_EQ(data(response), "{\"duplicates\":0,\"skipped\":0,\"stored\":1}");
   EXPECT_EQ(stored(), std::vector<string>{
                           card("FN:Ann\r\nPRODID:-//One\r\nN:Doe;Ann\r\nTEL;TYPE=CELL:2\r\n")});
   const string lines = log();
@@ -199,7 +199,7 @@ TEST_F(ImportKinds, CountsAndFailures) {
   const ORVA::APIResponse forBob = importText(
       "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:Bo\r\nEND:VCARD\r\n", "bob");
   ASSERT_TRUE(forBob.IsSuccess()) << orva_test::toJson(forBob.Envelope());
-  EXPECT_EQ(data(forBob), "{\"skipped\":0,\"stored\":2}");
+  EXPECT_EQ(data(forBob), "{\"duplicates\":0,\"skipped\":0,\"stored\":2}");
   Json::Value ids(Json::arrayValue), texts(Json::arrayValue);
   EXPECT_EQ(store_.GetCards(ids, texts, store_.GetGUID("bob")), 2);
 

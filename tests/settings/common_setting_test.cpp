@@ -351,6 +351,17 @@ TEST_F(CommonSettingTest, AServiceDefinitionThatCannotBeParsedAnswers1005AndChan
   EXPECT_FALSE(exists(at(kPlist)));
 }
 
+TEST_F(CommonSettingTest, AFifoAmongTheServiceDefinitionsIsRefusedWithoutWaiting) {
+  // Nobody ever writes to it: reading it would wait for ever, holding the
+  // settings lock.
+  ASSERT_EQ(::mkfifo(at(std::string(kServicesDir) + "/Pipe.sc").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(at("/var/log/webapi.log").c_str(), 0644), 0);
+  const Trace before = trace();
+  const ORVA::APIResponse response = set(9008, 9443);
+  EXPECT_EQ(response.ErrorCode(), 1005);
+  EXPECT_TRUE(trace() == before);
+}
+
 // What a failed "set" that had reloaded the firewall leaves: everything as
 // before, the firewall reloaded once more with the old ports.
 void expectPutBack(const Trace& before, const Trace& after) {

@@ -58,7 +58,7 @@ bool isHexToken(const std::string& text) {
 enum class ReadOutcome { kRead, kMissing, kFailed };
 
 ReadOutcome readToken(const std::string& path, std::string& token, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return ReadOutcome::kMissing;
     error = "cannot open " + path + ": " + std::strerror(errno);

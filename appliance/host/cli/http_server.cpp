@@ -216,7 +216,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (lengths > 1 || encodings > 1 || (lengths > 0 && encodings > 0)) {
       return refuse(hostErrorAnswer(400, kBadRequest, "conflicting body framing headers"));
     }
-    if (encodings > 0 && !parser_->chunked()) {
+    // Exactly "chunked": a list that ends in it ("gzip, chunked") or a value
+    // folded onto a second line is a coding this server does not take.
+    if (encodings > 0 && !beast::iequals(head[http::field::transfer_encoding], "chunked")) {
       return refuse(hostErrorAnswer(400, kBadRequest, "the only transfer coding taken is chunked"));
     }
     const http::verb method = head.method();
@@ -531,7 +533,7 @@ bool HttpServer::onLoopback() const {
   return !ec && endpoint.address().is_loopback();
 }
 
-void HttpServer::run() {
+bool HttpServer::run() {
   ServerCore& core = *core_;
   core.signals.async_wait([&core](beast::error_code ec, int) {
     if (ec) return;
@@ -541,7 +543,7 @@ void HttpServer::run() {
   });
   acceptNext(core);
   core.ioc.run();
-  core.pool.stop();
+  return core.pool.stopWithin(kStopGrace);
 }
 
 }  // namespace orva_host

@@ -27,9 +27,10 @@ class HttpServer {
   int port() const;
   bool onLoopback() const;
 
-  // Serves until SIGINT or SIGTERM. Requests already in the module finish
-  // before it returns (their answers are not sent).
-  void run();
+  // Serves until SIGINT or SIGTERM. Requests already in the module may
+  // finish within kStopGrace (their answers are not sent); false when one
+  // still runs then: the process must end without destroying the server.
+  bool run();
 
  private:
   std::unique_ptr<ServerCore> core_;

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "appliance/base/utf8_text.h"
+
 namespace orva_host {
 
 bool parseStrictJson(const std::string& text, Json::Value& value, std::string& error) {
@@ -485,7 +487,8 @@ bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
 
 Json::Value hostErrorEnvelope(HostError code, const std::string& particulars) {
   std::string detail = hostErrorText(code);
-  if (!particulars.empty()) detail += ": " + particulars;
+  // Particulars often quote what the client sent, which need not be UTF-8.
+  if (!particulars.empty()) detail += ": " + orva_text::validUtf8(particulars);
   Json::Value error(Json::objectValue);
   error["code"] = static_cast<int>(code);
   error["detail"] = detail;

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "appliance/host/cli/access_token.h"
 #include "appliance/host/cli/http_server.h"
@@ -85,7 +86,13 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
     std::fflush(stderr);
   }
 
-  server.run();
+  if (!server.run()) {
+    // A request stuck in the module (a program it waits for): ended with
+    // the process, whose state it no longer shares.
+    std::printf("orva-webapi stopped; a request still running was cut off\n");
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
   std::printf("orva-webapi stopped\n");
   std::fflush(stdout);
   return 0;

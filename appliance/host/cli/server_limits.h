@@ -44,6 +44,10 @@ constexpr size_t kMaxLingerBytes = 32u * 1024u * 1024u;
 // that comes without the token: reading it would cost what the refusal saves.
 constexpr size_t kMaxAnonymousLingerBytes = 256u * 1024u;
 
+// After SIGINT or SIGTERM, how long requests still in the module may take
+// before the process ends without them.
+constexpr std::chrono::seconds kStopGrace{3};
+
 constexpr unsigned kMaxRequestsPerConnection = 1000;
 // Open connections; at the limit a new one ends the one that has waited
 // longest for a request's head or has been reading a body longest.

@@ -2,6 +2,7 @@
 // the queue full is refused at once rather than left waiting.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -26,6 +27,9 @@ class WorkerPool {
 
   // Drops waiting jobs, lets running ones finish and joins the threads.
   void stop();
+  // The same, waiting at most grace for running jobs; false when one still
+  // runs then (its thread is left to the end of the process).
+  bool stopWithin(std::chrono::milliseconds grace);
 
  private:
   void work();
@@ -35,6 +39,8 @@ class WorkerPool {
   std::condition_variable wake_;
   std::deque<std::function<void()>> jobs_;
   bool stopping_ = false;
+  size_t running_ = 0;  // threads not yet returned from work()
+  std::condition_variable ended_;
   std::vector<std::thread> threads_;
 };
 

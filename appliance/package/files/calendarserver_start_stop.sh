@@ -39,6 +39,11 @@ export PYTHONPATH="$TOOLS${PYTHONPATH:+:$PYTHONPATH}"
 # Seconds to wait for a process to answer or to end.
 WAIT_START=20
 WAIT_STOP=10
+# The watchdog: looks every second; waits 1, 2, 4 ... up to this many
+# seconds between restarts of a process that keeps dying, and starts again
+# from 1 once it has run for WATCH_SETTLE seconds.
+WATCH_MAX_DELAY=60
+WATCH_SETTLE=30
 
 usage() {
 	cat <<USAGE
@@ -46,12 +51,17 @@ Usage: $PROG start|stop|restart|status
 
   start    start the server with the property list as it is (nothing is
            done when it is running already)
-  stop     stop the server; nothing of it is left running
+  stop     stop the server and its watchdog; nothing of it is left
+           running (nginx workers whose master died included)
   restart  start again with the property list as it now is; when the
            property list cannot be read, a port is taken or the new server
            does not start, the server is left as it was
-  status   print "started" and the ports (exit status 0), "stopped" (3),
-           or "failed" and what is wrong (1)
+  status   print "started", the ports and the watchdog's restarts (exit
+           status 0), "stopped" (3), or "failed" and what is wrong (1)
+
+start and restart also start a watchdog, which starts Radicale or nginx
+again within seconds when one of them dies (waiting longer each time one
+keeps dying); each restart is a line in server.log.
 
 start and restart fail (exit status 1, the reason on standard error) when
 the property list is missing or invalid, a port is in use by another
@@ -152,8 +162,8 @@ reap_abandoned() {
 	for file in $(grep -lasF -- "/var/run/calendarserver/" /proc/[0-9]*/cmdline); do
 		mapfile -d '' args 2>/dev/null <"$file" || continue
 		cmdline="${args[*]}"
-		[[ "$cmdline" == "nginx: master process "* || "$cmdline" == *" $RADICALE --config "* ]] ||
-			continue
+		[[ "$cmdline" == "nginx: master process "* || "$cmdline" == *" $RADICALE --config "* ||
+			"$cmdline" == *"/$PROG watch "* ]] || continue
 		run="${cmdline%%/var/run/calendarserver/*}"
 		run="${run##* }/var/run/calendarserver"
 		[[ "$run" == /* ]] && [ ! -d "$run" ] || continue
@@ -171,6 +181,37 @@ reap_abandoned() {
 				unset "reaped[$index]"
 		done
 		[ ${#reaped[@]} -gt 0 ] && sleep 0.1
+	done
+}
+
+# Ends what is left of the process group $1 of this server's nginx once its
+# master is gone (a master killed outright leaves its workers holding the
+# ports). The group outlives its leader only while members remain, and no
+# new process can take its number meanwhile, so every member is this
+# server's own; only nginx processes are ended, all the same.
+end_nginx_group() {
+	local group="$1" file line pid i
+	local -a fields members=()
+	[[ "$group" =~ ^[0-9]+$ ]] || return 0
+	is_ours "$group" && return 0
+	for file in /proc/[0-9]*/stat; do
+		IFS= read -r line 2>/dev/null <"$file" || continue
+		read -r -a fields <<<"${line##*) }"
+		[ "${fields[2]}" = "$group" ] || continue
+		pid="${file#/proc/}"
+		pid="${pid%/stat}"
+		IFS= read -r -d '' line 2>/dev/null <"/proc/$pid/cmdline"
+		[[ "$line" == nginx:* ]] && members+=("$pid")
+	done
+	[ ${#members[@]} -eq 0 ] && return 0
+	kill -KILL "${members[@]}" 2>/dev/null
+	log "$ACTION: ended ${#members[@]} nginx process(es) left by its master (pid $group)"
+	for ((i = 0; i < 50; i++)); do
+		for pid in "${!members[@]}"; do
+			IFS= read -r -d '' line 2>/dev/null <"/proc/${members[$pid]}/cmdline" || unset "members[$pid]"
+		done
+		[ ${#members[@]} -eq 0 ] && return 0
+		sleep 0.1
 	done
 }
 
@@ -448,7 +489,10 @@ start_nginx() {
 }
 
 stop_nginx() {
-	stop_process "$(read_pid "$RUN_DIR/nginx.pid")" || return 1
+	local pid
+	pid="$(read_pid "$RUN_DIR/nginx.pid")"
+	stop_process "$pid" || return 1
+	end_nginx_group "$pid"
 	rm -f "$RUN_DIR/nginx.pid" "$RUN_DIR/nginx.ports"
 }
 
@@ -482,11 +526,14 @@ start_like() {
 	fi
 	old_radicale_pid="$(running_radicale)"
 	if [ "$ACTION" = start ] && [ -n "$old_radicale_pid" ] && [ -n "$(running_nginx)" ]; then
+		start_watchdog
 		log "start: already running"
 		return 0
 	fi
 
 	reap_abandoned
+	# Workers of a master that died would hold the ports against the check.
+	[ -z "$(running_nginx)" ] && end_nginx_group "$(read_pid "$RUN_DIR/nginx.pid")"
 	ports="$http"
 	[ "$ssl" = on ] && ports="$http $https"
 	old_nginx_ports=""
@@ -542,6 +589,7 @@ start_like() {
 		printf '%s\n' "$NEW_RADICALE_PORT" >"$RUN_DIR/radicale.port"
 	fi
 	rm -f "$RUN_DIR/no-processes"
+	start_watchdog
 	[ "$ssl" = on ] && start_certificate_watch
 	log "$ACTION: started; $summary"
 }
@@ -549,10 +597,12 @@ start_like() {
 stop_all() {
 	local was=no
 	[ -n "$(running_nginx)$(running_radicale)" ] || [ -f "$RUN_DIR/no-processes" ] && was=yes
+	stop_watchdog || fail "the watchdog (pid $(read_pid "$RUN_DIR/watchdog.pid")) does not stop"
 	stop_nginx || fail "nginx (pid $(read_pid "$RUN_DIR/nginx.pid")) does not stop"
 	stop_process "$(read_pid "$RUN_DIR/radicale.pid")" ||
 		fail "Radicale (pid $(read_pid "$RUN_DIR/radicale.pid")) does not stop"
-	rm -f "$RUN_DIR/radicale.pid" "$RUN_DIR/radicale.port" "$RUN_DIR/no-processes"
+	rm -f "$RUN_DIR/radicale.pid" "$RUN_DIR/radicale.port" "$RUN_DIR/no-processes" \
+		"$RUN_DIR/restarts"
 	stop_process "$(read_pid "$RUN_DIR/certificate-watch.pid")" && rm -f "$RUN_DIR/certificate-watch.pid"
 	if [ $was = yes ]; then log "stop: stopped"; else log "stop: was not running"; fi
 }
@@ -591,16 +641,127 @@ status() {
 	echo "started"
 	echo "HTTP port ${ports[0]}"
 	[ ${#ports[@]} -gt 1 ] && echo "HTTPS port ${ports[1]}"
+	if [ -n "$(running_watchdog)" ]; then
+		echo "watchdog running"
+	else
+		echo "watchdog not running: a process that dies is not started again"
+	fi
+	local restarts=0 last=""
+	if [ -f "$RUN_DIR/restarts" ]; then
+		restarts=$(wc -l <"$RUN_DIR/restarts")
+		last="$(tail -n 1 "$RUN_DIR/restarts")"
+	fi
+	echo "restarts by the watchdog: $restarts${last:+ (last: $last)}"
 	return 0
 }
 
-if [ $# -ne 1 ]; then
+# --- watchdog ----------------------------------------------------------------
+
+# The watchdog runs this script with "watch RUN_DIR/", so that is_ours knows
+# it as this root's own.
+running_watchdog() {
+	local pid
+	pid="$(read_pid "$RUN_DIR/watchdog.pid")"
+	is_ours "$pid" && printf '%s' "$pid"
+}
+
+# The watchdog writes its own pid file; this waits for it, briefly.
+start_watchdog() {
+	local i
+	[ -n "$(running_watchdog)" ] && return 0
+	rm -f "$RUN_DIR/watchdog.pid"
+	ORVA_ROOT="$ROOT" setsid "$0" watch "$RUN_DIR/" </dev/null >/dev/null 2>&1 9>&- &
+	for ((i = 0; i < 50; i++)); do
+		[ -n "$(running_watchdog)" ] && return 0
+		sleep 0.05
+	done
+	log "$ACTION: the watchdog did not start"
+}
+
+stop_watchdog() {
+	stop_process "$(read_pid "$RUN_DIR/watchdog.pid")" || return 1
+	rm -f "$RUN_DIR/watchdog.pid"
+}
+
+# Notes one restart for status and server.log.
+note_restart() {
+	printf '%s %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$*" >>"$RUN_DIR/restarts"
+	log "watchdog: $*"
+}
+
+# Starts Radicale again with its configuration in use and points nginx at
+# its new port. Prints the reason and fails when it does not start.
+revive_radicale() {
+	local old="$1" out pid port nginx
+	# A subshell: start_radicale ends the run when Radicale does not start.
+	out="$(start_radicale "$RUN_DIR/radicale.conf" 2>&1 >/dev/null &&
+		printf '%s %s' "$NEW_RADICALE_PID" "$NEW_RADICALE_PORT")" || {
+		printf '%s\n' "${out##*$'\n'}"
+		return 1
+	}
+	read -r pid port <<<"$out"
+	printf '%s\n' "$pid" >"$RUN_DIR/radicale.pid"
+	printf '%s\n' "$port" >"$RUN_DIR/radicale.port"
+	sed -i "s/server 127\.0\.0\.1:[0-9]*;/server 127.0.0.1:$port;/" "$RUN_DIR/nginx.conf"
+	nginx="$(running_nginx)"
+	[ -n "$nginx" ] && kill -HUP "$nginx"
+	note_restart "Radicale (pid $old) had ended; started again as pid $pid"
+}
+
+revive_nginx() {
+	local old="$1" out
+	end_nginx_group "$old"
+	if ! out="$(start_nginx "$RUN_DIR/nginx.conf" $(cat "$RUN_DIR/nginx.ports" 2>/dev/null))"; then
+		printf '%s\n' "$out"
+		return 1
+	fi
+	note_restart "nginx (pid $old) had ended; started again as pid $(read_pid "$RUN_DIR/nginx.pid")"
+}
+
+# Looks every second whether Radicale and nginx still run and starts again
+# the one that does not, with a growing delay for one that keeps dying. Acts
+# only while no start or stop runs (the lock), and ends when the server is
+# stopped or its run folder is gone.
+watch() {
+	local now name pid out
+	local -A delay=([radicale]=1 [nginx]=1) next=([radicale]=0 [nginx]=0)
+	local -A since=([radicale]=0 [nginx]=0)
+	trap 'exit 0' TERM INT
+	printf '%s\n' "$$" >"$RUN_DIR/.watchdog.pid.$$" && mv -f "$RUN_DIR/.watchdog.pid.$$" "$RUN_DIR/watchdog.pid"
+	while [ -d "$RUN_DIR" ] && [ "$(read_pid "$RUN_DIR/watchdog.pid")" = "$$" ]; do
+		sleep 1 &
+		wait $!
+		flock -n 9 || continue
+		if [ ! -f "$RUN_DIR/radicale.pid" ] || [ ! -f "$RUN_DIR/nginx.ports" ]; then
+			flock -u 9
+			break
+		fi
+		now=$(date +%s)
+		for name in radicale nginx; do
+			pid="$(read_pid "$RUN_DIR/$name.pid")"
+			if is_ours "$pid"; then
+				((now - since[$name] >= WATCH_SETTLE)) && delay[$name]=1
+				continue
+			fi
+			((now < next[$name])) && continue
+			if ! out="$("revive_$name" "$pid")"; then
+				log "watchdog: $name could not be started again: $out"
+			fi
+			since[$name]=$now
+			next[$name]=$((now + delay[$name]))
+			delay[$name]=$((delay[$name] * 2 > WATCH_MAX_DELAY ? WATCH_MAX_DELAY : delay[$name] * 2))
+		done
+		flock -u 9
+	done
+}
+
+ACTION="${1:-}"
+if [ $# -ne 1 ] && ! { [ "$ACTION" = watch ] && [ $# -eq 2 ]; }; then
 	usage >&2
 	exit 2
 fi
-ACTION="$1"
 case "$ACTION" in
-start | stop | restart | status) ;;
+start | stop | restart | status | watch) ;;
 -h | --help | help)
 	usage
 	exit 0
@@ -623,6 +784,10 @@ if [ "$ACTION" = status ]; then
 	flock -s -w 60 9 || fail "another start or stop did not finish within 60 seconds"
 	status
 	exit $?
+fi
+if [ "$ACTION" = watch ]; then
+	watch
+	exit 0
 fi
 flock -w 60 9 || fail "another start or stop did not finish within 60 seconds"
 rm -f "$RUN_DIR/last_failure"

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/appliance/host/raw_connection.h"
 #include "tests/appliance/host/serve_process.h"
 #include "tests/support/temp_root.h"
 
@@ -202,6 +203,37 @@ TEST_F(Serve, StopsCleanlyOnSigintAndSigterm) {
   ServerProcess second(root_.path());
   ASSERT_GT(second.port(), 0);
   EXPECT_EQ(second.stop(SIGTERM), 0);
+}
+
+TEST_F(Serve, SigtermEndsServeWhileARequestWaitsForAProgram) {
+  // A "set" whose start/stop script never ends on its own: the request holds
+  // a worker and the settings lock; SIGTERM still ends the host at once.
+  const std::string script =
+      root_.at("/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh");
+  const std::string marker = root_.path() + "/script-runs";
+  ASSERT_TRUE(orva_test::writeFile(script, "#!/bin/sh\necho $$ > '" + marker + ".tmp'\nmv '" +
+                                               marker + ".tmp' '" + marker +
+                                               "'\nexec sleep 120\n"));
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+  std::thread caller([this] {
+    postWithToken(
+        "{\"api\":\"ORVA.ContactAndCalendar.Common\",\"method\":\"set\",\"params\":{"
+        "\"EnableSSL\":false,\"RedirectHTTPToHTTPS\":false,\"HTTPPort\":9008,"
+        "\"SSLPort\":9443}}");
+  });
+  std::string pid;
+  for (const auto until = std::chrono::steady_clock::now() + 20s;
+       pid.empty() && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
+    pid = orva_test::readFile(marker);
+  }
+  ASSERT_FALSE(pid.empty());
+  const int port = server_->port();
+  EXPECT_EQ(server_->stop(SIGTERM), 0);
+  caller.join();
+  // The script kept none of the host's sockets: the port is free.
+  EXPECT_FALSE(host_test::RawConnection(port).connected());
+  // The script's group was the host's to stop; the test stops it instead.
+  ::kill(-std::stoi(pid), SIGKILL);
 }
 
 TEST_F(Serve, APortInUseIsAHostFailure) {

@@ -260,6 +260,16 @@ TEST_F(ServeLimits, ConflictingFramingHeadersGet400) {
     EXPECT_EQ(statusOf(answer), 400) << extra << answer;
     EXPECT_TRUE(connection.closedByServer(3s)) << extra;
   }
+  // Only "chunked" itself is a coding taken: not a list that ends in it,
+  // nor a value folded onto the next line.
+  for (const std::string& coding : {std::string(" gzip, chunked"), std::string(" chunked, chunked"),
+                                    std::string("\r\n chunked"), std::string(" x\r\n chunked")}) {
+    RawConnection connection(server_->port());
+    ASSERT_TRUE(connection.send("POST /webapi HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " +
+                                token_ + "\r\nTransfer-Encoding:" + coding + "\r\n\r\n0\r\n\r\n"));
+    const std::string answer = connection.read(2s);
+    EXPECT_EQ(statusOf(answer), 400) << coding << answer;
+  }
   RawConnection twoCodings(server_->port());
   ASSERT_TRUE(
       twoCodings.send("POST /webapi HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n"

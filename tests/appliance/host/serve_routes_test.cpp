@@ -144,7 +144,7 @@ TEST_F(ServeRoutes, UploadImportsThroughAPrivateFileThatIsRemoved) {
   auto res = upload("import_cards", "{\"user\":\"alice\"}", kTwoCards);
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(res->body, "{\"success\":true,\"data\":{\"skipped\":0,\"stored\":2}}\n");
+  EXPECT_EQ(res->body, "{\"success\":true,\"data\":{\"duplicates\":0,\"skipped\":0,\"stored\":2}}\n");
   EXPECT_EQ(aliceIds().size(), 2u);
 
   struct stat st {};
@@ -261,6 +261,36 @@ TEST_F(ServeRoutes, ExportRefusesPathsOutOfTheUsersFolder) {
   const int code = orva_test::parseJson(linked->body)["error"]["code"].asInt();
   EXPECT_TRUE(code == 1009 || code == 110) << linked->body;
   EXPECT_EQ(linked->body.find("BEGIN:VCARD"), std::string::npos);
+}
+
+TEST_F(ServeRoutes, AFifoInThePageFolderHoldsNoWorker) {
+  ASSERT_EQ(::mkfifo((ui_ + "/pipe.html").c_str(), 0644), 0);
+  // More requests for it than there are workers: each is answered.
+  std::vector<std::unique_ptr<httplib::Client>> clients;
+  for (int i = 0; i < 12; ++i) {
+    clients.push_back(clientFor(server_->port()));
+    auto res = clients.back()->Get("/pipe.html");
+    ASSERT_TRUE(res) << i;
+    EXPECT_EQ(res->status, 404);
+  }
+  auto index = client_->Get("/");
+  ASSERT_TRUE(index);
+  EXPECT_EQ(index->status, 200);
+}
+
+TEST_F(ServeRoutes, NamesOfInvalidUtf8ComeBackInValidJson) {
+  // A form field is raw bytes: an API name that is not UTF-8 is quoted with
+  // its stray bytes replaced.
+  httplib::MultipartFormDataItems items = {
+      {"api", "Bad\xff\xfeName", "", ""},
+      {"method", "m\xc0\xaf", "", ""},
+      {"params", "{}", "", ""},
+  };
+  auto res = client_->Post("/webapi", auth(), items);
+  ASSERT_TRUE(res);
+  const Json::Value answer = orva_test::parseJson(res->body);
+  EXPECT_EQ(answer["error"]["code"], 101) << res->body;
+  EXPECT_EQ(answer["error"]["detail"], "Unknown API: Bad\xef\xbf\xbd\xef\xbf\xbdName") << res->body;
 }
 
 TEST(ServeExportLink, ACardFileSwappedForALinkAfterTheExportIsNotSent) {

@@ -1,5 +1,10 @@
 // An import of the files people have, damaged lines and all, leaves a book
 // the real server serves whole: every stored card comes back in one REPORT.
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
 #include "tests/appliance/server/server_fixture.h"
 
 namespace server_test {
@@ -39,6 +44,53 @@ TEST_F(ServerTest, AnImportOfDamagedCardsLeavesABookTheServerServes) {
                              "FN:Cy \xC3\x91u\xEF\xBF\xBD", "PHOTO;ENCODING=b:QUI="}) {
     EXPECT_TRUE(seen.has(served)) << served << "\n" << seen.body;
   }
+}
+
+// After an import the store has the server's cache built in the background:
+// the server then serves the cards from those entries (it rewrites none of
+// them) and gives exactly what it gives when it builds them itself.
+TEST_F(ServerTest, AnImportsCacheWarmUpServesWhatAColdServerServes) {
+  const int http = freePort(), https = freePort();
+  ASSERT_EQ(set(false, false, http, https)["success"], true);
+  std::string file;
+  for (int i = 0; i < 200; ++i) {
+    file += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Person " + std::to_string(i) + "\r\nN:Person;" +
+            std::to_string(i) +
+            ";;;\r\nORG:Acme, Inc.\r\n"
+            "NOTE:a note\\, folded over\r\n  two lines\r\nEND:VCARD\r\n";
+  }
+  const std::string path = root.path() + "/many.vcf";
+  ASSERT_TRUE(orva_test::writeFile(path, file));
+  const Json::Value imported =
+      contacts("import_cards", "user=alice " + quote("file_tmp=" + path) + " file=many.vcf");
+  ASSERT_EQ(imported["data"]["stored"], 200) << orva_test::toJson(imported);
+
+  const std::filesystem::path cache = root.at(std::string(kBook) + "/.Radicale.cache/item");
+  const auto entries = [&] {
+    std::map<std::string, std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(cache, ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name[0] != '.') found[name] = orva_test::readFile(entry.path().string());
+    }
+    return found;
+  };
+  // The warm-up runs on its own; it is waited for, not timed.
+  for (int i = 0; i < 1200 && entries().size() < 200; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto warmed = entries();
+  ASSERT_EQ(warmed.size(), 200u);
+
+  const Answer fromWarmed = report(httpBase(http));
+  ASSERT_EQ(fromWarmed.code, 207) << fromWarmed.body;
+  EXPECT_EQ(entries(), warmed) << "the server rebuilt entries it should have taken";
+
+  std::filesystem::remove_all(cache.parent_path());
+  const Answer cold = report(httpBase(http));
+  ASSERT_EQ(cold.code, 207) << cold.body;
+  EXPECT_EQ(fromWarmed.body, cold.body);
+  EXPECT_EQ(entries().size(), 200u);
 }
 
 }  // namespace

@@ -57,12 +57,29 @@ TEST_F(ServerTest, SslWithRedirectServesTheModulesCardsOverHttps) {
   // Radicale's own cache beside the cards is not a card.
   EXPECT_EQ(contacts("list_cards", "user=alice")["data"]["cards"].size(), 2u);
 
-  // Discovery of the server root.
-  const Answer wellKnown = request(httpsBase(https) + "/.well-known/carddav");
+  // Discovery of the server root: a path, whatever Host the client sent.
+  const Answer wellKnown =
+      request(httpsBase(https) + "/.well-known/carddav", "-H 'Host: evil.example'");
   EXPECT_EQ(wellKnown.code, 301);
-  EXPECT_TRUE(wellKnown.header("Location: https://127.0.0.1:" + std::to_string(https) + "/\r\n"))
-      << wellKnown.headers;
+  EXPECT_TRUE(wellKnown.header("Location: /\r\n")) << wellKnown.headers;
   EXPECT_EQ(request(httpsBase(https) + "/.well-known/caldav").code, 301);
+
+  // TLS: ECDHE with AES-GCM or ChaCha20-Poly1305 only, on TLS 1.2 and 1.3.
+  const auto handshake = [&](const std::string& options) {
+    return run("openssl s_client -connect 127.0.0.1:" + std::to_string(https) + " " + options +
+               " </dev/null")
+               .status == 0;
+  };
+  EXPECT_TRUE(handshake("-tls1_3"));
+  EXPECT_TRUE(handshake("-tls1_2 -cipher ECDHE-ECDSA-AES128-GCM-SHA256"));
+  EXPECT_TRUE(handshake("-tls1_2 -cipher ECDHE-ECDSA-CHACHA20-POLY1305"));
+  for (const char* refused :
+       {"-tls1_2 -cipher ECDHE-ECDSA-AES128-SHA", "-tls1_2 -cipher ECDHE-ECDSA-AES256-SHA384",
+        "-tls1_2 -cipher ECDHE-ECDSA-AES128-CCM8", "-tls1_2 -cipher ECDHE-ECDSA-ARIA128-GCM-SHA256",
+        "-tls1_2 -cipher ECDHE-ECDSA-CAMELLIA128-SHA256",
+        "-tls1_3 -ciphersuites TLS_AES_128_CCM_SHA256", "-tls1_1 -cipher ALL@SECLEVEL=0"}) {
+    EXPECT_FALSE(handshake(refused)) << refused;
+  }
 }
 
 TEST_F(ServerTest, SignInIsByPasswordAndEachUserSeesOnlyTheirOwnBook) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "tests/appliance/server/server_fixture.h"
@@ -44,14 +45,17 @@ TEST_F(StartStopTest, StatusTellsTheTruthAndStopLeavesNothingBehind) {
   status = script("status");
   EXPECT_EQ(status.status, 0);
   EXPECT_EQ(status.out, "started\nHTTP port " + std::to_string(http) + "\nHTTPS port " +
-                            std::to_string(https) + "\n");
+                            std::to_string(https) +
+                            "\nwatchdog running\nrestarts by the watchdog: 0\n");
   const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
   // A second start changes nothing.
   ASSERT_EQ(script("start").status, 0);
   EXPECT_EQ(pidOf("nginx.pid"), nginx);
   EXPECT_FALSE(serverProcesses().empty());
 
-  // A server process that died is reported, not hidden.
+  // A server process that died is reported, not hidden (here with no
+  // watchdog to start it again).
+  ASSERT_EQ(::kill(std::stoi(pidOf("watchdog.pid")), SIGKILL), 0);
   ASSERT_EQ(::kill(std::stoi(radicale), SIGKILL), 0);
   for (int i = 0; i < 100 && ::kill(std::stoi(radicale), 0) == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -70,6 +74,85 @@ TEST_F(StartStopTest, StatusTellsTheTruthAndStopLeavesNothingBehind) {
   ASSERT_GE(log.size(), 3u);
   EXPECT_NE(log[log.size() - 2].find("stop: stopped"), std::string::npos);
   EXPECT_NE(log.back().find("stop: was not running"), std::string::npos);
+}
+
+// Waits up to ten seconds for the condition.
+template <typename Condition>
+bool within10s(Condition condition) {
+  for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+    if (condition()) return true;
+  }
+  return condition();
+}
+
+// The pids of the processes in group (from /proc/PID/stat).
+std::vector<std::string> groupMembers(const std::string& group) {
+  std::vector<std::string> pids;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = orva_test::readFile("/proc/" + pid + "/stat");
+    const size_t end = stat.rfind(") ");
+    if (end == std::string::npos) continue;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string state, parent, pgrp;
+    fields >> state >> parent >> pgrp;
+    if (pgrp == group && state != "Z") pids.push_back(pid);
+  }
+  return pids;
+}
+
+TEST_F(StartStopTest, TheWatchdogStartsADeadRadicaleOrNginxAgain) {
+  configure(false, false);
+  ASSERT_EQ(script("start").status, 0);
+  ASSERT_EQ(report(httpBase(http)).code, 207);
+
+  ASSERT_EQ(::kill(std::stoi(pidOf("radicale.pid")), SIGKILL), 0);
+  EXPECT_TRUE(within10s([&] { return report(httpBase(http)).code == 207; }));
+  EXPECT_NE(script("status").out.find("restarts by the watchdog: 1 (last: "), std::string::npos);
+
+  // The master killed outright: its worker would keep the port.
+  const std::string master = pidOf("nginx.pid");
+  ASSERT_FALSE(groupMembers(master).empty());
+  ASSERT_EQ(::kill(std::stoi(master), SIGKILL), 0);
+  EXPECT_TRUE(within10s(
+      [&] { return pidOf("nginx.pid") != master && report(httpBase(http)).code == 207; }));
+  EXPECT_TRUE(groupMembers(master).empty());
+
+  // Both at once.
+  const std::string radicale = pidOf("radicale.pid");
+  ASSERT_EQ(::kill(std::stoi(pidOf("nginx.pid")), SIGKILL), 0);
+  ASSERT_EQ(::kill(std::stoi(radicale), SIGKILL), 0);
+  EXPECT_TRUE(within10s(
+      [&] { return pidOf("radicale.pid") != radicale && report(httpBase(http)).code == 207; }));
+  const Result status = script("status");
+  EXPECT_EQ(status.status, 0) << status.out;
+  EXPECT_NE(status.out.find("restarts by the watchdog: 4 "), std::string::npos) << status.out;
+  EXPECT_EQ(orva_test::readLines(root.at("/var/log/server.log")).size() > 4, true);
+}
+
+TEST_F(StartStopTest, StopAndStartEndTheWorkersOfAMasterThatDied) {
+  configure(false, false);
+  ASSERT_EQ(script("start").status, 0);
+  ASSERT_EQ(::kill(std::stoi(pidOf("watchdog.pid")), SIGKILL), 0);
+  std::string master = pidOf("nginx.pid");
+  ASSERT_EQ(::kill(std::stoi(master), SIGKILL), 0);
+  ASSERT_TRUE(answers(http));  // the orphaned worker
+  // start: the orphan goes, the server comes back on its port.
+  ASSERT_EQ(script("start").status, 0) << orva_test::readFile(root.at("/var/log/server.log"));
+  EXPECT_TRUE(groupMembers(master).empty());
+  EXPECT_EQ(report(httpBase(http)).code, 207);
+
+  ASSERT_EQ(::kill(std::stoi(pidOf("watchdog.pid")), SIGKILL), 0);
+  master = pidOf("nginx.pid");
+  ASSERT_EQ(::kill(std::stoi(master), SIGKILL), 0);
+  // stop: nothing of it is left.
+  ASSERT_EQ(script("stop").status, 0);
+  EXPECT_TRUE(groupMembers(master).empty());
+  EXPECT_FALSE(answers(http));
 }
 
 TEST_F(StartStopTest, ARestartThatCannotGoAheadLeavesTheServerAsItWas) {
@@ -131,7 +214,7 @@ TEST_F(StartStopTest, WhenTheNewServerDoesNotStartTheOldOneIsPutBack) {
   EXPECT_EQ(pidOf("radicale.pid"), radicale);
   const Answer old = report(httpBase(oldHttp));
   EXPECT_EQ(old.code, 207);
-  EXPECT_EQ(serverProcesses().size(), 2u);  // the new Radicale is gone again
+  EXPECT_EQ(serverProcesses().size(), 3u);  // the new Radicale is gone again
   EXPECT_EQ(script("status").status, 0);
 }
 
@@ -140,7 +223,7 @@ TEST_F(StartStopTest, WhenTheNewServerDoesNotStartTheOldOneIsPutBack) {
 TEST_F(StartStopTest, TheNextStartStopsAServerWhoseRootIsGone) {
   configure(false, false);
   ASSERT_EQ(script("start").status, 0);
-  ASSERT_EQ(serverProcesses().size(), 2u);
+  ASSERT_EQ(serverProcesses().size(), 3u);  // with the watchdog
   std::filesystem::remove_all(root.at(kRunDir));
 
   orva_test::TempRoot other(true);
@@ -178,9 +261,9 @@ TEST_F(StartStopTest, ConcurrentCallersEachSucceedAndOneServerRemains) {
   for (std::thread& caller : callers) caller.join();
   for (const int status : statuses) EXPECT_EQ(status, 0);
   EXPECT_EQ(script("status").status, 0);
-  // One nginx master and one Radicale (the worker's name shows no path):
-  // nothing of the other runs is left.
-  EXPECT_EQ(serverProcesses().size(), 2u);
+  // One nginx master, one Radicale and one watchdog (the worker's name shows
+  // no path): nothing of the other runs is left.
+  EXPECT_EQ(serverProcesses().size(), 3u);
   EXPECT_EQ(report(httpBase(http)).code, 207);
 }
 

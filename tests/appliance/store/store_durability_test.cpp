@@ -65,6 +65,21 @@ extern "C" int rename(const char* from, const char* to) {
   return real(from, to);
 }
 
+extern "C" int syncfs(int fd) {
+  using Fn = int (*)(int);
+  static const Fn real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "syncfs"));
+  record("syncfs " + pathOfFd(fd));
+  return real(fd);
+}
+
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to,
+                         unsigned int flags) {
+  using Fn = int (*)(int, const char*, int, const char*, unsigned int);
+  static const Fn real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "renameat2"));
+  record(std::string("rename ") + from + " " + to);
+  return real(fromDir, from, toDir, to, flags);
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,6 +158,73 @@ TEST_F(StoreDurabilityTest, ACardIsSyncedThenRenamedThenItsFolderSynced) {
     }
     EXPECT_GT(folder, renamed) << joined(seen);
   }
+}
+
+// An import's batch: every card written, then one sync of the file system
+// for all of them, then each named, then the folder synced, all before the
+// call returns; no sync per card.
+TEST_F(StoreDurabilityTest, ABatchIsSyncedOnceThenNamedThenItsFolderSyncedBeforeItReturns) {
+  std::vector<std::pair<string, string>> cards;
+  for (int i = 0; i < 50; ++i)
+    cards.emplace_back("b" + std::to_string(i), card("b" + std::to_string(i)));
+  cards.emplace(cards.begin() + 10, "refused", "not a card");
+  std::vector<DBHandler::CardFault> faults;
+  const std::vector<string> seen = calls([&](DBHandler& store) {
+    store.AddCards(guid_, cards, faults);
+    record("returned");
+  });
+  ASSERT_EQ(faults.size(), 51u);
+  for (size_t i = 0; i < faults.size(); ++i) {
+    EXPECT_EQ(faults[i], i == 10 ? DBHandler::CardFault::kTextRefused : DBHandler::CardFault::kNone)
+        << i;
+  }
+  const int synced = indexOf(seen, "syncfs " + book());
+  const int returned = indexOf(seen, "returned");
+  int renames = 0, lastRename = -1, folder = -1;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    if (seen[i].rfind("rename " + book() + "/.orva-tmp-", 0) == 0) {
+      ++renames;
+      lastRename = static_cast<int>(i);
+      EXPECT_GT(static_cast<int>(i), synced) << "named before its data was synced\n"
+                                             << joined(seen);
+    }
+    if (seen[i] == "fsync " + book() && folder < 0 && lastRename >= 0) folder = static_cast<int>(i);
+    EXPECT_EQ(seen[i].rfind("fsync " + book() + "/.orva-tmp-", 0), string::npos)
+        << "a sync per card\n"
+        << joined(seen);
+  }
+  EXPECT_EQ(renames, 50) << joined(seen);
+  ASSERT_GE(synced, 0) << joined(seen);
+  EXPECT_GT(folder, lastRename) << joined(seen);
+  EXPECT_LT(folder, returned) << joined(seen);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(orva_test::readFile(book() + "/b" + std::to_string(i)),
+              card("b" + std::to_string(i)));
+  }
+  EXPECT_FALSE(fs::exists(book() + "/refused"));
+}
+
+// A name already taken stops the batch there: the cards before it are
+// stored, it and every later one are not, and no temporary is left.
+TEST_F(StoreDurabilityTest, ATakenNameStopsTheBatchAfterWhatCameBefore) {
+  ASSERT_TRUE(orva_test::writeFile(book() + "/taken", card("taken")));
+  std::vector<std::pair<string, string>> cards = {
+      {"a1", card("a1")}, {"taken", card("x")}, {"a2", card("a2")}};
+  std::vector<DBHandler::CardFault> faults;
+  DBHandler store;
+  store.AddCards(guid_, cards, faults);
+  EXPECT_EQ(faults, (std::vector<DBHandler::CardFault>{DBHandler::CardFault::kNone,
+                                                       DBHandler::CardFault::kNameRefused,
+                                                       DBHandler::CardFault::kNotWritten}));
+  EXPECT_EQ(orva_test::readFile(book() + "/taken"), card("taken"));
+  EXPECT_TRUE(fs::exists(book() + "/a1"));
+  EXPECT_FALSE(fs::exists(book() + "/a2"));
+  for (const auto& entry : fs::directory_iterator(book())) {
+    EXPECT_NE(entry.path().filename().string().rfind(".orva-tmp-", 0), 0u) << entry.path();
+  }
+  // An unknown user's batch writes nothing.
+  store.AddCards("no-such-guid", cards, faults);
+  EXPECT_EQ(faults.front(), DBHandler::CardFault::kNameRefused);
 }
 
 TEST_F(StoreDurabilityTest, ADeleteAndAnExportSyncTheirFolders) {
