@@ -50,6 +50,25 @@ class PlainSearch {
     lower(key_);
   }
 
+  // The six fields: family and given name, organisation, title, e-mail
+  // addresses and phones.
+  bool matches(const Json::Value& record) const {
+    const Json::Value& name = memberOf(record, "name");
+    const Json::Value& company = memberOf(record, "company");
+    if (foundIn(memberOf(name, "family_name")) || foundIn(memberOf(name, "given_name")) ||
+        foundIn(memberOf(company, "org")) || foundIn(memberOf(company, "title"))) {
+      return true;
+    }
+    for (const char* entries : {"mail", "tel"}) {
+      const Json::Value& list = memberOf(record, entries);
+      if (!list.isArray()) continue;
+      for (const Json::Value& entry : list) {
+        if (foundIn(memberOf(entry, "data"))) return true;
+      }
+    }
+    return false;
+  }
+
   bool foundIn(const Json::Value& field) const {
     std::string_view text;
     if (!textOf(field, spare_, text)) return key_.empty();
@@ -81,11 +100,8 @@ class FoldedSearch {
   }
 
   bool foundIn(const Json::Value& field) const {
-    std::string_view text;
-    if (!textOf(field, spare_, text)) return key_.empty();
-    buffer_.clear();
-    orva_search::appendFolded(buffer_, text);
-    return buffer_.find(key_) != std::string::npos;
+    if (!fold(field, buffer_)) return key_.empty();
+    return holds(buffer_);
   }
 
   bool foundInData(const Json::Value& entries) const {
@@ -109,35 +125,44 @@ class FoldedSearch {
     return false;
   }
 
-  // The full name in either order: given (additional) family, family given.
-  bool foundInFullName(const Json::Value& name) const {
-    if (!spansParts_) return false;
-    std::string_view given;
-    std::string_view additional;
-    std::string_view family;
-    if (!textOf(memberOf(name, "given_name"), spare_, given)) return false;
-    const std::string givenText(given);
-    if (!textOf(memberOf(name, "family_name"), spare_, family)) return false;
-    const std::string familyText(family);
-    if (!textOf(memberOf(name, "additional_name"), spare_, additional)) additional = {};
-    return joinedHolds({givenText, familyText}) || joinedHolds({familyText, givenText}) ||
-           (!additional.empty() && joinedHolds({givenText, std::string(additional), familyText}));
+  // The family and given names, each on its own, and the full name in
+  // either order: given (additional) family, family given.
+  bool foundInName(const Json::Value& name) const {
+    const bool hasFamily = fold(memberOf(name, "family_name"), family_);
+    if (hasFamily ? holds(family_) : key_.empty()) return true;
+    const bool hasGiven = fold(memberOf(name, "given_name"), given_);
+    if (hasGiven ? holds(given_) : key_.empty()) return true;
+    if (!spansParts_ || !hasFamily || !hasGiven) return false;
+    if (joinedHolds(given_, family_) || joinedHolds(family_, given_)) return true;
+    if (!fold(memberOf(name, "additional_name"), buffer_) || buffer_.empty()) return false;
+    joined_.assign(given_).append(1, ' ').append(buffer_).append(1, ' ').append(family_);
+    return holds(joined_);
   }
 
  private:
-  bool joinedHolds(std::initializer_list<std::string> parts) const {
-    buffer_.clear();
-    for (const std::string& part : parts) {
-      if (!buffer_.empty()) buffer_ += ' ';
-      orva_search::appendFolded(buffer_, part);
-    }
-    return buffer_.find(key_) != std::string::npos;
+  // Folds the field into into; false when it holds no text.
+  bool fold(const Json::Value& field, std::string& into) const {
+    into.clear();
+    std::string_view text;
+    if (!textOf(field, spare_, text)) return false;
+    orva_search::appendFolded(into, text);
+    return true;
+  }
+
+  bool holds(const std::string& folded) const { return folded.find(key_) != std::string::npos; }
+
+  bool joinedHolds(const std::string& first, const std::string& second) const {
+    joined_.assign(first).append(1, ' ').append(second);
+    return holds(joined_);
   }
 
   std::string key_;
   std::string digits_;
   bool spansParts_ = false;
   mutable std::string buffer_;
+  mutable std::string family_;
+  mutable std::string given_;
+  mutable std::string joined_;
   mutable std::string spare_;
 };
 
@@ -147,29 +172,20 @@ bool ContactAndCalendarHandler::isMatch(const Json::Value& record, const std::st
   const Json::Value& name = memberOf(record, "name");
   const Json::Value& company = memberOf(record, "company");
   const FoldedSearch search(key);
-  if (search.foundIn(memberOf(name, "family_name")) ||
-      search.foundIn(memberOf(name, "given_name")) || search.foundIn(memberOf(company, "org")) ||
+  if (search.foundInName(name) || search.foundIn(memberOf(company, "org")) ||
       search.foundIn(memberOf(company, "title")) || search.foundInData(memberOf(record, "mail")) ||
       search.foundInData(memberOf(record, "tel")) ||
-      search.foundIn(memberOf(name, "formatted_name")) || search.foundInFullName(name) ||
+      search.foundIn(memberOf(name, "formatted_name")) ||
       search.foundInDigits(memberOf(record, "tel"))) {
     return true;
   }
   // Folding keeps every match of the plain search for a UTF-8 key under the
-  // classic locale; otherwise the plain search runs too.
+  // classic locale's lower-casing; otherwise the plain search runs too.
+  if (!orva_search::isUtf8(key)) return PlainSearch(key, std::locale()).matches(record);
   const std::locale locale;
-  if (orva_search::isUtf8(key) && locale == std::locale::classic()) return false;
-  const PlainSearch plain(key, locale);
-  return plain.foundIn(memberOf(name, "family_name")) ||
-         plain.foundIn(memberOf(name, "given_name")) || plain.foundIn(memberOf(company, "org")) ||
-         plain.foundIn(memberOf(company, "title")) || [&] {
-           for (const char* entries : {"mail", "tel"}) {
-             const Json::Value& list = memberOf(record, entries);
-             if (!list.isArray()) continue;
-             for (const Json::Value& entry : list) {
-               if (plain.foundIn(memberOf(entry, "data"))) return true;
-             }
-           }
-           return false;
-         }();
+  if (&std::use_facet<std::ctype<char>>(locale) ==
+      &std::use_facet<std::ctype<char>>(std::locale::classic())) {
+    return false;
+  }
+  return PlainSearch(key, locale).matches(record);
 }

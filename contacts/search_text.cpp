@@ -17,6 +17,13 @@ constexpr Fold kFolds[] = {
 #include "contacts/search_fold_table.inc"
 };
 
+// U+0080 to U+07FF, one entry a code point: nullptr where nothing changes.
+constexpr std::uint32_t kDenseFirst = 0x80;
+constexpr const char* kDense[] = {
+#include "contacts/search_fold_dense.inc"
+};
+static_assert(std::size(kDense) == 0x800 - kDenseFirst, "the dense table covers U+0080 to U+07FF");
+
 static_assert(std::size(kFolds) > 0, "the fold table is generated, never empty");
 
 // The code point of a valid UTF-8 sequence at text[i], and its length; 0
@@ -47,6 +54,7 @@ std::size_t decode(std::string_view text, std::size_t i, std::uint32_t& codePoin
 }
 
 const char* foldOf(std::uint32_t codePoint) {
+  if (codePoint - kDenseFirst < std::size(kDense)) return kDense[codePoint - kDenseFirst];
   const Fold* end = std::end(kFolds);
   const Fold* at = std::lower_bound(std::begin(kFolds), end, codePoint,
                                     [](const Fold& f, std::uint32_t c) { return f.codePoint < c; });
@@ -67,6 +75,18 @@ void appendFolded(std::string& out, std::string_view text) {
     if (out.size() == start || out.back() != ' ') out += ' ';
   };
   for (std::size_t i = 0; i < text.size();) {
+    // A run of plain ASCII (no blank, no upper case) is copied at once.
+    std::size_t run = i;
+    while (run < text.size()) {
+      const unsigned char b = static_cast<unsigned char>(text[run]);
+      if (b >= 0x80 || (b >= 'A' && b <= 'Z') || b <= ' ') break;
+      ++run;
+    }
+    if (run > i) {
+      out.append(text.data() + i, run - i);
+      i = run;
+      if (i == text.size()) break;
+    }
     const char c = text[i];
     if (static_cast<unsigned char>(c) < 0x80) {
       if (isAsciiSpace(c)) {

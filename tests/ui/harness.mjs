@@ -31,7 +31,7 @@ export function cli(root, api, method, ...params) {
   let out;
   try {
     out = execFileSync(HOST, ['--root', root, 'call', api, method, ...params], {
-      encoding: 'utf8', env: HOST_ENV,
+      encoding: 'utf8', env: HOST_ENV, maxBuffer: 1 << 30,
     });
   } catch (error) {
     out = error.stdout;
@@ -57,9 +57,11 @@ export function seedCards(root, user, vcardText) {
 }
 
 // Starts `orva-webapi serve` on a free port; resolves to {root, url, token, stop}.
-export async function startHost() {
+// options.ui serves the page from another folder.
+export async function startHost(options = {}) {
   const root = tempDir('root');
-  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0'], {
+  const uiArgs = options.ui ? ['--ui', options.ui] : [];
+  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0', ...uiArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: HOST_ENV,
   });

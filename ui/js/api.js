@@ -63,12 +63,14 @@ async function send(url, init) {
   }
 }
 
-// One request of the web API; resolves to the answer's data.
-export async function callApi(api, method, params = {}) {
+// One request of the web API; resolves to the answer's data. A signal
+// (AbortController) drops a request whose answer is no longer wanted.
+export async function callApi(api, method, params = {}, signal = undefined) {
   const response = await send('webapi', {
     method: 'POST',
     headers: authHeaders({ 'Content-Type': 'application/json' }),
     body: JSON.stringify({ api, version: 1, method, params }),
+    signal,
   });
   return readEnvelope(response);
 }

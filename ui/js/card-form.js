@@ -10,6 +10,11 @@ import { ADDRESS_PARTS, splitAddress, joinAddress } from './address.js';
 import {
   unescapeText, escapeTyped, escapeNote, splitComponents, joinComponents,
 } from './text-escape.js';
+import {
+  otherLines, photoOf, keptFacts, parseBirthday, birthdayValue, TYPE_MENUS, menuIndex,
+  looksLikeMail, looksLikeWebAddress,
+} from './card-parts.js';
+import { phoneText } from './record.js';
 
 // Members of "name" in the order a person reads them; others found in a
 // record are shown after these, under their own key.
@@ -25,15 +30,15 @@ const FOLLOWED = ['given_name', 'additional_name', 'family_name'];
 const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
 
 const ENTRY_KINDS = [
-  { key: 'tel', title: 'Phones', one: 'Phone', property: 'TEL', inputType: 'tel',
-    typeHint: 'e.g. CELL, WORK, HOME, VOICE, FAX' },
+  { key: 'tel', title: 'Phones', one: 'Phone', property: 'TEL', inputType: 'tel' },
   { key: 'mail', title: 'E-mail addresses', one: 'E-mail', property: 'EMAIL', inputType: 'email',
-    typeHint: 'e.g. INTERNET, WORK, HOME, PREF' },
-  { key: 'adr', title: 'Addresses', one: 'Address', property: 'ADR', address: true,
-    typeHint: 'e.g. WORK, HOME, POSTAL' },
+    check: looksLikeMail, warning: 'This does not look like an e-mail address (name@example.org).' },
+  { key: 'adr', title: 'Addresses', one: 'Address', property: 'ADR', address: true },
   { key: 'url', title: 'Web addresses', one: 'Web address', property: 'URL', inputType: 'url',
-    typeHint: 'e.g. WORK, HOME' },
+    check: looksLikeWebAddress, warning: 'This does not look like a web address (https://example.org).' },
 ];
+const CUSTOM = 'custom';
+const NO_TYPE = 'none';
 
 function isObject(value) {
   return value !== null && typeof value === 'object' && !Array.isArray(value);
@@ -213,10 +218,12 @@ export class CardForm {
       this.renderCompany(),
       ...ENTRY_KINDS.map((kind) => this.renderEntries(kind)),
       this.renderOthers(),
+      this.renderKept(),
       el('div', { class: 'buttons sticky' },
         el('button', { type: 'submit', class: 'primary' }, this.isNew ? 'Add card' : 'Save card'),
-        el('button', { type: 'button', onclick: () => this.onClose() }, 'Cancel')),
-      this.status);
+        el('button', { type: 'button', onclick: () => this.onClose() }, 'Cancel'),
+        this.status));
+    this.status.tabIndex = -1;
     this.form.addEventListener('submit', (event) => {
       event.preventDefault();
       this.save();
@@ -317,9 +324,70 @@ export class CardForm {
   }
 
   renderOthers() {
-    return el('fieldset', {}, el('legend', {}, 'More'),
-      this.scalar(['bday'], 'Birthday', { placeholder: 'YYYY-MM-DD', hint: 'For example 1984-03-21' }),
+    return el('fieldset', {}, el('legend', {}, 'Birthday and note'),
+      this.renderBirthday(),
       this.scalar(['note'], 'Note', { multiline: true }));
+  }
+
+  // A date field; a birthday without a year is stored as --MM-DD. A value
+  // that is no date the page can read is shown as it is, and kept unless
+  // the person replaces it.
+  renderBirthday() {
+    const raw = getPath(this.draft, ['bday']);
+    const shown = parseBirthday(raw);
+    const input = el('input', { type: 'date', autocomplete: 'off' });
+    input.dataset.member = 'bday';
+    const noYear = el('input', { type: 'checkbox' });
+    if (shown) {
+      input.value = birthdayValue({ ...shown, year: shown.year === null ? 2000 : shown.year });
+      noYear.checked = shown.year === null;
+    }
+    const { wrap } = field('Birthday', input);
+    const unread = typeof raw === 'string' && raw.trim() !== '' && !shown;
+    const note = el('span', { class: 'hint' }, unread
+      ? `The card gives "${unescapeText(raw)}", which is no date: it is kept unless you pick one.`
+      : 'Day, month and year; tick "No year" when the year is not known.');
+    note.id = `${input.id}-hint`;
+    input.setAttribute('aria-describedby', note.id);
+    const yearBox = el('label', { class: 'check' }, noYear, 'No year');
+    wrap.append(note, yearBox);
+    this.birthday = { input, noYear, raw, initial: { value: input.value, noYear: noYear.checked } };
+    const panel = this.conflictPanel('bday');
+    if (panel) wrap.append(panel);
+    return wrap;
+  }
+
+  // The birthday to send: undefined when left as it was, null to remove it.
+  birthdayEdit() {
+    const { input, noYear, initial, raw } = this.birthday;
+    if (input.value === initial.value && noYear.checked === initial.noYear) {
+      const listed = getPath(this.original, ['bday']);
+      if (raw === listed) return undefined;
+      return raw === undefined ? null : raw;
+    }
+    if (input.value === '') return null;
+    const picked = parseBirthday(input.value);
+    if (!picked) return undefined;
+    return birthdayValue(noYear.checked ? { ...picked, year: null } : picked);
+  }
+
+  // What the card keeps that the form does not edit: its photo, nickname,
+  // groups and every other line, read-only.
+  renderKept() {
+    const lines = otherLines(this.original.other);
+    const photo = photoOf(lines);
+    const facts = keptFacts(lines);
+    if (!photo && facts.length === 0) return null;
+    let photoNode = null;
+    if (photo && photo.src) {
+      photoNode = el('img', { class: 'photo', src: photo.src, alt: `Photo of ${displayName(this.original)}` });
+    } else if (photo) {
+      photoNode = el('p', { class: 'hint' }, `The photo is given by an address and not loaded: ${photo.url}`);
+    }
+    return el('details', { class: 'kept', open: Boolean(photo) },
+      el('summary', {}, 'More (kept as the card has it)'),
+      photoNode,
+      facts.length ? el('dl', {}, facts.map((fact) => [el('dt', {}, fact.label), el('dd', {}, fact.text)])) : null);
   }
 
   renderEntries(kind) {
@@ -371,16 +439,36 @@ export class CardForm {
       row.focusTarget = row.partInputs[2];
     } else {
       const input = el('input', { type: kind.inputType, autocomplete: 'off', class: 'data' });
-      input.value = textOf(base.data);
+      // A vCard 4.0 phone ("tel:+1-555-0100") shows as its number.
+      const rawData = textOf(base.data);
+      row.telUri = kind.key === 'tel' && /^tel:/i.test(rawData);
+      input.value = kind.key === 'tel' ? phoneText(rawData) : rawData;
       row.dataInput = input;
       row.dataInitial = input.value;
-      rowNode.append(field(kind.one, input).wrap);
+      const dataField = field(kind.one, input);
+      if (kind.check) this.warnUnless(input, dataField.wrap, kind.check, kind.warning);
+      rowNode.append(dataField.wrap);
       row.focusTarget = input;
     }
 
+    // Types: the usual ones from a menu, any other typed in.
+    const types = Array.isArray(base.type) ? base.type.filter((t) => typeof t === 'string') : [];
+    const menu = TYPE_MENUS[kind.key];
+    const at = types.length ? menuIndex(kind.key, types) : -1;
+    row.typeMenu = el('select', { class: 'type-menu' },
+      el('option', { value: NO_TYPE }, '(none)'),
+      menu.map(([label], index) => el('option', { value: String(index) }, label)),
+      el('option', { value: CUSTOM }, 'Custom…'));
+    row.typeMenu.value = types.length === 0 ? NO_TYPE : at >= 0 ? String(at) : CUSTOM;
     row.typesInput = el('input', { type: 'text', autocomplete: 'off', class: 'types' });
-    row.typesInput.value = typesText(base);
-    row.typesInitial = row.typesInput.value;
+    row.typesInput.value = row.typeMenu.value === CUSTOM ? typesText(base) : '';
+    row.typesInitial = `${row.typeMenu.value}|${row.typesInput.value}`;
+    const customField = field('Custom type', row.typesInput, 'Types separated by commas');
+    customField.wrap.hidden = row.typeMenu.value !== CUSTOM;
+    row.typeMenu.addEventListener('change', () => {
+      customField.wrap.hidden = row.typeMenu.value !== CUSTOM;
+      if (row.typeMenu.value === CUSTOM) row.typesInput.focus();
+    });
     // The writer takes a label from the card's own label line, not from the
     // record, so a label is shown as the card has it and cannot be edited.
     const label = labelText(base, kind.property);
@@ -407,7 +495,8 @@ export class CardForm {
       }), 'Kept as the card has them').wrap
       : null;
     rowNode.append(el('div', { class: 'grid small' },
-      field('Types', row.typesInput, kind.typeHint).wrap,
+      field('Type', row.typeMenu).wrap,
+      customField.wrap,
       labelField,
       paramsField,
       el('div', { class: 'field end' }, remove)));
@@ -444,6 +533,7 @@ export class CardForm {
       data = row.dataInput.value;
       if (data !== row.dataInitial) {
         data = data.trim();
+        if (row.telUri && data !== '') data = `tel:${data}`;
         entry.data = data;
         changed = true;
       }
@@ -451,8 +541,10 @@ export class CardForm {
     if (data.trim() === '') return { entry: null, changed: true };
     if (row.orig === null) entry.data = data;
 
-    if (row.typesInput.value !== row.typesInitial) {
-      const types = parseTypes(row.typesInput.value);
+    if (`${row.typeMenu.value}|${row.typesInput.value}` !== row.typesInitial) {
+      const choice = row.typeMenu.value;
+      const types = choice === CUSTOM ? parseTypes(row.typesInput.value)
+        : choice === NO_TYPE ? [] : [...TYPE_MENUS[kind.key][Number(choice)][1]];
       if (types.length) entry.type = types;
       else delete entry.type;
       changed = true;
@@ -471,6 +563,9 @@ export class CardForm {
     }
     const org = this.orgValue();
     if (org !== null) setPath(record, ['company', 'org'], org);
+    const bday = this.birthdayEdit();
+    if (bday === null) delete record.bday;
+    else if (bday !== undefined) record.bday = bday;
     for (const list of Object.values(this.lists)) {
       let changed = list.forced || list.rows.some((row) => row.removed);
       const entries = [];
@@ -490,11 +585,51 @@ export class CardForm {
     return record;
   }
 
+  // A warning beside an input whose value does not look as it should;
+  // saving stays possible. Its line is kept while empty, so that nothing
+  // moves under the pointer when it appears on leaving the field.
+  warnUnless(input, wrap, check, text) {
+    const warning = el('span', { class: 'field-warning', id: `${input.id}-warning` });
+    wrap.append(warning);
+    input.setAttribute('aria-describedby', warning.id);
+    const update = () => {
+      warning.textContent = input.value.trim() === '' || check(input.value) ? '' : text;
+    };
+    input.addEventListener('change', update);
+    input.addEventListener('blur', update);
+    update();
+  }
+
+  // Problems that stop a save: [{input, text}], each shown at its field.
   problems(record) {
     const nameParts = isObject(record.name) ? Object.values(record.name) : [];
     const hasName = nameParts.some((part) => typeof part === 'string' && part.trim() !== '')
       || textOf(getPath(record, ['company', 'org'])).trim() !== '';
-    return hasName ? [] : ['Give the card a name or an organisation.'];
+    const found = [];
+    if (!hasName) {
+      const given = this.scalars.find((s) => s.path[1] === 'given_name');
+      found.push({ input: given.input, text: 'Give the card a name or an organisation.' });
+    }
+    const bday = this.birthday.input;
+    if (bday.validity && bday.validity.badInput) found.push({ input: bday, text: 'This is not a whole date.' });
+    return found;
+  }
+
+  // Shows each problem beside its field; the first in view, with the focus.
+  showProblems(found) {
+    for (const node of this.form.querySelectorAll('.field-error.problem')) node.remove();
+    for (const input of this.form.querySelectorAll('[aria-invalid="true"]')) input.removeAttribute('aria-invalid');
+    for (const { input, text } of found) {
+      const message = el('span', { class: 'field-error problem', id: `${input.id}-error` }, text);
+      input.closest('.field').append(message);
+      input.setAttribute('aria-invalid', 'true');
+      const described = (input.getAttribute('aria-describedby') || '').split(' ').filter(Boolean);
+      input.setAttribute('aria-describedby', [message.id, ...described].join(' '));
+    }
+    if (found.length) {
+      found[0].input.scrollIntoView({ block: 'center' });
+      found[0].input.focus();
+    }
   }
 
   async save() {
@@ -506,9 +641,10 @@ export class CardForm {
     }
     const record = this.collect();
     const problems = this.problems(record);
+    this.showProblems(problems);
     if (problems.length) {
-      showStatus(this.status, 'error', ...problems);
-      this.focusFirst();
+      showStatus(this.status, 'error', problems.length === 1 ? 'The card was not saved: see the field marked.'
+        : `The card was not saved: see the ${problems.length} fields marked.`);
       return;
     }
     hideStatus(this.status);
@@ -523,8 +659,11 @@ export class CardForm {
     }
   }
 
+  // A failed save: the message beside the Save button, in view, focused.
   showError(message) {
     showStatus(this.status, 'error', message);
+    this.status.scrollIntoView({ block: 'nearest' });
+    this.status.focus();
   }
 }
 

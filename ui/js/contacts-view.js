@@ -204,8 +204,9 @@ export function setUpContacts() {
     updateCount();
   }
 
-  async function listCards(key) {
-    const data = await callApi(CONTACTS_API, 'list_cards', key ? { user: state.user, search_key: key } : { user: state.user });
+  async function listCards(key, signal) {
+    const data = await callApi(CONTACTS_API, 'list_cards',
+      key ? { user: state.user, search_key: key } : { user: state.user }, signal);
     return data && Array.isArray(data.cards) ? data.cards : [];
   }
 
@@ -236,8 +237,12 @@ export function setUpContacts() {
   async function refresh() {
     const seq = ++state.listSeq;
     const key = search.value;
+    // A search still on its way is no longer wanted: its answer is not read.
+    if (state.listing) state.listing.abort();
+    const listing = new AbortController();
+    state.listing = listing;
     try {
-      const cards = await listCards(key);
+      const cards = await listCards(key, listing.signal);
       if (seq !== state.listSeq) return;
       if (key === '') {
         setAll(cards);
@@ -248,6 +253,8 @@ export function setUpContacts() {
       renderList();
     } catch (error) {
       if (seq === state.listSeq) showError(error, 'The cards could not be listed');
+    } finally {
+      if (state.listing === listing) state.listing = null;
     }
   }
 
@@ -417,6 +424,12 @@ export function setUpContacts() {
           form.showError(`The card was not saved: ${describeError(error)}`);
           return;
         }
+        // The row shows the saved card at once; its new version follows.
+        if (card) {
+          const shown = { ...record, id: card.id };
+          delete shown.resource_name;
+          replaceCard(shown);
+        }
         closeForm();
         showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
@@ -505,15 +518,26 @@ export function setUpContacts() {
     for (const card of deleted) state.selected.delete(card.id);
     await refreshWithTotal();
     const lines = deleted.length || !failure ? [`Deleted ${plural(deleted.length)}.`] : [];
-    if (changed.length) {
-      lines.push(`${plural(changed.length)} changed elsewhere since the page listed ${changed.length === 1 ? 'it' : 'them'} and `
-        + `${changed.length === 1 ? 'was' : 'were'} not deleted: ${changed.slice(0, 10).map(displayName).join(', ')}`
-        + `${changed.length > 10 ? ', …' : ''}. They are still selected: check them and delete again.`);
+    // A card refused for its version is either changed or already gone.
+    const there = new Set((state.all || state.cards).map((card) => card.id));
+    const gone = changed.filter((card) => !there.has(card.id));
+    const kept = changed.filter((card) => there.has(card.id));
+    if (gone.length) {
+      lines.push(`${plural(gone.length)} had already been deleted elsewhere: ${names(gone)}.`);
+    }
+    if (kept.length) {
+      lines.push(`${plural(kept.length)} changed elsewhere since the page listed ${kept.length === 1 ? 'it' : 'them'} and `
+        + `${kept.length === 1 ? 'was' : 'were'} not deleted: ${names(kept)}. `
+        + `${kept.length === 1 ? 'It is' : 'They are'} still selected: check and delete again.`);
     }
     if (failure) lines.push(`The delete stopped: ${describeError(failure)}`);
     else if (left > 0) lines.push(`Cancelled: ${plural(left)} not deleted.`);
-    showStatus(status, failure || changed.length ? 'error' : 'ok', ...lines);
+    showStatus(status, failure || kept.length ? 'error' : 'ok', ...lines);
     search.focus();
+  }
+
+  function names(cards) {
+    return `${cards.slice(0, 10).map(displayName).join(', ')}${cards.length > 10 ? ', …' : ''}`;
   }
 
   async function exportPicked() {
@@ -588,6 +612,7 @@ export function setUpContacts() {
     // Back to the whole book: shown at once from the listing at hand.
     if (search.value === '' && state.all) {
       state.listSeq += 1;
+      if (state.listing) state.listing.abort();
       state.cards = state.all;
       renderList();
       return;

@@ -17,6 +17,20 @@ export function countCardsInText(text) {
   return cards;
 }
 
+// Why a file is no vCard file, in words, or null when it may be one.
+export function notVcardReason(text) {
+  if (text.trim() === '') return 'the file is empty';
+  const head = text.slice(0, 4096);
+  // eslint-disable-next-line no-control-regex
+  if (head.includes('\u0000') || (head.match(/[\u0001-\u0008\u000e-\u001f]/g) || []).length > head.length / 20) {
+    return 'it is not a text file';
+  }
+  if (/^\s*BEGIN:VCARD\s*$/im.test(text)) return null;
+  const firstLine = text.replace(/^\uFEFF/, '').split(/\r?\n/)[0];
+  if ((firstLine.match(/[,;\t]/g) || []).length >= 2) return 'it looks like a table (CSV), not a vCard file';
+  return 'no card in it begins with BEGIN:VCARD';
+}
+
 function plural(n, one, many) {
   return `${n} ${n === 1 ? one : many}`;
 }
@@ -44,8 +58,15 @@ export async function runImport({ user, file, status, countBook }) {
   let before;
   let inFile = 0;
   try {
+    const text = await file.text();
+    const reason = notVcardReason(text);
+    if (reason) {
+      showStatus(status, 'error', `${file.name} is not a vCard file: ${reason}. Nothing was imported.`,
+        'Save the contacts as a vCard file (.vcf) from the program or phone that holds them, and import that file.');
+      return;
+    }
+    inFile = countCardsInText(text);
     before = await countBook();
-    inFile = countCardsInText(await file.text());
   } catch (error) {
     showStatus(status, 'error', `The import did not start: ${describeError(error)}`);
     return;

@@ -70,10 +70,3 @@ export function joinComponents(parts) {
 export function orgUnits(org) {
   return splitComponents(typeof org === 'string' ? org : '').map(unescapeText);
 }
-
-// Typed units as ORG's value: each escaped, trailing empty units dropped.
-export function orgValue(units) {
-  const kept = units.slice();
-  while (kept.length > 1 && kept[kept.length - 1] === '') kept.pop();
-  return joinComponents(kept.map(escapeTyped));
-}
