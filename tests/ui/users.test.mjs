@@ -137,6 +137,22 @@ test('a user added on the page signs in and finds their book and calendar; chang
   page.errors.length = 0;
 });
 
+test('a user whose stored hash the server cannot check is reported, and a new password fixes it', async () => {
+  fs.appendFileSync(path.join(host.root, 'var/packages/Tessaro/target/etc/users.htpasswd'),
+    `old:${execFileSync('htpasswd', ['-nbm', 'old', 'old-pw'], { encoding: 'utf8' }).trim().split(':')[1]}\n`);
+  await tab('Contacts');
+  await tab('Users');
+  await page.locator('#users-warning').getByText('old: MD5 (htpasswd -m)').waitFor();
+  await userRow('old').getByText('the server cannot check it').waitFor();
+  assert.ok(discover(`http://127.0.0.1:${ports.http}/`, 'old', 'old-pw').error);
+  await userRow('old').getByRole('button', { name: 'Set a new password' }).click();
+  await page.getByLabel('New password', { exact: true }).fill('old-pw-2');
+  await confirmOk();
+  await page.locator('#users-status').getByText('The password of old was changed').waitFor();
+  await page.locator('#users-warning').waitFor({ state: 'hidden' });
+  assert.deepEqual(discover(`http://127.0.0.1:${ports.http}/`, 'old', 'old-pw-2').books, ['/old/contacts/']);
+});
+
 test('the contacts page offers the users and asks before making a book for an unknown name', async () => {
   await tab('Users');
   await addUser('alice', 'alice-pw');

@@ -167,6 +167,9 @@ HttpAnswer setPasswordRoute(const RouteContext& context, const Json::Value& requ
     default:
       return changeFailed();
   }
+  // A user made by hand (htpasswd) has nothing yet: the same set-up as an
+  // added user, so that discovery finds a book and a calendar.
+  if (userCollections(user).empty() && !setUpUserCollections(user)) return changeFailed();
   Json::Value data(Json::objectValue);
   data["user"] = user;
   return dataAnswer(data);

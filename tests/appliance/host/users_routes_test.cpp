@@ -189,6 +189,9 @@ TEST_F(UserRoutes, UnusableStoredHashesAreReportedAndReplaced) {
   EXPECT_EQ(old["password"], "MD5 (htpasswd -m)");
   ASSERT_EQ(post("users/password", R"({"user":"old","password":"new-pw"})")["status"], 200);
   EXPECT_EQ(usersFile().rfind("# admin's note\nold:$2b$", 0), 0u) << usersFile();
+  // Made by hand, so set up now: a book and a calendar for discovery.
+  EXPECT_TRUE(isFolder(root_.at(kHomes) + "/old/contacts"));
+  EXPECT_TRUE(isFolder(root_.at(kHomes) + "/old/calendar"));
 }
 
 TEST_F(UserRoutes, RemoveKeepsDataUnlessAsked) {
