@@ -1,7 +1,7 @@
 // Sign-in: the token asked for or taken from the link, kept for the tab only.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startHost, startBrowser } from './harness.mjs';
+import { startHost, startBrowser, openClicked } from './harness.mjs';
 
 let host;
 let browser;
@@ -43,7 +43,7 @@ test('the link signs in and the token leaves the address bar', async () => {
 
   // The token travels as the bearer only, never in a URL.
   await page.getByLabel('User', { exact: true }).fill('alice');
-  await page.getByRole('button', { name: 'Open address book' }).click();
+  await openClicked(page);
   await page.getByText('This address book has no cards yet.').waitFor();
   const api = requests.filter((r) => r.url().includes('/webapi'));
   assert.ok(api.length > 0);

@@ -129,3 +129,28 @@ export async function exportCards(user, ids) {
   await readEnvelope(response);
   throw new ApiError(BAD_ANSWER, `Unexpected answer (HTTP ${response.status})`, response.status);
 }
+
+// One of the appliance's own routes beside the module's (users, calendars,
+// client set-up): POST webapi/PATH with a JSON object, the same envelope.
+export async function callRoute(path, params = {}) {
+  const response = await send(`webapi/${path}`, {
+    method: 'POST',
+    headers: authHeaders({ 'Content-Type': 'application/json' }),
+    body: JSON.stringify(params),
+  });
+  return readEnvelope(response);
+}
+
+// A route that answers a file: resolves to a Blob of the given type, or
+// throws the envelope's error.
+export async function downloadRoute(path, params, type) {
+  const response = await send(`webapi/${path}`, {
+    method: 'POST',
+    headers: authHeaders({ 'Content-Type': 'application/json' }),
+    body: JSON.stringify(params),
+  });
+  const got = response.headers.get('Content-Type') || '';
+  if (response.ok && got.toLowerCase().startsWith(type)) return response.blob();
+  await readEnvelope(response);
+  throw new ApiError(BAD_ANSWER, `Unexpected answer (HTTP ${response.status})`, response.status);
+}

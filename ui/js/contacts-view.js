@@ -13,6 +13,7 @@ import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
 import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
+import { attachUserMenu } from './user-menu.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -55,6 +56,7 @@ function idsOfChanged(detail) {
 export function setUpContacts() {
   const userForm = document.getElementById('user-form');
   const userInput = document.getElementById('user');
+  const userMenu = attachUserMenu(userInput);
   const book = document.getElementById('book');
   const search = document.getElementById('search');
   const count = document.getElementById('book-count');
@@ -829,6 +831,7 @@ export function setUpContacts() {
       book.hidden = false;
       return;
     }
+    if (user !== state.user && !(await userMenu.confirm(user))) return;
     if (await mayLeaveForm()) openBook(user);
   });
 
@@ -917,6 +920,7 @@ export function setUpContacts() {
     mayLeave: mayLeaveForm,
     // Called each time the page is shown: opens the last book of this tab.
     shown() {
+      userMenu.refresh();
       if (state.user) return;
       const last = window.sessionStorage.getItem(USER_KEY);
       if (last) {

@@ -16,6 +16,12 @@ const TEXTS = {
   109: 'The server refused a user name or card name that is not a plain name.',
   110: 'An exported card could not be found: the user or the card is unknown.',
   111: 'The server could not keep the uploaded file.',
+  112: 'The name was refused: it must be a plain name.',
+  113: 'That name exists already.',
+  114: 'There is no such user or calendar.',
+  115: 'The password was refused.',
+  116: 'The server\'s users or storage could not be changed; see the server log.',
+  117: 'Only calendars can be deleted here, not address books.',
   // The module's answers.
   900: 'A value the operation needs was missing from the request.',
   901: 'A value of the request has the wrong type.',

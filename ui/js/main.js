@@ -5,12 +5,20 @@ import { describeError } from './error-texts.js';
 import { showStatus, hideStatus } from './dom.js';
 import { setUpContacts } from './contacts-view.js';
 import { setUpSettings } from './settings-view.js';
+import { setUpUsers } from './users-view.js';
+import { setUpCalendars } from './calendars-view.js';
+import { setUpConnect } from './connect-view.js';
 
 const views = {
   signin: document.getElementById('signin-view'),
   contacts: document.getElementById('contacts-view'),
   settings: document.getElementById('settings-view'),
+  users: document.getElementById('users-view'),
+  calendars: document.getElementById('calendars-view'),
+  connect: document.getElementById('connect-view'),
 };
+// The appliance's own pages, each loaded whenever it is shown.
+const appliancePages = {};
 const nav = document.getElementById('nav');
 const signinStatus = document.getElementById('signin-status');
 const tokenInput = document.getElementById('token');
@@ -26,6 +34,7 @@ function showView(name) {
     else tab.removeAttribute('aria-current');
   }
   if (name === 'settings') settings.load();
+  if (appliancePages[name]) appliancePages[name].load();
   if (name === 'contacts') contacts.shown();
   if (name === 'signin') tokenInput.focus();
 }
@@ -90,6 +99,7 @@ onUnauthorized(() => {
 
 contacts = setUpContacts();
 settings = setUpSettings();
+Object.assign(appliancePages, { users: setUpUsers(), calendars: setUpCalendars(), connect: setUpConnect() });
 
 takeTokenFromLink();
 if (getToken()) trySignIn();

@@ -22,6 +22,12 @@ constexpr Row kTable[] = {
     {kBadExportName, "Not a plain name"},
     {kExportMissing, "Exported card missing"},
     {kUploadFailed, "Cannot keep the uploaded file"},
+    {kBadUserName, "Not a plain name"},
+    {kUserExists, "Already exists"},
+    {kNoSuchUser, "No such user or calendar"},
+    {kPasswordRefused, "Password refused"},
+    {kApplianceFailed, "The server's users or storage could not be changed"},
+    {kNotCalendar, "Not a calendar"},
 };
 
 }  // namespace

@@ -19,6 +19,13 @@ enum HostError : int {
   kBadExportName = 109,    // an export names a user or card that is not a plain name
   kExportMissing = 110,    // an exported card's file is missing after the export
   kUploadFailed = 111,     // the host cannot keep an uploaded file (logged)
+  // The appliance's own routes (users, calendars, client set-up):
+  kBadUserName = 112,      // a user or calendar name that is not a plain name
+  kUserExists = 113,       // the user or calendar exists already
+  kNoSuchUser = 114,       // no such user or calendar
+  kPasswordRefused = 115,  // an empty or over-long password, or a hash the server cannot check
+  kApplianceFailed = 116,  // the users file or the storage could not be changed (logged)
+  kNotCalendar = 117,      // the collection is an address book, not a calendar
 };
 
 // The text of code; "Host error" for a code the table lacks.

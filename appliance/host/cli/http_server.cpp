@@ -15,6 +15,7 @@
 #include <list>
 #include <optional>
 
+#include "appliance/host/cli/appliance_routes.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/multipart_form.h"
 #include "appliance/host/cli/server_limits.h"
@@ -119,7 +120,8 @@ class BodyShare {
 
 // Whether a route takes a body with this method and path.
 bool takesBody(http::verb method, const std::string& path) {
-  return method == http::verb::post && (path == "/webapi" || path == "/webapi/export");
+  return method == http::verb::post &&
+         (path == "/webapi" || path == "/webapi/export" || isApplianceRoute(path));
 }
 
 // Parses a multipart body into the request's fields, then asks the routes.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "appliance/host/cli/access_token.h"
+#include "appliance/host/cli/appliance_routes.h"
 #include "appliance/host/cli/dispatch.h"
 #include "appliance/host/cli/export_download.h"
 #include "appliance/host/cli/host_codes.h"
@@ -176,6 +177,12 @@ HttpAnswer WebRoutes::answer(const HttpRequest& request) const {
       return request.multipart ? answerUpload(request) : answerWebApi(request);
     }
     if (request.method == "POST" && request.path == "/webapi/export") return answerExport(request);
+    if (request.method == "POST" && isApplianceRoute(request.path)) {
+      Json::Value object;
+      HttpAnswer refusal;
+      if (!parseBoundedJson(request.body, object, refusal)) return refusal;
+      return applianceAnswer(module_, root_, request.path, object);
+    }
     if ((request.method == "GET" || request.method == "HEAD") && !isWebApiPath(request.path)) {
       return staticFileAnswer(uiFolder_, request.path);
     }

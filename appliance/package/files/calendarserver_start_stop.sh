@@ -33,6 +33,9 @@ NGINX="${ORVA_NGINX:-/usr/sbin/nginx}"
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
 RADICALE="${ORVA_RADICALE:-/usr/bin/radicale}"
+TOOLS="$PKG/target/tools"
+# Radicale finds the package's sign-in check (orva_radicale_auth) here.
+export PYTHONPATH="$TOOLS${PYTHONPATH:+:$PYTHONPATH}"
 # Seconds to wait for a process to answer or to end.
 WAIT_START=20
 WAIT_STOP=10
@@ -347,27 +350,21 @@ ensure_password_file() {
 	(umask 077 && : >>"$HTPASSWD") || fail "cannot create the password file $HTPASSWD"
 }
 
-# A self-signed certificate at the first start with SSL; a certificate and
-# key that an administrator put there are used as they are.
+# A self-signed certificate at the first start with SSL, renewed when due
+# (server_certificate.sh); a certificate and key that an administrator put
+# there are used as they are.
 ensure_certificate() {
-	[ -e "$CERT" ] && [ -e "$KEY" ] && return 0
-	if [ -e "$CERT" ] || [ -e "$KEY" ]; then
-		fail "only one of $CERT and $KEY exists; put both there, or neither to have a self-signed pair made"
-	fi
-	mkdir -p "$SSL_DIR" || fail "cannot create $SSL_DIR"
-	local name tmp_key tmp_cert out
-	name="$(uname -n)"
-	temp_file tmp_key key && temp_file tmp_cert crt || fail "cannot write in $RUN_DIR"
-	if ! out="$(umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
-		-nodes -days 3650 -subj "/CN=$name" \
-		-addext "subjectAltName=DNS:$name,DNS:localhost,IP:127.0.0.1" \
-		-keyout "$tmp_key" -out "$tmp_cert" 2>&1)"; then
-		fail "cannot make a self-signed certificate: ${out##*$'\n'}"
-	fi
-	chmod 600 "$tmp_key" && chmod 644 "$tmp_cert" &&
-		mv -f "$tmp_key" "$KEY" && mv -f "$tmp_cert" "$CERT" ||
-		fail "cannot put the certificate in $SSL_DIR"
-	log "$ACTION: made a self-signed certificate for $name in $SSL_DIR"
+	local out
+	out="$(ORVA_ROOT="$ROOT" "$TOOLS/server_certificate.sh" ensure 2>&1)" || fail "${out##*$'\n'}"
+	[ -z "$out" ] || log "$ACTION: ${out//$'\n'/; }"
+}
+
+# Checks the certificate once a day while the server runs, renewing it in
+# time (a server may run for longer than the certificate lasts).
+start_certificate_watch() {
+	is_ours "$(read_pid "$RUN_DIR/certificate-watch.pid")" && return 0
+	(exec setsid "$TOOLS/server_certificate.sh" watch "$RUN_DIR/" </dev/null >/dev/null 2>&1 9>&-) &
+	printf '%s\n' "$!" >"$RUN_DIR/certificate-watch.pid"
 }
 
 # Fails unless every port can be bound, leaving out those that this root's
@@ -593,6 +590,7 @@ start_like() {
 	fi
 	rm -f "$RUN_DIR/no-processes"
 	start_watchdog
+	[ "$ssl" = on ] && start_certificate_watch
 	log "$ACTION: started; $summary"
 }
 
@@ -605,6 +603,7 @@ stop_all() {
 		fail "Radicale (pid $(read_pid "$RUN_DIR/radicale.pid")) does not stop"
 	rm -f "$RUN_DIR/radicale.pid" "$RUN_DIR/radicale.port" "$RUN_DIR/no-processes" \
 		"$RUN_DIR/restarts"
+	stop_process "$(read_pid "$RUN_DIR/certificate-watch.pid")" && rm -f "$RUN_DIR/certificate-watch.pid"
 	if [ $was = yes ]; then log "stop: stopped"; else log "stop: was not running"; fi
 }
 
