@@ -10,6 +10,7 @@ import {
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
+import { setUpDuplicates } from './duplicates-view.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -662,6 +663,8 @@ export function setUpContacts() {
     search.value = '';
     await refresh();
   });
+
+  setUpDuplicates({ userForm, status, user: () => state.user, changed: refreshWithTotal });
 
   return {
     // Asked before another page is shown: false keeps the person here.
