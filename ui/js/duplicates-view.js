@@ -153,15 +153,18 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
     const name = `keep-${index}`;
     const box = el('fieldset', { class: 'duplicate-group' },
       el('legend', {}, `Likely the same person: ${group.reasons.join('; ')}`));
+    const preview = el('div', { class: 'merge-preview' });
     const radios = group.cards.map((card, i) => {
-      const radio = el('input', { type: 'radio', name, value: card.id, checked: i === 0 });
+      // Another card to keep: the preview shown no longer holds.
+      const radio = el('input', {
+        type: 'radio', name, value: card.id, checked: i === 0, onchange: () => clear(preview),
+      });
       const details = [organisation(card), phoneText(firstData(card, 'tel')), firstData(card, 'mail')]
         .filter(Boolean).join(' · ');
-      box.append(el('label', { class: 'check' }, radio, ` Keep ${displayName(card)}`,
+      box.append(el('label', { class: 'keep-choice' }, radio, `Keep ${displayName(card)}`,
         details ? el('span', { class: 'hint' }, ` — ${details}`) : null));
       return radio;
     });
-    const preview = el('div', { class: 'merge-preview' });
     const mergeButton = el('button', {
       type: 'button',
       onclick: () => {
@@ -174,7 +177,7 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
         preview.append(
           el('h4', {}, `The merged card: ${displayName(merged)}`),
           el('ul', {}, summary(merged).map((row) => el('li', {}, row))),
-          lines.length ? el('p', {}, `Kept lines: ${lines.length}`) : null,
+          lines.length ? el('p', {}, `Further lines of the card (${lines.length}):`) : null,
           lines.length ? el('ul', { class: 'kept-lines' }, lines.map((line) => el('li', {}, line))) : null,
           el('h4', {}, added.length ? 'Added from the other cards:' : 'Nothing to add: the other cards hold nothing more.'),
           added.length ? el('ul', {}, added.map((row) => el('li', {}, row))) : null,

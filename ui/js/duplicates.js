@@ -336,7 +336,8 @@ export function mergeRecords(kept, others) {
     for (const line of logicalLines(other.other)) {
       const { name: lineName } = lineHead(line);
       if (OWN_LINES.has(lineName)) continue;
-      addLine(regroupLine(line, rename), `kept line: ${unfolded(line).slice(0, 80)}`);
+      const regrouped = regroupLine(line, rename);
+      addLine(regrouped, `kept line: ${unfolded(regrouped).slice(0, 80)}`);
     }
   }
   merged.other = lines.map((line) => `${line}\r\n`).join('');
