@@ -104,6 +104,11 @@ test('find duplicates, merge with nothing lost, the other deleted only after the
   assert.deepEqual([listing.params.offset, listing.params.limit], [0, 2000], 'the book is read in windows');
 
   await group.getByLabel('Keep Ada Lovelace').check();
+  // A card left unticked is not merged; with none ticked there is nothing to do.
+  await group.getByLabel('Merge Ada King').uncheck();
+  await group.getByRole('button', { name: 'Merge…' }).click();
+  await group.getByText('Tick at least one other card to merge into the one kept.').waitFor();
+  await group.getByLabel('Merge Ada King').check();
   await group.getByRole('button', { name: 'Merge…' }).click();
   const preview = group.locator('.merge-preview');
   await preview.getByText('second note: Wrote the first program, 1843').waitFor();

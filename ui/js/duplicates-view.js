@@ -152,27 +152,39 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
   function groupView(group, index, who) {
     const name = `keep-${index}`;
     const box = el('fieldset', { class: 'duplicate-group' },
-      el('legend', {}, `Likely the same person: ${group.reasons.join('; ')}`));
+      el('legend', {}, `Likely the same person: ${group.reasons.join('; ')}`),
+      el('p', { class: 'hint' }, 'Choose the card to keep, and tick the cards to merge into it.'));
     const preview = el('div', { class: 'merge-preview' });
-    const radios = group.cards.map((card, i) => {
-      // Another card to keep: the preview shown no longer holds.
-      const radio = el('input', {
-        type: 'radio', name, value: card.id, checked: i === 0, onchange: () => clear(preview),
+    // Each card: keep it, or merge it into the one kept (a number a family
+    // shares need not make one person of them all).
+    const rows = group.cards.map((card, i) => {
+      const keep = el('input', {
+        type: 'radio', name, value: card.id, checked: i === 0, 'aria-label': `Keep ${displayName(card)}`,
+        onchange: () => clear(preview),
+      });
+      const include = el('input', {
+        type: 'checkbox', checked: true, 'aria-label': `Merge ${displayName(card)}`,
+        onchange: () => clear(preview),
       });
       const details = [organisation(card), phoneText(firstData(card, 'tel')), firstData(card, 'mail')]
         .filter(Boolean).join(' · ');
-      box.append(el('label', { class: 'keep-choice' }, radio, `Keep ${displayName(card)}`,
-        details ? el('span', { class: 'hint' }, ` — ${details}`) : null));
-      return radio;
+      box.append(el('div', { class: 'keep-choice' }, keep, include, el('span', {}, displayName(card)),
+        details ? el('span', { class: 'hint' }, `— ${details}`) : null));
+      return { keep, include };
     });
     const mergeButton = el('button', {
       type: 'button',
       onclick: () => {
-        const keptAt = radios.findIndex((r) => r.checked);
+        const keptAt = rows.findIndex((r) => r.keep.checked);
         const kept = group.cards[keptAt];
-        const others = group.cards.filter((_, i) => i !== keptAt);
-        const [merged, added] = mergeRecords(kept, others);
+        const others = group.cards.filter((_, i) => i !== keptAt && rows[i].include.checked);
         clear(preview);
+        if (others.length === 0) {
+          preview.append(el('p', { class: 'field-error', role: 'alert' },
+            'Tick at least one other card to merge into the one kept.'));
+          return;
+        }
+        const [merged, added] = mergeRecords(kept, others);
         const lines = keptLines(merged);
         preview.append(
           el('h4', {}, `The merged card: ${displayName(merged)}`),
