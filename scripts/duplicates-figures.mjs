@@ -105,8 +105,8 @@ try {
   await page.locator('#contacts-status').getByRole('button', { name: 'Undo' }).click();
   await page.getByText(/^Undone:/).waitFor({ timeout: 120000 });
   const undone = performance.now() - undoStart;
-  console.log(`merge (copies, save, delete, groups found again): ${merged.toFixed(0)} ms; `
-    + `undo (restore, groups found again): ${undone.toFixed(0)} ms; book now ${listCards(host.root, 'bench').length} cards`);
+  console.log(`merge (copies, save, delete) until its message: ${merged.toFixed(0)} ms; `
+    + `undo (restore) until its message: ${undone.toFixed(0)} ms; book now ${listCards(host.root, 'bench').length} cards`);
 } finally {
   await browser.close();
   await host.stop();
