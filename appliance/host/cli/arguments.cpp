@@ -323,6 +323,8 @@ std::string serveHelp() {
          "                       \"file\" (its name)\n"
          "  POST /webapi/export  {\"user\":USER,\"id\":[ID,...]}: those exported cards\n"
          "                       as one .vcf download\n"
+         "  POST /webapi/restore {\"user\":USER,\"cards\":[{\"id\":ID,\"text\":TEXT},...]}:\n"
+         "                       those cards written back as given (a merge's undo)\n"
          "  GET /                the administration page\n"
          "Every /webapi request needs the header\n"
          "  Authorization: Bearer TOKEN\n"
