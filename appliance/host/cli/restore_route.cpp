@@ -33,6 +33,7 @@ HttpAnswer refusal(int status, HostError code, const std::string& particulars) {
 struct Restore {
   std::string id;
   std::string text;
+  std::string etag;  // when given: the version the stored card must still have
   bool existed = false;
   std::string before;  // the stored text when it existed
 };
@@ -57,9 +58,10 @@ bool readRequest(const Json::Value& request, std::string& user, std::vector<Rest
   }
   user = request["user"].asString();
   for (const Json::Value& card : request["cards"]) {
-    if (!card.isObject() || card.size() != 2 || !card["id"].isString() ||
-        !card["text"].isString()) {
-      reason = "each card needs exactly \"id\" and \"text\", both texts";
+    const bool versioned = card.isObject() && card.isMember("etag");
+    if (!card.isObject() || card.size() != (versioned ? 3u : 2u) || !card["id"].isString() ||
+        !card["text"].isString() || (versioned && !card["etag"].isString())) {
+      reason = "each card needs \"id\" and \"text\" (and may have \"etag\"), all texts";
       return false;
     }
     for (const Restore& seen : cards) {
@@ -71,6 +73,7 @@ bool readRequest(const Json::Value& request, std::string& user, std::vector<Rest
     Restore restore;
     restore.id = card["id"].asString();
     restore.text = card["text"].asString();
+    if (versioned) restore.etag = card["etag"].asString();
     cards.push_back(std::move(restore));
   }
   return true;
@@ -110,8 +113,24 @@ HttpAnswer restoreCards(const Json::Value& request) {
   }
   for (std::size_t i = 0; i < cards.size(); ++i) {
     const Restore& card = cards[i];
-    const bool ok = card.existed ? store.UpdateCard(guid, card.id, card.text)
-                                 : store.AddCard(guid, card.id, card.text);
+    // A card changed since the caller saw it is not overwritten unseen; one
+    // deleted since comes back.
+    bool ok = false;
+    if (card.existed && !card.etag.empty()) {
+      std::string now;
+      const DBHandler::Outcome outcome =
+          store.UpdateCardIfVersion(guid, card.id, card.text, card.etag, now);
+      if (outcome == DBHandler::Outcome::kChanged) {
+        undoWritten(store, guid, cards, i);
+        return refusal(409, kBadRequest,
+                       "card " + card.id + " changed since: " + (now.empty() ? "deleted" : now) +
+                           "; nothing was restored");
+      }
+      ok = outcome == DBHandler::Outcome::kDone;
+    } else {
+      ok = card.existed ? store.UpdateCard(guid, card.id, card.text)
+                        : store.AddCard(guid, card.id, card.text);
+    }
     if (ok) continue;
     const DBHandler::CardFault fault = store.LastCardFault();
     undoWritten(store, guid, cards, i);

@@ -126,6 +126,51 @@ TEST_F(ServeRestore, CardsComeBackByteForByteReplacedOrAdded) {
   EXPECT_EQ(book(), before);
 }
 
+TEST_F(ServeRestore, AVersionGivenMustStillBeTheStoredOne) {
+  const std::map<std::string, std::string> before = book();
+  const std::string first = before.begin()->first;
+  const std::string second = before.rbegin()->first;
+  Json::Value list;
+  list["user"] = "alice";
+  std::map<std::string, std::string> etags;
+  const Json::Value listed = call("list_cards", list);
+  for (const Json::Value& card : listed["data"]["cards"]) {
+    etags[card["id"].asString()] = card["etag"].asString();
+  }
+  ASSERT_EQ(etags.size(), 2u);
+  const auto text = [&](const std::string& id, const std::string& note) {
+    const std::string& old = before.at(id);
+    return old.substr(0, old.find("END:VCARD")) + "NOTE:" + note + "\r\nEND:VCARD\r\n";
+  };
+  const auto body = [&](const std::string& firstEtag) {
+    Json::Value request;
+    request["user"] = "alice";
+    Json::Value card;
+    card["id"] = second;
+    card["text"] = text(second, "second");
+    request["cards"].append(card);
+    card["id"] = first;
+    card["text"] = text(first, "first");
+    card["etag"] = firstEtag;
+    request["cards"].append(card);
+    return orva_test::toJson(request);
+  };
+  // Another version than the stored one: 409, and the card written before
+  // it is put back.
+  auto stale = restore(body(std::string(32, '0')));
+  ASSERT_TRUE(stale);
+  EXPECT_EQ(stale->status, 409) << stale->body;
+  EXPECT_NE(stale->body.find("changed since: " + etags[first]), std::string::npos) << stale->body;
+  EXPECT_EQ(book(), before);
+
+  auto current = restore(body(etags[first]));
+  ASSERT_TRUE(current);
+  EXPECT_EQ(current->status, 200) << current->body;
+  const std::map<std::string, std::string> after = book();
+  EXPECT_EQ(after.at(first), text(first, "first"));
+  EXPECT_EQ(after.at(second), text(second, "second"));
+}
+
 TEST_F(ServeRestore, WithoutTheTokenNothingIsWritten) {
   const std::map<std::string, std::string> before = book();
   std::map<std::string, std::string> changed = before;
@@ -162,8 +207,10 @@ TEST_F(ServeRestore, BadInputIsRefusedWithNothingChanged) {
        100},
       {"card without text", "{\"user\":\"alice\",\"cards\":[{\"id\":\"a\"}]}", 400, 100},
       {"card with another key",
-       "{\"user\":\"alice\",\"cards\":[{\"id\":\"a\",\"text\":\"x\",\"etag\":\"e\"}]}", 400, 100},
+       "{\"user\":\"alice\",\"cards\":[{\"id\":\"a\",\"text\":\"x\",\"rev\":\"e\"}]}", 400, 100},
       {"text not a string", "{\"user\":\"alice\",\"cards\":[{\"id\":\"a\",\"text\":1}]}", 400, 100},
+      {"etag not a string",
+       "{\"user\":\"alice\",\"cards\":[{\"id\":\"a\",\"text\":\"x\",\"etag\":1}]}", 400, 100},
       {"a path as id", withId("../x"), 400, 109},
       {"a slash in the id", withId("a/b"), 400, 109},
       {"a path as user", "{\"user\":\"..\",\"cards\":[{\"id\":\"a\",\"text\":\"x\"}]}", 400, 109},
