@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  startHost, startBrowser, openSignedIn, openBook, listCards, seedCards, cardFile, tempDir,
+  startHost, startBrowser, openSignedIn, openBook, listCards, seedCards, cardFile, tempDir, cli, CONTACTS,
 } from './harness.mjs';
 
 const PHONE_CARD = [
@@ -151,4 +151,26 @@ test('find duplicates, merge with nothing lost, the other deleted only after the
   // The undo stays offered only once.
   await page.locator('#duplicates').getByRole('button', { name: 'Undone' }).waitFor();
   assert.deepEqual(page.errors, []);
+});
+
+test('an undo does not overwrite a change made to the merged card since', async () => {
+  const kept = byFn('Ada Lovelace');
+  const gone = byFn('Ada King');
+  await page.getByRole('button', { name: 'Find duplicates' }).click();
+  const group = page.locator('.duplicate-group');
+  await group.getByLabel('Keep Ada Lovelace').check();
+  await group.getByRole('button', { name: 'Merge…' }).click();
+  await group.getByRole('button', { name: 'Save merged card' }).click();
+  await page.getByText('Merged 2 cards into Ada Lovelace.').waitFor();
+  // A phone changes the merged card.
+  const record = byFn('Ada Lovelace');
+  record.note = 'changed on the phone';
+  const answer = cli(host.root, CONTACTS, 'edit_card', 'user=erin',
+    `card:=${JSON.stringify({ ...record, resource_name: record.id, etag: undefined })}`);
+  assert.equal(answer.success, true, JSON.stringify(answer));
+  const edited = fs.readFileSync(cardFile(host.root, 'erin', kept.id));
+  await page.locator('#contacts-status').getByRole('button', { name: 'Undo' }).click();
+  await page.getByText('the merged card was changed since, and the undo would overwrite that change').waitFor();
+  assert.equal(fs.readFileSync(cardFile(host.root, 'erin', kept.id)).equals(edited), true);
+  assert.equal(fs.existsSync(cardFile(host.root, 'erin', gone.id)), false, 'nothing was restored');
 });

@@ -81,6 +81,8 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
   const button = document.getElementById('find-duplicates');
   const panel = document.getElementById('duplicates');
   let run = 0;
+  // The book as the last search read it.
+  let found = [];
 
   function close() {
     run += 1;
@@ -108,10 +110,16 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
 
   async function undo(merge) {
     if (merge.undone) return;
+    // The merged card goes back only while it is as the merge stored it.
+    const cards = merge.cards.map((card) => (card.id === merge.keptId && merge.keptEtag
+      ? { ...card, etag: merge.keptEtag } : card));
     try {
-      await restoreCards(merge.user, merge.cards);
+      await restoreCards(merge.user, cards);
     } catch (error) {
-      showStatus(status, 'error', `The merge of ${merge.name} was not undone: ${describeError(error)}`);
+      showStatus(status, 'error', error.status === 409
+        ? `The merge of ${merge.name} was not undone: the merged card was changed since, and the undo would `
+          + 'overwrite that change. Nothing was changed.'
+        : `The merge of ${merge.name} was not undone: ${describeError(error)}`);
       return;
     }
     merge.undone = true;
@@ -138,6 +146,7 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
     }
     if (seq !== run) return;
     const groups = findDuplicateGroups(cards);
+    found = cards;
     clear(panel);
     panel.append(header(groups.length
       ? `${groups.length} ${groups.length === 1 ? 'group' : 'groups'} of likely duplicates in ${plural(cards.length)}`
@@ -244,7 +253,9 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
       return;
     }
     // Only now that the merged card is stored do the others go, each only as listed.
-    const merge = { user: who, name: displayName(merged), cards: copies, undone: false };
+    const merge = {
+      user: who, name: displayName(merged), cards: copies, keptId: kept.id, keptEtag: null, undone: false,
+    };
     merges.push(merge);
     const params = { user: who, id: others.map((card) => card.id) };
     if (others.every((card) => typeof card.etag === 'string')) params.etag = others.map((card) => card.etag);
@@ -256,10 +267,13 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
         ? ` Some of the other cards changed since the search and were kept: ${error.detail}.`
         : ` The other cards could not be deleted: ${describeError(error)}`;
     }
+    await find();
+    // The merged card's version, as the book read again lists it.
+    const stored = found.find((card) => card.id === kept.id);
+    if (stored && typeof stored.etag === 'string') merge.keptEtag = stored.etag;
     const undoButton = el('button', { type: 'button', onclick: () => undo(merge) }, 'Undo');
     showStatus(status, left ? 'error' : 'ok',
       el('p', {}, `Merged ${plural(cards.length)} into ${merge.name}.${left} `, undoButton));
-    await find();
     await changed();
   }
 
