@@ -103,7 +103,10 @@ test('a merge keeps every property of both cards, none twice', () => {
 
 test('a kept card without a field takes the other card\'s; a different name is kept aside', () => {
   const kept = person('Bo', 'Li');
-  const other = person('Bob', 'Li', { company: { org: 'Acme\\, Inc.', title: '' }, note: 'x', bday: '1990-01-02' });
+  const other = person('Bob', 'Li', {
+    company: { org: 'Acme\\, Inc.', title: '' }, note: 'x', bday: '1990-01-02',
+    field_lines: { org: { group: 'WORK' }, bday: { params: ['VALUE=date'] } },
+  });
   const [merged, added] = mergeRecords(kept, [other]);
   assert.equal(merged.company.org, 'Acme\\, Inc.');
   assert.equal(merged.note, 'x');
@@ -112,4 +115,6 @@ test('a kept card without a field takes the other card\'s; a different name is k
   assert.ok(logicalLines(merged.other).includes('X-ORVA-ALT-N:Li;Bob;;;'));
   assert.ok(logicalLines(merged.other).includes('X-ORVA-ALT-FN:Bob Li'));
   assert.ok(added.includes('organisation: Acme, Inc.'));
+  assert.deepEqual(merged.field_lines, { org: { group: 'WORK' }, bday: { params: ['VALUE=date'] } },
+    'a field taken over keeps its group and parameters');
 });

@@ -218,6 +218,14 @@ function clone(value) {
   return JSON.parse(JSON.stringify(value));
 }
 
+// A field taken over from another card keeps its group and parameters
+// ("field_lines": WORK.ORG, BDAY;VALUE=date).
+function takeFieldLine(merged, other, key) {
+  const theirs = other.field_lines && other.field_lines[key];
+  if (!theirs || (merged.field_lines && merged.field_lines[key])) return;
+  merged.field_lines = { ...(merged.field_lines || {}), [key]: clone(theirs) };
+}
+
 // The kept record with every property of the others added: [record, added],
 // added describing each addition for the person to check before saving.
 // Equal values are not doubled; a second value of a property a card holds
@@ -272,6 +280,7 @@ export function mergeRecords(kept, others) {
     if (fn && unescapeText(fn) !== unescapeText(text(merged.name.formatted_name))) {
       if (!text(merged.name.formatted_name)) {
         merged.name.formatted_name = fn;
+        takeFieldLine(merged, other, 'formatted_name');
         added.push(`display name: ${unescapeText(fn)}`);
       } else {
         addLine(`X-ORVA-ALT-FN:${fn}`, `other display name: ${unescapeText(fn)}`);
@@ -284,6 +293,7 @@ export function mergeRecords(kept, others) {
       if (!value || unescapeText(value) === unescapeText(text(merged.company[key]))) continue;
       if (!text(merged.company[key])) {
         merged.company[key] = value;
+        takeFieldLine(merged, other, key);
         added.push(`${label}: ${unescapeText(value)}`);
       } else {
         addLine(`${line}:${value}`, `second ${label}: ${unescapeText(value)}`);
@@ -294,6 +304,7 @@ export function mergeRecords(kept, others) {
     if (bday && bday !== text(merged.bday)) {
       if (!text(merged.bday)) {
         merged.bday = bday;
+        takeFieldLine(merged, other, 'bday');
         added.push(`birthday: ${bday}`);
       } else {
         addLine(`X-ORVA-ALT-BDAY:${bday}`, `other birthday: ${bday}`);
@@ -304,6 +315,7 @@ export function mergeRecords(kept, others) {
     if (note && note !== text(merged.note)) {
       if (!text(merged.note)) {
         merged.note = note;
+        takeFieldLine(merged, other, 'note');
         added.push(`note: ${unescapeText(note)}`);
       } else {
         addLine(`NOTE:${lineValue(note)}`, `second note: ${unescapeText(note)}`);
