@@ -84,14 +84,20 @@ test('find duplicates, merge with nothing lost, the other deleted only after the
   // What the host sees, in order, and the book on disk when the delete comes.
   const methods = [];
   let atDelete = null;
-  await page.route('**/webapi', async (route) => {
-    const body = JSON.parse(route.request().postData() || '{}');
+  const watch = async (route) => {
+    let body;
+    try {
+      body = JSON.parse(route.request().postData() || '{}');
+    } catch {
+      return route.fallback();
+    }
     methods.push({ method: body.method, params: body.params });
     if (body.method === 'delete_cards') {
       atDelete = { keptText: fs.readFileSync(keptFile, 'utf8'), goneThere: fs.existsSync(goneFile) };
     }
     return route.fallback();
-  });
+  };
+  await page.route('**/webapi', watch);
 
   await page.getByRole('button', { name: 'Find duplicates' }).click();
   const group = page.locator('.duplicate-group');
@@ -129,6 +135,7 @@ test('find duplicates, merge with nothing lost, the other deleted only after the
   assert.equal(fs.existsSync(goneFile), false);
 
   // Every property of both cards is in the merged one, as a client reads it.
+  await page.unroute('**/webapi', watch);
   const [merged] = read(keptFile);
   for (const property of [...keptProps, ...goneProps]) {
     if (property[0] === 'N') continue;
@@ -173,4 +180,18 @@ test('an undo does not overwrite a change made to the merged card since', async 
   await page.getByText('the merged card was changed since, and the undo would overwrite that change').waitFor();
   assert.equal(fs.readFileSync(cardFile(host.root, 'erin', kept.id)).equals(edited), true);
   assert.equal(fs.existsSync(cardFile(host.root, 'erin', gone.id)), false, 'nothing was restored');
+});
+
+test('a card imported before from the same source is named as an update, not stored twice', async () => {
+  const card = (note) => ['BEGIN:VCARD', 'VERSION:3.0', 'UID:phone-contact-17', 'N:Hopper;Grace;;;',
+    'FN:Grace Hopper', `NOTE:${note}`, 'END:VCARD'].join('\r\n') + '\r\n';
+  seedCards(host.root, 'fred', card('first import'));
+  await openBook(page, 'fred');
+  const file = path.join(tempDir('files'), 'phone.vcf');
+  fs.writeFileSync(file, card('changed on the phone'));
+  await page.locator('#import-file').setInputFiles(file);
+  await page.getByText('1 card is an update of a card already in the book (the same card in the file it came from) '
+    + 'and was not stored: Grace Hopper. Edit it in the book if needed.').waitFor();
+  assert.equal(listCards(host.root, 'fred').length, 1);
+  assert.equal(listCards(host.root, 'fred')[0].note, 'first import');
 });
