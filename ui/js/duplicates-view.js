@@ -109,13 +109,16 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
   }
 
   async function undo(merge) {
-    if (merge.undone) return;
+    // A second click while the first undo is on its way does nothing.
+    if (merge.undone || merge.pending) return;
+    merge.pending = true;
     // The merged card goes back only while it is as the merge stored it.
     const cards = merge.cards.map((card) => (card.id === merge.keptId && merge.keptEtag
       ? { ...card, etag: merge.keptEtag } : card));
     try {
       await restoreCards(merge.user, cards);
     } catch (error) {
+      merge.pending = false;
       showStatus(status, 'error', error.status === 409
         ? `The merge of ${merge.name} was not undone: the merged card was changed since, and the undo would `
           + 'overwrite that change. Nothing was changed.'
@@ -123,6 +126,7 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
       return;
     }
     merge.undone = true;
+    merge.pending = false;
     showStatus(status, 'ok', `Undone: the ${plural(merge.cards.length)} merged into ${merge.name} are back as they were.`);
     if (!panel.hidden) await find();
     await changed();
