@@ -9,8 +9,7 @@ bool startsEscape(char next) {
 }
 
 bool startsTextEscape(char next, bool lineBreaks) {
-  return next == '\\' || next == ',' || next == ';' ||
-         (lineBreaks && (next == 'n' || next == 'N'));
+  return next == '\\' || next == ',' || next == ';' || (lineBreaks && (next == 'n' || next == 'N'));
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ constexpr std::size_t kCardsPerWorker = 256;
 // Workers take files in runs of this many.
 constexpr std::size_t kCardsPerRun = 64;
 
-std::vector<std::string> cardNames(int dirFd) {
+// The card files of the book folder, in no order.
+std::vector<std::string> unsortedCardNames(int dirFd) {
   std::vector<std::string> names;
   const int listFd = ::dup(dirFd);
   if (listFd < 0) return names;
@@ -49,6 +50,11 @@ std::vector<std::string> cardNames(int dirFd) {
     names.push_back(std::move(name));
   }
   ::closedir(dir);
+  return names;
+}
+
+std::vector<std::string> cardNames(int dirFd) {
+  std::vector<std::string> names = unsortedCardNames(dirFd);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -165,12 +171,20 @@ int readBookWindow(const std::string& dir, std::size_t offset, std::size_t limit
                    Json::Value& texts) {
   const OpenDir book(dir);
   if (book.fd < 0) return 0;
-  std::vector<std::string> names = cardNames(book.fd);
+  std::vector<std::string> names = unsortedCardNames(book.fd);
   const int total = static_cast<int>(names.size());
   const std::size_t first = std::min(offset, names.size());
   const std::size_t last = first + std::min(limit, names.size() - first);
-  names.erase(names.begin() + static_cast<std::ptrdiff_t>(last), names.end());
-  names.erase(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(first));
+  // Only the window is put in order: the names before it and after it are
+  // partitioned off, not sorted (a window of a large book costs a pass).
+  const auto at = [&names](std::size_t i) {
+    return names.begin() + static_cast<std::ptrdiff_t>(i);
+  };
+  if (first > 0 && first < names.size()) std::nth_element(at(0), at(first), names.end());
+  if (last > first && last < names.size()) std::nth_element(at(first), at(last), names.end());
+  std::sort(at(first), at(last));
+  names.erase(at(last), names.end());
+  names.erase(at(0), at(first));
   readNamed(book.fd, names, ids, texts);
   return total;
 }

@@ -282,8 +282,11 @@ export class CardForm {
     const parts = FOLLOWED.map(inputOf);
     const joined = () => joinedName(parts[0].value, parts[1].value, parts[2].value);
     let follows = shown.value === '' || shown.value === joined();
+    // Left empty, the card's display name is made from the name parts.
+    shown.placeholder = joined();
     for (const part of parts) {
       part.addEventListener('input', () => {
+        shown.placeholder = joined();
         if (follows) shown.value = joined();
       });
     }

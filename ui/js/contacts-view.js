@@ -423,16 +423,20 @@ export function setUpContacts() {
           form.showError(`The card was not saved: ${describeError(error)}`);
           return;
         }
-        // The row shows the saved card at once; its new version follows.
-        if (card) {
-          const shown = { ...record, id: card.id };
-          delete shown.resource_name;
-          replaceCard(shown);
-        }
         closeForm();
-        showStatus(status, 'ok', card ? `Saved ${displayName(record)}.` : `Added ${displayName(record)}.`);
         search.focus();
-        await refreshCard(card ? card.id : null, record);
+        if (!card) {
+          // A new card's id is known only once it is listed.
+          await refreshCard(null, record);
+          showStatus(status, 'ok', `Added ${displayName(record)}.`);
+          return;
+        }
+        // The row shows the saved card at once; its new version follows.
+        const shown = { ...record, id: card.id };
+        delete shown.resource_name;
+        replaceCard(shown);
+        showStatus(status, 'ok', `Saved ${displayName(record)}.`);
+        await refreshCard(card.id, record);
       },
     });
     drawRows();

@@ -144,7 +144,8 @@ TEST_F(ServeRoutes, UploadImportsThroughAPrivateFileThatIsRemoved) {
   auto res = upload("import_cards", "{\"user\":\"alice\"}", kTwoCards);
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(res->body, "{\"success\":true,\"data\":{\"duplicates\":0,\"skipped\":0,\"stored\":2}}\n");
+  EXPECT_EQ(res->body,
+            "{\"success\":true,\"data\":{\"duplicates\":0,\"skipped\":0,\"stored\":2}}\n");
   EXPECT_EQ(aliceIds().size(), 2u);
 
   struct stat st {};
