@@ -11,6 +11,7 @@ import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
 import { attachUserMenu } from './user-menu.js';
+import { setUpDuplicates } from './duplicates-view.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -669,6 +670,8 @@ export function setUpContacts() {
     search.value = '';
     await refresh();
   });
+
+  setUpDuplicates({ userForm, status, user: () => state.user, changed: refreshWithTotal });
 
   return {
     // Asked before another page is shown: false keeps the person here.
