@@ -132,6 +132,18 @@ void appendStructuredName(std::string& out, const Json::Value& record) {
   out += kCrLf;
 }
 
+// ORG without empty units at its end ("Acme;;" reads as "Acme"): the reader
+// takes one closing ';' off, so writing them would lose one at every edit.
+std::string_view withoutEmptyLastUnits(std::string_view org) {
+  while (!org.empty() && org.back() == ';') {
+    std::size_t slashes = 0;
+    while (slashes + 1 < org.size() && org[org.size() - 2 - slashes] == '\\') ++slashes;
+    if (slashes % 2 != 0) break;  // an escaped ';' is text
+    org.remove_suffix(1);
+  }
+  return org;
+}
+
 // A single-line field (when its value is not empty, unless always is set),
 // then the card's repeats of it.
 void appendField(std::string& out, const Json::Value& record, const char* field, const char* name,
@@ -167,8 +179,8 @@ std::string writeCard(const Json::Value& record) {
 
   appendFormattedName(out, record);
   appendStructuredName(out, record);
-  appendField(out, record, "org", "ORG", textOf(company, "org"), TextSeparators::kComponents,
-              other.repeats[kOrgField]);
+  appendField(out, record, "org", "ORG", withoutEmptyLastUnits(textOf(company, "org")),
+              TextSeparators::kComponents, other.repeats[kOrgField]);
   appendField(out, record, "title", "TITLE", textOf(company, "title"), TextSeparators::kNone,
               other.repeats[kTitleField]);
   appendField(out, record, "bday", "BDAY", textOf(record, "bday"), TextSeparators::kNone,

@@ -350,6 +350,25 @@ TEST(CardWriterText, CommasSemicolonsAndBackslashesAreEscapedOnce) {
   EXPECT_EQ(orva_vcard::writeCard(read), "BEGIN:VCARD\r\nVERSION:3.0\r\n" + line);
 }
 
+TEST(CardWriterText, AnOrganisationsEmptyLastUnitsAreNotWritten) {
+  // The reader takes one closing ';' off: written, they would lose one per edit.
+  for (const auto& [org, line] :
+       std::vector<std::pair<std::string, std::string>>{{"Acme;;", "ORG:Acme\r\n"},
+                                                        {"Acme\\;", "ORG:Acme\\;\r\n"},
+                                                        {"Acme\\\\;", "ORG:Acme\\\\\r\n"},
+                                                        {";Sales", "ORG:;Sales\r\n"},
+                                                        {";;", ""}}) {
+    Json::Value record(Json::objectValue);
+    record["company"]["org"] = org;
+    const std::string text = orva_vcard::writeCard(record);
+    if (line.empty()) {
+      EXPECT_EQ(text.find("ORG"), std::string::npos) << org;
+    } else {
+      EXPECT_NE(text.find("\r\n" + line), std::string::npos) << org << "\n" << text;
+    }
+  }
+}
+
 TEST(CardWriterText, RepeatedFieldsFollowTheirFieldInTheirOrder) {
   Json::Value record(Json::objectValue);
   record["name"]["formatted_name"] = "Ann";

@@ -154,3 +154,13 @@ export async function downloadRoute(path, params, type) {
   await readEnvelope(response);
   throw new ApiError(BAD_ANSWER, `Unexpected answer (HTTP ${response.status})`, response.status);
 }
+// Writes cards back byte for byte under their own names (the undo of a
+// merge): cards is [{id, text}]. Resolves to the answer's data.
+export async function restoreCards(user, cards) {
+  const response = await send('webapi/restore', {
+    method: 'POST',
+    headers: authHeaders({ 'Content-Type': 'application/json' }),
+    body: JSON.stringify({ user, cards }),
+  });
+  return readEnvelope(response);
+}

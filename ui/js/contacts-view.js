@@ -14,6 +14,7 @@ import { runImport } from './import-file.js';
 import { ask } from './confirm.js';
 import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 import { attachUserMenu } from './user-menu.js';
+import { setUpDuplicates } from './duplicates-view.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -914,6 +915,8 @@ export function setUpContacts() {
     search.value = '';
     await refresh();
   });
+
+  setUpDuplicates({ userForm, status, user: () => state.user, changed: refreshWithTotal });
 
   return {
     // Asked before another page is shown: false keeps the person here.

@@ -1,6 +1,7 @@
 // Import of a .vcf file chosen from the computer: the upload, then the
 // server's work, with the book's count before and after.
-import { callWithFile, CONTACTS_API } from './api.js';
+import { callApi, callWithFile, CONTACTS_API } from './api.js';
+import { displayName } from './record.js';
 import { describeError } from './error-texts.js';
 import { showStatus } from './dom.js';
 
@@ -93,8 +94,9 @@ export async function runImport({ user, file, status, countBook }) {
   }, POLL_MS);
 
   let failure = null;
+  let result = null;
   try {
-    await callWithFile(CONTACTS_API, 'import_cards', { user }, file, {
+    result = await callWithFile(CONTACTS_API, 'import_cards', { user }, file, {
       sending: (sent, total) => {
         setProgress(`Sending ${file.name}: ${Math.round((100 * sent) / total)}%`, sent, total);
       },
@@ -127,8 +129,36 @@ export async function runImport({ user, file, status, countBook }) {
   }
   const added = after === null ? null : after - before;
   const lines = [`Imported ${file.name}: ${added === null ? '' : `${plural(added, 'card', 'cards')} added. `}${counts}`];
-  if (added !== null && added < inFile) {
-    lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${inFile - added}.`);
+  // Cards already in the book are not stored again: not refused, but said.
+  const duplicates = result && Number.isInteger(result.duplicates) ? result.duplicates : 0;
+  const candidates = result && Array.isArray(result.update_candidates) ? result.update_candidates : [];
+  if (duplicates > 0) {
+    lines.push(`${plural(duplicates, 'card was', 'cards were')} already in the address book, word for word, `
+      + 'and not stored again.');
   }
-  showStatus(status, added !== null && added < inFile ? 'error' : 'ok', ...lines);
+  if (candidates.length > 0) {
+    lines.push(`${plural(candidates.length, 'card is', 'cards are')} an update of a card already in the book `
+      + `(the same card in the file it came from) and ${candidates.length === 1 ? 'was' : 'were'} not stored: `
+      + `${await candidateNames(user, candidates)}. Edit ${candidates.length === 1 ? 'it' : 'them'} in the book if needed.`);
+  }
+  const refused = added === null ? 0 : inFile - added - duplicates - candidates.length;
+  if (refused > 0) {
+    lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${refused}.`);
+  }
+  showStatus(status, refused > 0 ? 'error' : 'ok', ...lines);
+}
+
+// The update candidates as the book's cards they update, by name (at most
+// ten named); their source UIDs when the book cannot be read.
+async function candidateNames(user, candidates) {
+  const shown = candidates.slice(0, 10);
+  let names = shown.map((c) => String(c.uid));
+  try {
+    const data = await callApi(CONTACTS_API, 'list_cards', { user });
+    const byId = new Map((data && Array.isArray(data.cards) ? data.cards : []).map((card) => [card.id, card]));
+    names = shown.map((c) => (byId.has(c.id) ? displayName(byId.get(c.id)) : String(c.uid)));
+  } catch {
+    // The UIDs say which cards of the file these were.
+  }
+  return `${names.join(', ')}${candidates.length > shown.length ? `, and ${candidates.length - shown.length} more` : ''}`;
 }

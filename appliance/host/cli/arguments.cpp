@@ -326,6 +326,8 @@ std::string serveHelp() {
          "  POST /webapi/users/..., /webapi/calendars/..., /webapi/connection...\n"
          "                       the server's users, calendars and client set-up for\n"
          "                       the page (README: \"The appliance's own routes\")\n"
+         "  POST /webapi/restore {\"user\":USER,\"cards\":[{\"id\":ID,\"text\":TEXT},...]}:\n"
+         "                       those cards written back as given (a merge's undo)\n"
          "  GET /                the administration page\n"
          "Every /webapi request needs the header\n"
          "  Authorization: Bearer TOKEN\n"

@@ -18,6 +18,7 @@
 #include "appliance/host/cli/appliance_routes.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/multipart_form.h"
+#include "appliance/host/cli/restore_route.h"
 #include "appliance/host/cli/server_limits.h"
 #include "appliance/host/cli/worker_pool.h"
 
@@ -121,7 +122,8 @@ class BodyShare {
 // Whether a route takes a body with this method and path.
 bool takesBody(http::verb method, const std::string& path) {
   return method == http::verb::post &&
-         (path == "/webapi" || path == "/webapi/export" || isApplianceRoute(path));
+         (path == "/webapi" || path == "/webapi/export" || path == kRestorePath ||
+          isApplianceRoute(path));
 }
 
 // Parses a multipart body into the request's fields, then asks the routes.

@@ -10,6 +10,7 @@
 #include "appliance/host/cli/export_download.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/restore_route.h"
 #include "appliance/host/cli/server_limits.h"
 #include "appliance/host/cli/static_files.h"
 #include "appliance/host/cli/upload_file.h"
@@ -182,6 +183,11 @@ HttpAnswer WebRoutes::answer(const HttpRequest& request) const {
       HttpAnswer refusal;
       if (!parseBoundedJson(request.body, object, refusal)) return refusal;
       return applianceAnswer(module_, root_, request.path, object);
+    }
+    if (request.method == "POST" && request.path == kRestorePath) {
+      Json::Value object;
+      HttpAnswer refusal;
+      return parseBoundedJson(request.body, object, refusal) ? restoreCards(object) : refusal;
     }
     if ((request.method == "GET" || request.method == "HEAD") && !isWebApiPath(request.path)) {
       return staticFileAnswer(uiFolder_, request.path);
