@@ -168,11 +168,37 @@ int readBook(const std::string& dir, Json::Value& ids, Json::Value& texts) {
 }
 
 int readBookWindow(const std::string& dir, std::size_t offset, std::size_t limit, Json::Value& ids,
-                   Json::Value& texts) {
+                   Json::Value& texts, BookNames* known) {
   const OpenDir book(dir);
   if (book.fd < 0) return 0;
+  struct stat folder {};
+  const bool stamped = ::fstat(book.fd, &folder) == 0;
+  // A book walked window after window (a search) keeps its names in order
+  // while its folder does not change, so the folder is listed once.
+  if (known != nullptr && stamped && known->sorted && known->dir == dir &&
+      known->changed.tv_sec == folder.st_mtim.tv_sec &&
+      known->changed.tv_nsec == folder.st_mtim.tv_nsec) {
+    const std::size_t first = std::min(offset, known->names.size());
+    const std::size_t last = first + std::min(limit, known->names.size() - first);
+    const std::vector<std::string> window(known->names.begin() + static_cast<std::ptrdiff_t>(first),
+                                          known->names.begin() + static_cast<std::ptrdiff_t>(last));
+    readNamed(book.fd, window, ids, texts);
+    return static_cast<int>(known->names.size());
+  }
   std::vector<std::string> names = unsortedCardNames(book.fd);
   const int total = static_cast<int>(names.size());
+  if (known != nullptr && stamped && known->dir == dir) {
+    // The second window of one book: worth putting all of it in order.
+    std::sort(names.begin(), names.end());
+    known->names = std::move(names);
+    known->changed = folder.st_mtim;
+    known->sorted = true;
+    return readBookWindow(dir, offset, limit, ids, texts, known);
+  }
+  if (known != nullptr) {
+    known->dir = dir;
+    known->sorted = false;
+  }
   const std::size_t first = std::min(offset, names.size());
   const std::size_t last = first + std::min(limit, names.size() - first);
   // Only the window is put in order: the names before it and after it are

@@ -26,6 +26,8 @@ struct DBHandler::Impl {
   orva_store::FolderSync sync;
   // Folders this handle already cleared of stale temporaries.
   std::set<std::string> cleared;
+  // The last book read in windows, its names in order.
+  orva_store::BookNames bookNames;
   // Why the last card write was refused (LastCardFault).
   using Fault = DBHandler::CardFault;
   Fault lastFault = Fault::kNone;
@@ -237,7 +239,7 @@ int DBHandler::GetCardWindow(Json::Value& ids, Json::Value& texts, std::string g
     const std::size_t window =
         limit < 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(limit);
     return orva_store::readBookWindow(orva_store::bookDir(user), static_cast<std::size_t>(offset),
-                                      window, ids, texts);
+                                      window, ids, texts, &impl_->bookNames);
   } catch (...) {
     return 0;
   }
