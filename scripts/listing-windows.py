@@ -40,10 +40,10 @@ def run_timed(argv):
 
 def ensure_book(build, book):
     # The 10,000-card book is listing-speed.py's own.
-    spec = importlib.util.spec_from_file_location(
+    source = importlib.util.spec_from_file_location(
         "listing_speed", os.path.join(os.path.dirname(os.path.abspath(__file__)), "listing-speed.py"))
-    listing_speed = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(listing_speed)
+    listing_speed = importlib.util.module_from_spec(source)
+    source.loader.exec_module(listing_speed)
     return listing_speed.ensure_book(build, book)
 
 

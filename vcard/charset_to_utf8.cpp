@@ -174,29 +174,12 @@ bool isValidUtf8(std::string_view text) {
         continue;
       }
     }
-    const unsigned char c = *p;
-    if (c < 0x80) {
+    if (*p < 0x80) {
       ++p;
       continue;
     }
-    std::size_t length;
-    std::uint32_t point;
-    std::uint32_t least;
-    if ((c & 0xE0) == 0xC0) {
-      length = 2, point = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, point = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, point = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < length) return false;
-    for (std::size_t i = 1; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      point = (point << 6) | (p[i] & 0x3F);
-    }
-    if (point < least || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) return false;
+    const std::size_t length = multiByteLength(p, end);
+    if (length == 0) return false;
     p += length;
   }
   return true;

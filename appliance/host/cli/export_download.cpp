@@ -9,24 +9,13 @@
 #include "appliance/host/cli/dispatch.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/web_routes.h"
 
 namespace orva_host {
 
 namespace {
 
 constexpr const char* kExportBase = "/var/packages/Tessaro/var/export";
-
-HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.contentType = "application/json";
-  answer.body = envelopeJson(envelope) + "\n";
-  return answer;
-}
-
-HttpAnswer refusal(int status, HostError code, const std::string& particulars) {
-  return envelopeAnswer(status, hostErrorEnvelope(code, particulars));
-}
 
 // Appends the regular file name inside the folder dirFd, never following a
 // symbolic link. False when there is no such file.
@@ -81,18 +70,20 @@ bool isPlainExportName(const std::string& name) {
 HttpAnswer exportDownload(const LoadedModule& module, const std::string& root,
                           const Json::Value& request) {
   if (!request.isObject() || !request["user"].isString() || !request["id"].isArray()) {
-    return refusal(400, kBadRequest, "an export needs {\"user\":USER,\"id\":[ID,...]} with texts");
+    return hostErrorAnswer(400, kBadRequest,
+                           "an export needs {\"user\":USER,\"id\":[ID,...]} with texts");
   }
   for (const std::string& key : request.getMemberNames()) {
-    if (key != "user" && key != "id") return refusal(400, kBadRequest, "unknown key " + key);
+    if (key != "user" && key != "id")
+      return hostErrorAnswer(400, kBadRequest, "unknown key " + key);
   }
   const std::string user = request["user"].asString();
   if (!isPlainExportName(user)) {
-    return refusal(400, kBadExportName, "user " + user);
+    return hostErrorAnswer(400, kBadExportName, "user " + user);
   }
   for (const Json::Value& id : request["id"]) {
     if (!id.isString() || !isPlainExportName(id.asString())) {
-      return refusal(400, kBadExportName, "id " + compactJson(id));
+      return hostErrorAnswer(400, kBadExportName, "id " + compactJson(id));
     }
   }
 
@@ -108,7 +99,7 @@ HttpAnswer exportDownload(const LoadedModule& module, const std::string& root,
   for (const Json::Value& id : request["id"]) {
     if (folder < 0 || !appendFileAt(folder, id.asString() + ".vcf", answer.body)) {
       if (folder >= 0) ::close(folder);
-      return refusal(404, kExportMissing, id.asString() + " of " + user);
+      return hostErrorAnswer(404, kExportMissing, id.asString() + " of " + user);
     }
   }
   if (folder >= 0) ::close(folder);

@@ -121,9 +121,8 @@ class BodyShare {
 
 // Whether a route takes a body with this method and path.
 bool takesBody(http::verb method, const std::string& path) {
-  return method == http::verb::post &&
-         (path == "/webapi" || path == "/webapi/export" || path == kRestorePath ||
-          isApplianceRoute(path));
+  return method == http::verb::post && (path == "/webapi" || path == "/webapi/export" ||
+                                        path == kRestorePath || isApplianceRoute(path));
 }
 
 // Parses a multipart body into the request's fields, then asks the routes.

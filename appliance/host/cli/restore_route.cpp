@@ -7,6 +7,7 @@
 #include "appliance/host/cli/export_download.h"
 #include "appliance/host/cli/host_codes.h"
 #include "appliance/host/cli/json_text.h"
+#include "appliance/host/cli/web_routes.h"
 #include "platform/contact_store.h"
 #include "platform/webapi.h"
 
@@ -17,18 +18,6 @@ namespace {
 constexpr const char* kLogSource = "orva-webapi";
 // As many cards as one delete or export takes.
 constexpr Json::ArrayIndex kMaxCards = 10000;
-
-HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.contentType = "application/json";
-  answer.body = envelopeJson(envelope) + "\n";
-  return answer;
-}
-
-HttpAnswer refusal(int status, HostError code, const std::string& particulars) {
-  return envelopeAnswer(status, hostErrorEnvelope(code, particulars));
-}
 
 struct Restore {
   std::string id;
@@ -98,15 +87,15 @@ HttpAnswer restoreCards(const Json::Value& request) {
   std::string user;
   std::vector<Restore> cards;
   std::string reason;
-  if (!readRequest(request, user, cards, reason)) return refusal(400, kBadRequest, reason);
-  if (!isPlainExportName(user)) return refusal(400, kBadExportName, "user " + user);
+  if (!readRequest(request, user, cards, reason)) return hostErrorAnswer(400, kBadRequest, reason);
+  if (!isPlainExportName(user)) return hostErrorAnswer(400, kBadExportName, "user " + user);
   for (const Restore& card : cards) {
-    if (!isPlainExportName(card.id)) return refusal(400, kBadExportName, "id " + card.id);
+    if (!isPlainExportName(card.id)) return hostErrorAnswer(400, kBadExportName, "id " + card.id);
   }
 
   DBHandler store;
   const std::string guid = store.GetGUID(user);
-  if (guid.empty()) return refusal(400, kBadRequest, "unknown user " + user);
+  if (guid.empty()) return hostErrorAnswer(400, kBadRequest, "unknown user " + user);
   for (Restore& card : cards) {
     std::string version;
     card.existed = store.GetCard(guid, card.id, card.before, version);
@@ -122,9 +111,9 @@ HttpAnswer restoreCards(const Json::Value& request) {
           store.UpdateCardIfVersion(guid, card.id, card.text, card.etag, now);
       if (outcome == DBHandler::Outcome::kChanged) {
         undoWritten(store, guid, cards, i);
-        return refusal(409, kBadRequest,
-                       "card " + card.id + " changed since: " + (now.empty() ? "deleted" : now) +
-                           "; nothing was restored");
+        return hostErrorAnswer(409, kBadRequest,
+                               "card " + card.id + " changed since: " +
+                                   (now.empty() ? "deleted" : now) + "; nothing was restored");
       }
       ok = outcome == DBHandler::Outcome::kDone;
     } else {
@@ -137,10 +126,10 @@ HttpAnswer restoreCards(const Json::Value& request) {
     if (fault == DBHandler::CardFault::kNotWritten) {
       ErrorLog(kLogSource, __LINE__, 1, "restore: the store could not write card %s",
                card.id.c_str());
-      return refusal(500, kHostFailure, "the store could not write card " + card.id);
+      return hostErrorAnswer(500, kHostFailure, "the store could not write card " + card.id);
     }
-    return refusal(400, kBadRequest,
-                   "the store refused card " + card.id + "; nothing was restored");
+    return hostErrorAnswer(400, kBadRequest,
+                           "the store refused card " + card.id + "; nothing was restored");
   }
   Json::Value envelope(Json::objectValue);
   envelope["success"] = true;

@@ -26,15 +26,6 @@ bool isWebApiPath(const std::string& path) {
   return path == "/webapi" || path.compare(0, 8, "/webapi/") == 0;
 }
 
-HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.contentType = "application/json";
-  answer.body = envelopeJson(envelope);
-  answer.body.push_back('\n');
-  return answer;
-}
-
 HttpAnswer badRequest(const std::string& detail) {
   return hostErrorAnswer(400, kBadRequest, detail);
 }
@@ -155,6 +146,15 @@ HttpAnswer unauthorizedAnswer() {
   answer.contentType = "text/plain";
   answer.headers = {{"WWW-Authenticate", "Bearer"}};
   answer.body = "Missing or wrong access token\n";
+  return answer;
+}
+
+HttpAnswer envelopeAnswer(int status, const Json::Value& envelope) {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.contentType = "application/json";
+  answer.body = envelopeJson(envelope);
+  answer.body.push_back('\n');
   return answer;
 }
 

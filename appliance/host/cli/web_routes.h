@@ -41,6 +41,9 @@ class WebRoutes {
 // The 401 answer for a /webapi route without the right token.
 HttpAnswer unauthorizedAnswer();
 
+// An envelope as a JSON answer with the given HTTP status.
+HttpAnswer envelopeAnswer(int status, const Json::Value& envelope);
+
 // A host error envelope as an answer with the given HTTP status.
 HttpAnswer hostErrorAnswer(int status, HostError code,
                            const std::string& particulars = std::string());
