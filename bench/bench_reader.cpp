@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "appliance/host/cli/dispatch.cpp"
-#include "appliance/host/cli/host_codes.cpp"
-#include "appliance/host/cli/json_text.cpp"
-#include "appliance/host/cli/module_loader.cpp"
+#include "appliance/host/api/dispatch.cpp"
+#include "appliance/host/api/host_codes.cpp"
+#include "appliance/host/api/json_text.cpp"
+#include "appliance/host/api/module_loader.cpp"
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/contact_store.h"
 #include "platform/webapi.h"

@@ -2,7 +2,7 @@
 // entry functions that throw, stay silent or answer twice. (These units are
 // built into the program only, so the test compiles them; json_text.cpp is
 // compiled by host_units_test.cpp.)
-#include "appliance/host/cli/dispatch.cpp"
+#include "appliance/host/api/dispatch.cpp"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "appliance/host/cli/json_text.h"
-#include "appliance/host/cli/module_loader.cpp"
+#include "appliance/host/api/json_text.h"
+#include "appliance/host/api/module_loader.cpp"
 #include "platform/contact_store.h"
 #include "tests/support/temp_root.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
-#include "appliance/host/cli/access_token.cpp"
-#include "appliance/host/cli/arguments.cpp"
-#include "appliance/host/cli/host_codes.cpp"
-#include "appliance/host/cli/json_text.cpp"
+#include "appliance/host/http/access_token.cpp"
+#include "appliance/host/commands/arguments.cpp"
+#include "appliance/host/api/host_codes.cpp"
+#include "appliance/host/api/json_text.cpp"
 #include "platform/webapi.h"
 #include "tests/support/temp_root.h"
 

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <thread>
 
-#include "appliance/host/cli/multipart_form.cpp"
-#include "appliance/host/cli/worker_pool.cpp"
+#include "appliance/host/http/multipart_form.cpp"
+#include "appliance/host/http/worker_pool.cpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "appliance/host/cli/password_file.cpp"
+#include "appliance/host/accounts/password_file.cpp"
 #include "tests/appliance/host/serve_process.h"
 #include "tests/support/temp_root.h"
 
