@@ -15,6 +15,7 @@ import { ask } from './confirm.js';
 import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 import { attachUserMenu } from './user-menu.js';
 import { setUpDuplicates } from './duplicates-view.js';
+import { attachListKeys } from './list-keys.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -169,7 +170,10 @@ export function setUpContacts() {
         updateButtons();
       },
     });
-    const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
+    // A row of a list being replaced (a search on its way) opens nothing.
+    const open = el('button', {
+      type: 'button', class: 'link', onclick: () => { if (!isStale()) openFormGuarded(card); },
+    }, name);
     const tr = el('tr', { dataset: { id: card.id } },
       el('td', { class: 'pick' }, box),
       el('th', { scope: 'row' }, open),
@@ -254,7 +258,34 @@ export function setUpContacts() {
     requestAnimationFrame(drawRows);
   }
 
+  // The list shown is about to be replaced (a search or a listing on its
+  // way): it says so, and its rows cannot be opened until the new one is in.
+  function markStale(text) {
+    listPane.classList.add('stale');
+    table.setAttribute('aria-busy', 'true');
+    if (text) count.textContent = text;
+  }
+
+  function isStale() {
+    return listPane.classList.contains('stale');
+  }
+
+  function clearStale() {
+    listPane.classList.remove('stale');
+    table.removeAttribute('aria-busy');
+  }
+
+  // The book's count is known but its cards are on their way: no "empty
+  // book" in the meantime.
+  function showLoading() {
+    markStale(state.total === null ? 'Loading…' : `${plural(state.total)}, loading…`);
+    if (shownCount() > 0) return;
+    emptyNote.hidden = false;
+    emptyNote.textContent = 'Loading the cards…';
+  }
+
   function renderList() {
+    clearStale();
     if (!state.windows) {
       const visible = new Set(state.cards.map((card) => card.id));
       for (const id of [...state.selected.keys()]) if (!visible.has(id)) state.selected.delete(id);
@@ -371,6 +402,7 @@ export function setUpContacts() {
     try {
       if (key === '' || !state.mode) await chooseMode(listing.signal);
       if (seq !== state.listSeq) return;
+      if (key === '') showLoading();
       if (state.mode === 'windows') {
         await openWindows(key, listing.signal);
         if (seq !== state.listSeq) return;
@@ -388,7 +420,11 @@ export function setUpContacts() {
       }
       renderList();
     } catch (error) {
-      if (seq === state.listSeq) showError(error, 'The cards could not be listed');
+      if (seq === state.listSeq) {
+        clearStale();
+        updateCount();
+        showError(error, 'The cards could not be listed');
+      }
     } finally {
       if (state.listing === listing) state.listing = null;
     }
@@ -846,6 +882,7 @@ export function setUpContacts() {
 
   search.addEventListener('input', () => {
     clearTimeout(state.searchTimer);
+    markStale('Searching…');
     // Back to the whole book: shown at once from the listing at hand.
     if (search.value === '' && state.all) {
       state.listSeq += 1;
@@ -901,6 +938,8 @@ export function setUpContacts() {
     state.rowHeight = 0;
     scheduleDraw();
   });
+
+  attachListKeys({ search, tbody, listPane });
 
   addButton.addEventListener('click', () => openFormGuarded(null));
   deleteButton.addEventListener('click', deletePicked);
