@@ -197,7 +197,7 @@ TEST_F(ImportCards, ALineTheServerCannotLoadGoesAndTheCardStays) {
   // The answer names them too, with their card's number in the file.
   EXPECT_EQ(orva_test::toJson(response.Data()),
             "{\"dropped\":[{\"card\":2,\"line\":\"\",\"why\":\"has no property name\"},"
-            "{\"card\":3,\"line\":\"TEL\",\"why\":\"has a malformed parameter\"}],"
+            "{\"card\":3,\"line\":\"TEL\",\"why\":\"has a malformed parameter value\"}],"
             "\"dropped_lines\":2,\"duplicates\":0,\"skipped\":0,\"stored\":3}");
   EXPECT_EQ(storedTexts(), sorted({storedAs("FN:Good One\r\n", "@"), storedAs("FN:Odd\r\n", "@"),
                                    storedAs("FN:Odder\r\n", "@")}));
@@ -220,7 +220,7 @@ TEST(ImportDroppedLines, AllAreCountedTheFirstNamedInPrintableText) {
   dropped.addTo(answer);
   EXPECT_EQ(answer["dropped_lines"].asUInt64(), 151u);
   ASSERT_EQ(answer["dropped"].size(), orva_contacts::DroppedLines::kNamed);
-  EXPECT_EQ(answer["dropped"][0]["line"].asString(), "X-??\"A" + std::string(59, 'B'));
+  EXPECT_EQ(answer["dropped"][0]["line"].asString(), "X-??\"A" + std::string(58, 'B'));
   EXPECT_EQ(answer["dropped"][0]["card"].asUInt64(), 7u);
 }
 

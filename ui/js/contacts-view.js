@@ -278,7 +278,7 @@ export function setUpContacts() {
   // The book's count is known but its cards are on their way: no "empty
   // book" in the meantime.
   function showLoading() {
-    markStale(state.total === null ? 'Loading…' : `${plural(state.total)}, loading…`);
+    markStale(state.total === null ? 'Loading…' : `Loading… (${state.total} in the book)`);
     if (shownCount() > 0) return;
     emptyNote.hidden = false;
     emptyNote.textContent = 'Loading the cards…';
