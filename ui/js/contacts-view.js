@@ -25,8 +25,9 @@ const SEARCH_DELAY_MS = 120;
 const WINDOWS_SEARCH_DELAY_MS = 300;
 // Rows drawn beyond the visible ones, above and below.
 const OVERSCAN = 12;
-// Cards per delete or export request: the module takes 10,000 at most, and
-// smaller batches let the page show progress and stop between them.
+// Cards per delete request: the module takes 10,000 at most, and smaller
+// batches let the page show progress and stop between them. (An export is
+// one request: the host streams it.)
 export const BATCH = 500;
 // The largest book listed whole: ordering by name needs every card, and
 // beyond this the page would hold too much of the book.
@@ -805,41 +806,42 @@ export function setUpContacts() {
     return `${cards.slice(0, 10).map(displayName).join(', ')}${cards.length > 10 ? ', …' : ''}`;
   }
 
+  // The picked cards as one download, whatever their number: the host reads
+  // them from the store and streams them; Cancel drops the request.
   async function exportPicked() {
-    const source = pickedBatches(false);
-    if (source.total === 0) return;
-    const parts = [];
-    const run = startRun('Exporting', source.total);
+    const total = pickedCount();
+    if (total === 0) return;
+    const which = state.allPicked
+      ? { all: true, except: [...state.allPicked.except], ...(state.windows.key ? { search_key: state.windows.key } : {}) }
+      : pickedCards().map((card) => card.id);
+    const run = startRun('Exporting', total);
+    batchBar.removeAttribute('value');
+    batchLabel.textContent = `Exporting ${plural(total)}…`;
+    const request = new AbortController();
+    const cancel = batchCancel.onclick;
+    batchCancel.onclick = () => {
+      cancel();
+      request.abort();
+    };
     exportButton.disabled = true;
-    let done = 0;
+    let file;
     try {
-      while (!run.cancelled) {
-        const batch = await source.next();
-        if (!batch) break;
-        if (batch.length === 0) continue;
-        parts.push(await exportCards(state.user, batch.map((card) => card.id)));
-        done += batch.length;
-        run.progress(Math.min(done, source.total));
-      }
+      file = await exportCards(state.user, which, request.signal);
     } catch (error) {
-      showError(error, 'The cards were not exported');
+      if (run.cancelled) showStatus(status, 'info', 'Export cancelled: no file was saved.');
+      else showError(error, 'The cards were not exported');
       return;
     } finally {
       run.end();
       updateButtons();
     }
-    if (run.cancelled) {
-      showStatus(status, 'info', 'Export cancelled: no file was saved.');
-      return;
-    }
-    const blob = new Blob(parts, { type: 'text/vcard' });
-    const url = URL.createObjectURL(blob);
+    const url = URL.createObjectURL(file);
     const link = el('a', { href: url, download: 'contacts.vcf', hidden: true });
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${plural(done)} to contacts.vcf.`);
+    showStatus(status, 'ok', `Exported ${plural(total)} to contacts.vcf.`);
   }
 
   async function openBook(user) {
