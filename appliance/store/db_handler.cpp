@@ -284,7 +284,9 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     const std::string dir = orva_store::exportDir(user);
     if (!orva_store::ensureDirs(dir, impl_->sync)) return false;
     orva_store::clearStaleTemps(dir, impl_->cleared);
-    return orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+    // An export is read back and downloaded at once: a sync per card would
+    // bound it by the disk's syncs and keep nothing more safe.
+    return orva_store::writeCopyAtomic(dir, resourceName + ".vcf", text);
   } catch (...) {
     return false;
   }

@@ -101,6 +101,12 @@ contacts = setUpContacts();
 settings = setUpSettings();
 Object.assign(appliancePages, { users: setUpUsers(), calendars: setUpCalendars(), connect: setUpConnect() });
 
+// A sign-in link pasted into this tab while the page is open changes only
+// the fragment: the page loads nothing, so it takes the token here.
+window.addEventListener('hashchange', () => {
+  if (takeTokenFromLink()) trySignIn();
+});
+
 takeTokenFromLink();
 if (getToken()) trySignIn();
 else showSignIn();
