@@ -4,6 +4,8 @@ import { callApi, callWithFile, CONTACTS_API } from './api.js';
 import { displayName } from './record.js';
 import { describeError } from './error-texts.js';
 import { showStatus } from './dom.js';
+import { isCsvFile, runCsvImport } from './csv-import.js';
+import { reviewButton } from './update-review.js';
 
 const POLL_MS = 1000;
 // The host takes request bodies up to 16 MiB; the form's own fields need a
@@ -59,6 +61,10 @@ export async function runImport({ user, file, status, countBook }) {
   let before;
   let inFile = 0;
   try {
+    if (await isCsvFile(file)) {
+      await runCsvImport({ user, file, status });
+      return;
+    }
     const text = await file.text();
     const reason = notVcardReason(text);
     if (reason) {
@@ -140,6 +146,8 @@ export async function runImport({ user, file, status, countBook }) {
     lines.push(`${plural(candidates.length, 'card is', 'cards are')} an update of a card already in the book `
       + `(the same card in the file it came from) and ${candidates.length === 1 ? 'was' : 'were'} not stored: `
       + `${await candidateNames(user, candidates)}. Edit ${candidates.length === 1 ? 'it' : 'them'} in the book if needed.`);
+    const review = reviewButton(user, candidates, status);
+    if (review) lines.push(review);
   }
   const refused = added === null ? 0 : inFile - added - duplicates - candidates.length;
   if (refused > 0) {
