@@ -25,6 +25,30 @@ function importReport(name, data) {
   return lines;
 }
 
+// The update candidates to tick, and a button that imports the file again
+// writing the ticked ones (each only while the calendar's entry is as the
+// import found it).
+function applyStep(user, collection, file, updates, status, done) {
+  const boxes = updates.map((u) => el('input', { type: 'checkbox', value: u.uid, 'aria-label': `Apply ${u.uid}` }));
+  const apply = async () => {
+    const uids = boxes.filter((box) => box.checked).map((box) => box.value);
+    if (uids.length === 0) return;
+    try {
+      const data = await callRouteWithFile('calendars/import',
+        { user, name: collection.name, apply: JSON.stringify(uids) }, file);
+      const left = Array.isArray(data.update_candidates) ? data.update_candidates.length : 0;
+      showStatus(status, left ? 'error' : 'ok', `${plural(data.updated || 0, 'entry was', 'entries were')} updated from ${file.name}.`,
+        ...(left ? [`${plural(left, 'entry', 'entries')} changed meanwhile and ${left === 1 ? 'was' : 'were'} not updated.`] : []));
+    } catch (error) {
+      showStatus(status, 'error', `Nothing was updated: ${describeError(error)}`);
+    }
+    await done();
+  };
+  return el('div', { class: 'updates' },
+    el('ul', {}, updates.slice(0, 200).map((u, i) => el('li', {}, el('label', {}, boxes[i], ` ${u.uid}`)))),
+    el('button', { type: 'button', onclick: apply }, 'Apply the ticked updates'));
+}
+
 // The buttons of one calendar; done() reloads the page's list.
 export function calendarFileButtons(user, collection, status, done) {
   const input = el('input', { type: 'file', accept: '.ics,text/calendar', hidden: true });
@@ -35,7 +59,9 @@ export function calendarFileButtons(user, collection, status, done) {
     showStatus(status, 'info', `Importing ${file.name} into ${collection.name}…`);
     try {
       const data = await callRouteWithFile('calendars/import', { user, name: collection.name }, file);
-      showStatus(status, data.skipped ? 'error' : 'ok', ...importReport(collection.name, data));
+      const updates = Array.isArray(data.update_candidates) ? data.update_candidates : [];
+      showStatus(status, data.skipped ? 'error' : 'ok', ...importReport(collection.name, data),
+        ...(updates.length ? [applyStep(user, collection, file, updates, status, done)] : []));
     } catch (error) {
       showStatus(status, 'error', `${file.name} was not imported: ${describeError(error)}`);
     }

@@ -162,6 +162,24 @@ class ItemWriter {
     return !result_.failed;
   }
 
+  // Replaces a stored item with text while it still has the identity read
+  // before: the check and the write hold one exclusive lock.
+  bool replaceIf(const std::string& name, const std::string& identity, const std::string& text) {
+    if (!flush()) return false;
+    orva_store::StoreLock lock(orva_store::StoreLock::kExclusive);
+    std::string stored;
+    if (!lock.held() || !orva_store::readWholeFile(folder_ + "/" + name, stored) ||
+        identityOf(stored) != identity) {
+      return false;
+    }
+    orva_file::FolderSync sync;
+    if (!orva_store::writeFileAtomic(folder_, name, text, sync) || !sync.flush()) {
+      result_.failed = true;
+      return false;
+    }
+    return true;
+  }
+
   // Replaces an item this import wrote (its later components added).
   bool replace(const std::string& name, const std::string& text) {
     if (!flush()) return false;
@@ -233,7 +251,7 @@ CalendarFault calendarFolder(const std::string& user, const std::string& calenda
 }
 
 CalendarFault importCalendar(const std::string& user, const std::string& calendar, std::istream& in,
-                             CalendarImport& result) {
+                             CalendarImport& result, const std::set<std::string>& apply) {
   std::string folder;
   const CalendarFault fault = calendarFolder(user, calendar, folder);
   if (fault != CalendarFault::kNone) return fault;
@@ -270,6 +288,10 @@ CalendarFault importCalendar(const std::string& user, const std::string& calenda
       if (known->second.identity == identityOf(item.text) ||
           isPartOf(item.text, folder + "/" + known->second.name)) {
         ++result.duplicates;
+      } else if (apply.count(item.uid) > 0 &&
+                 writer.replaceIf(known->second.name, known->second.identity, item.text)) {
+        ++result.updated;
+        known->second.identity = identityOf(item.text);
       } else if (result.candidates.empty() ||
                  result.candidates[result.candidates.size() - 1]["uid"] != item.uid) {
         Json::Value candidate(Json::objectValue);
@@ -334,6 +356,7 @@ Json::Value importAnswer(const CalendarImport& result) {
   data["stored"] = Json::UInt64(result.stored);
   data["merged"] = Json::UInt64(result.merged);
   data["duplicates"] = Json::UInt64(result.duplicates);
+  data["updated"] = Json::UInt64(result.updated);
   data["skipped"] = Json::UInt64(result.skipped);
   if (result.skipped > 0) data["skipped_why"] = result.skippedWhy;
   if (!result.candidates.empty()) data["update_candidates"] = result.candidates;

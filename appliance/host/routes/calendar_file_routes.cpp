@@ -1,5 +1,6 @@
 #include "appliance/host/routes/calendar_file_routes.h"
 
+#include <set>
 #include <sstream>
 
 #include "appliance/host/api/json_text.h"
@@ -35,12 +36,23 @@ HttpAnswer importCalendarRoute(const HttpRequest& request) {
     return hostErrorAnswer(400, kBadRequest, "send user, name and file as multipart/form-data");
   }
   std::string user, name;
+  std::set<std::string> apply;
   const FormPart* file = nullptr;
   for (const FormPart& part : request.parts) {
     if (part.name == "user") {
       user = part.content;
     } else if (part.name == "name") {
       name = part.content;
+    } else if (part.name == "apply") {
+      // The UIDs of update candidates to apply, as a JSON array.
+      Json::Value uids;
+      std::string reason;
+      if (!parseStrictJson(part.content, uids, reason) || !uids.isArray()) {
+        return hostErrorAnswer(400, kBadRequest, "apply: a JSON array of UIDs");
+      }
+      for (const Json::Value& uid : uids) {
+        if (uid.isString()) apply.insert(uid.asString());
+      }
     } else if (part.name == "file" && file == nullptr) {
       file = &part;
     } else {
@@ -50,7 +62,8 @@ HttpAnswer importCalendarRoute(const HttpRequest& request) {
   if (file == nullptr) return hostErrorAnswer(400, kBadRequest, "no file");
   std::istringstream in(file->content);
   orva_calendar::CalendarImport result;
-  const orva_calendar::CalendarFault fault = orva_calendar::importCalendar(user, name, in, result);
+  const orva_calendar::CalendarFault fault =
+      orva_calendar::importCalendar(user, name, in, result, apply);
   if (fault != orva_calendar::CalendarFault::kNone) return faultAnswer(fault, user, name);
   if (result.calendars == 0) {
     return refusalAnswer(400, kBadRequest,

@@ -1,7 +1,9 @@
 // Calendar files in and out, beside the calendars' routes:
 //   POST /webapi/calendars/import  multipart: "user", "name" and "file" (an
-//                                  .ics file); answered in the envelope with
-//                                  the counts (see calendar_files.h)
+//                                  .ics file), optionally "apply" (a JSON
+//                                  array of the UIDs of update candidates to
+//                                  write); answered in the envelope with the
+//                                  counts (see calendar_files.h)
 //   POST /webapi/calendars/export  {user, name}: the calendar as one .ics
 #pragma once
 
