@@ -125,31 +125,43 @@ void CsvReader::appendText(const std::string& raw) {
   }
 }
 
+CsvEncoding csvEncodingOf(const std::string& sample, bool wholeFile, std::size_t& markBytes) {
+  const auto startsWith = [&](std::string_view prefix) {
+    return sample.compare(0, prefix.size(), prefix) == 0;
+  };
+  markBytes = 0;
+  if (startsWith("\xFF\xFE")) {
+    markBytes = 2;
+    return CsvEncoding::kUtf16Le;
+  }
+  if (startsWith("\xFE\xFF")) {
+    markBytes = 2;
+    return CsvEncoding::kUtf16Be;
+  }
+  if (startsWith("\xEF\xBB\xBF")) {
+    markBytes = 3;
+    return CsvEncoding::kUtf8;
+  }
+  if (sample.size() >= 4 && sample[0] != 0 && sample[1] == 0 && sample[3] == 0) {
+    return CsvEncoding::kUtf16Le;
+  }
+  if (sample.size() >= 4 && sample[0] == 0 && sample[2] == 0 && sample[1] != 0) {
+    return CsvEncoding::kUtf16Be;
+  }
+  if (hasHighBytes(sample)) {
+    const std::string_view checked =
+        wholeFile ? std::string_view(sample) : withoutCutSequence(sample);
+    if (!orva_vcard::isValidUtf8(checked)) return CsvEncoding::kWindows1252;
+  }
+  return CsvEncoding::kUtf8;
+}
+
 void CsvReader::start() {
   started_ = true;
   std::string sample;
   readRaw(sample, kReadChunk);
-  const auto startsWith = [&](std::string_view prefix) {
-    return sample.compare(0, prefix.size(), prefix) == 0;
-  };
   std::size_t skip = 0;
-  if (startsWith("\xFF\xFE")) {
-    encoding_ = CsvEncoding::kUtf16Le;
-    skip = 2;
-  } else if (startsWith("\xFE\xFF")) {
-    encoding_ = CsvEncoding::kUtf16Be;
-    skip = 2;
-  } else if (startsWith("\xEF\xBB\xBF")) {
-    skip = 3;
-  } else if (sample.size() >= 4 && sample[0] != 0 && sample[1] == 0 && sample[3] == 0) {
-    encoding_ = CsvEncoding::kUtf16Le;
-  } else if (sample.size() >= 4 && sample[0] == 0 && sample[2] == 0 && sample[1] != 0) {
-    encoding_ = CsvEncoding::kUtf16Be;
-  } else if (hasHighBytes(sample)) {
-    const std::string_view checked =
-        rawEnd_ ? std::string_view(sample) : withoutCutSequence(sample);
-    if (!orva_vcard::isValidUtf8(checked)) encoding_ = CsvEncoding::kWindows1252;
-  }
+  encoding_ = csvEncodingOf(sample, rawEnd_, skip);
   appendText(sample.substr(skip));
   separator_ = csvSeparatorOf(text_);
 }

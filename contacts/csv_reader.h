@@ -68,6 +68,12 @@ class CsvReader {
   std::string converted_;
 };
 
+// The encoding of a file from its first bytes: a byte-order mark (whose
+// length goes to markBytes), UTF-16 without one (every other byte zero), or
+// for 8-bit text Windows-1252 when the sample is not UTF-8. wholeFile: the
+// sample is the file's end too (no sequence may be cut at its end).
+CsvEncoding csvEncodingOf(const std::string& sample, bool wholeFile, std::size_t& markBytes);
+
 // The header's separator: the one of ',', ';' and tab found most often
 // outside quotes in the first line of text (',' when none is).
 char csvSeparatorOf(const std::string& text);

@@ -65,14 +65,12 @@ ImportFormat importFormatOf(int fd) {
   raw.resize(got);
   std::string text;
   std::string rest;
-  if (raw.rfind("\xFF\xFE", 0) == 0 || raw.rfind("\xFE\xFF", 0) == 0) {
-    appendUtf16AsUtf8(raw.substr(2), raw[0] == '\xFE', text, rest);
-  } else if (raw.size() >= 4 && raw[0] != 0 && raw[1] == 0 && raw[3] == 0) {
-    appendUtf16AsUtf8(raw, false, text, rest);
-  } else if (raw.size() >= 4 && raw[0] == 0 && raw[2] == 0 && raw[1] != 0) {
-    appendUtf16AsUtf8(raw, true, text, rest);
+  std::size_t mark = 0;
+  const CsvEncoding encoding = csvEncodingOf(raw, got < kSampleBytes, mark);
+  if (encoding == CsvEncoding::kUtf16Le || encoding == CsvEncoding::kUtf16Be) {
+    appendUtf16AsUtf8(raw.substr(mark), encoding == CsvEncoding::kUtf16Be, text, rest);
   } else {
-    text = raw.rfind("\xEF\xBB\xBF", 0) == 0 ? raw.substr(3) : raw;
+    text = raw.substr(mark);
   }
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) return ImportFormat::kEmpty;
   if (hasLineStarting(text, "BEGIN:VCARD")) return ImportFormat::kVCard;
