@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "contacts/import_dropped_lines.h"
+#include "contacts/import_formats.h"
 #include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
@@ -91,6 +92,13 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
+  // The kind of file is told by its content; one the import does not take is
+  // refused before anything is stored.
+  orva_contacts::ImportFile file(path);
+  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(file.fd());
+  if (file.fd() >= 0 && orva_contacts::answeredBeforeImport(request, response, file.fd(), format))
+    return;
+
   // Cards go to the store in batches; a card the store refuses is skipped,
   // a store that cannot write stops the import. The answer comes only after
   // the last batch is durable.
@@ -120,7 +128,10 @@ void ContactAndCalendarHandler::importCards() {
         orva_params::logError(__LINE__, message.c_str());
       });
   reading = &assembler;
-  const bool opened = orva_contacts::readVCardFile(path, assembler);
+  orva_contacts::CsvImport csv;
+  const bool isCsv = format == orva_contacts::ImportFormat::kCsv;
+  if (isCsv && !orva_contacts::readCsvFile(request, response, file.fd(), assembler, csv)) return;
+  const bool opened = isCsv || orva_contacts::readVCardFile(path, assembler);
   batches.flush();
   if (batches.stored() > 0) index.keepSources();
   const bool storeFailed = batches.failed();
@@ -136,7 +147,7 @@ void ContactAndCalendarHandler::importCards() {
     } else if (!opened) {
       detail += "the file cannot be read; ";
     }
-    detail += importCounts(stored, skipped);
+    detail += importCounts(stored, skipped) + orva_contacts::csvCountsText(csv);
     response->SetError(orva_errors::kSetCard, Json::Value(detail));
     return;
   }
@@ -146,5 +157,6 @@ void ContactAndCalendarHandler::importCards() {
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
   dropped.addTo(data);
+  if (isCsv) orva_contacts::addCsvCounts(csv, data);
   response->SetSuccess(data);
 }

@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 valgrind curl
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
-  python3-vobject python3-caldav zbar-tools vdirsyncer
+  python3-vobject python3-caldav khal zbar-tools vdirsyncer
   chromium
   slowhttptest wrk
 )
