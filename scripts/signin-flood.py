@@ -11,9 +11,9 @@ home. Then prints:
   attackers were answered;
 - the sign-in's cost per request after the first (the check itself, in
   process, against the same users file);
-- a first vdirsyncer sync of a book of CARDS cards, and the median of 20
-  PUTs of one card into it, with the sign-in's memory of verified passwords
-  on and off.
+- a first vdirsyncer sync of a book of CARDS cards, and the medians of 20
+  PUTs of one card into it and of 20 PROPFINDs of her home, with the sign-in's
+  memory of verified passwords on and off.
 
     scripts/signin-flood.py [--build DIR] [--users N] [--attackers N]
                             [--seconds N] [--cards N] [--one-address]
@@ -90,13 +90,13 @@ def write_users(server, count):
         stream.write("\n".join(lines) + "\n")
 
 
-def propfind(port, user, password, source="127.0.0.1", path="/alice/"):
+def propfind(port, user, password, source="127.0.0.1", path="/alice/", depth="1"):
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120,
                                             source_address=(source, 0))
     token = base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
     try:
         connection.request("PROPFIND", path, PROPFIND, {
-            "Authorization": "Basic " + token, "Depth": "1",
+            "Authorization": "Basic " + token, "Depth": depth,
             "Content-Type": "application/xml"})
         answer = connection.getresponse()
         answer.read()
@@ -223,8 +223,14 @@ password = "alice-pw"
     with open(log, errors="replace") as stream:
         stream.seek(seen)
         requests = stream.read().count(" request for ")
-    print("  %s: first vdirsyncer sync %.1f s (%d cards, %d requests), PUT of one card: "
-          "median %.3f s" % (label, took, synced, requests, put_median(server)))
+    probes = [time.perf_counter()]
+    for _ in range(20):
+        propfind(server.port, "alice", "alice-pw", path="/alice/", depth="0")
+        probes.append(time.perf_counter())
+    print("  %s: first vdirsyncer sync %.1f s (%d cards, %d requests); PUT of one card: "
+          "median %.3f s; PROPFIND Depth 0 of her home: median %.3f s" %
+          (label, took, synced, requests, put_median(server),
+           statistics.median(b - a for a, b in zip(probes, probes[1:]))))
 
 
 def put_median(server):
@@ -266,6 +272,8 @@ def main():
             write_cards(server, args.cards)
             print("vdirsyncer, a book of %d cards:" % args.cards)
             for label, seconds in (("memory on", "300"), ("memory off", "0")):
+                # Stopped first: a restart with the same settings may keep Radicale.
+                server.stop()
                 server.start({"ORVA_SIGNIN_CACHE_SECONDS": seconds})
                 first_sync(server, label)
     finally:
