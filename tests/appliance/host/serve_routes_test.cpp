@@ -238,7 +238,7 @@ TEST_F(ServeRoutes, ExportOfAWholeBookLeavesOutTheCardsExcepted) {
     EXPECT_EQ(got, expected) << body;
   }
   // "all" takes no "id", and an "id" list no "except".
-  for (const std::string& body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
+  for (const char* body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
                                   "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
     auto res = exportCards(body);
     ASSERT_TRUE(res);
