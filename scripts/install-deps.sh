@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 valgrind curl
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
