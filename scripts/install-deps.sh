@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev zlib1g-dev
-  libicu-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libicu-dev rapidjson-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 valgrind curl
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils

@@ -111,6 +111,9 @@ export async function startBrowser() {
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
     ],
   });
+  // Beside other builds one step (an export of thousands of cards) can take
+  // several times Playwright's 30 s default: room, not a figure.
+  context.setDefaultTimeout(90000);
   // The page must not reach anything but the host under test.
   const outside = [];
   await context.route((url) => !url.host.startsWith('127.0.0.1') && url.protocol !== 'blob:'

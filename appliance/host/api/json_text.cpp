@@ -1,13 +1,13 @@
 #include "appliance/host/api/json_text.h"
 
 #include <json/json.h>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include <rapidjson/filewritestream.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -80,273 +80,152 @@ bool jsonNodesWithin(const std::string& text, size_t maxNodes) {
 
 namespace {
 
-// Where the compact writer puts its text: a string that grows, or a file
-// fed in pieces, so that a large answer is never held whole a second time.
-class JsonOut {
- public:
-  // Text goes into text, which grows as needed; call finish() at the end.
-  explicit JsonOut(std::string& text) : buffer_(text) { startIn(256); }
-  // Text goes into room from its start, over all of room's present size
-  // before it grows; its length is used(). For one buffer reused from text
-  // to text: its bytes are never cleared, and finish() is not called.
-  struct ReusedRoom {};
-  JsonOut(std::string& room, ReusedRoom) : buffer_(room) {
-    if (room.size() < 256) room.resize(256);
-    cursor_ = &room[0];
-    limit_ = cursor_ + room.size();
-  }
-  // Text goes to file in pieces, through buffer.
-  JsonOut(std::string& buffer, std::FILE* file) : buffer_(buffer), file_(file) { startIn(kPiece); }
+using TextBuffer = rapidjson::StringBuffer;
 
-  void append(const char* begin, std::size_t size) {
-    if (static_cast<std::size_t>(limit_ - cursor_) < size) makeRoom(size);
-    std::memcpy(cursor_, begin, size);
-    cursor_ += size;
-  }
-  void append(const char* begin, const char* end) {
-    append(begin, static_cast<std::size_t>(end - begin));
-  }
-  void append(const std::string& text) { append(text.data(), text.size()); }
-  void append(const char* text) { append(text, std::char_traits<char>::length(text)); }
-  void push(char c) {
-    if (cursor_ == limit_) makeRoom(1);
-    *cursor_++ = c;
-  }
-  // '"', the first size bytes of sixteen (size < 16), '"'. All sixteen are
-  // stored at once; the cursor moves past size of them only.
-  void appendQuotedShort(const char (&sixteen)[16], std::size_t size) {
-    if (static_cast<std::size_t>(limit_ - cursor_) < 18) makeRoom(18);
-    *cursor_++ = '"';
-    std::memcpy(cursor_, sixteen, 16);
-    cursor_ += size;
-    *cursor_++ = '"';
-  }
-
-  std::size_t used() const { return static_cast<std::size_t>(cursor_ - buffer_.data()); }
-
-  // Ends the text: a string gets its length, a file the rest of the text.
-  // False once any write to the file has failed.
-  bool finish() {
-    if (file_ == nullptr) {
-      buffer_.resize(used());
-      return true;
-    }
-    flush();
-    buffer_.clear();
-    return ok_;
-  }
-
- private:
-  static constexpr std::size_t kPiece = 64 * 1024;
-
-  // The buffer is size bytes of room; cursor_ and limit_ point into it.
-  void startIn(std::size_t size) {
-    buffer_.resize(size);
-    cursor_ = &buffer_[0];
-    limit_ = cursor_ + buffer_.size();
-  }
-  void flush() {
-    const std::size_t n = used();
-    ok_ = ok_ && std::fwrite(buffer_.data(), 1, n, file_) == n;
-    cursor_ = &buffer_[0];
-  }
-  void makeRoom(std::size_t size) {
-    if (file_ != nullptr) flush();
-    const std::size_t n = used();
-    if (buffer_.size() - n < size) buffer_.resize(std::max(buffer_.size() * 2, n + size));
-    cursor_ = &buffer_[0] + n;
-    limit_ = &buffer_[0] + buffer_.size();
-  }
-
-  std::string& buffer_;
-  std::FILE* file_ = nullptr;
-  char* cursor_ = nullptr;  // where the next byte goes
-  char* limit_ = nullptr;   // the end of the room
-  bool ok_ = true;
-};
-
-inline bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-#ifdef __SSE2__
-// Bit i set when byte i of the sixteen needs an escape (a control byte, '"'
-// or '\\').
-inline unsigned escapeMask(__m128i chunk) {
-  const __m128i lastControl = _mm_set1_epi8(0x1f);
-  // A byte is a control byte when the unsigned maximum with 0x1f is 0x1f.
-  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(chunk, lastControl), lastControl);
-  const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')),
-                                       _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\\')));
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+// Raw text onto a stream: a buffer takes it whole, a file byte by byte
+// through its own buffer.
+void putText(TextBuffer& out, const char* text, std::size_t size) {
+  std::memcpy(out.Push(size), text, size);
 }
-#endif
-
-// The end of the run of bytes from p on that need no escape. Most texts hold
-// none, so sixteen bytes are tested at once, a short rest through a copy
-// (never reading past the text).
-const char* plainRunEnd(const char* p, const char* end) {
-#ifdef __SSE2__
-  for (; end - p >= 16; p += 16) {
-    const unsigned hits = escapeMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    if (hits != 0) return p + __builtin_ctz(hits);
-  }
-  if (p == end) return p;
-  const auto rest = static_cast<unsigned>(end - p);
-  alignas(16) char tail[16] = {};
-  std::memcpy(tail, p, rest);
-  const unsigned hits =
-      escapeMask(_mm_load_si128(reinterpret_cast<const __m128i*>(tail))) & ((1U << rest) - 1);
-  return hits != 0 ? p + __builtin_ctz(hits) : end;
-#else
-  while (p != end && !needsEscape(static_cast<unsigned char>(*p))) ++p;
-  return p;
-#endif
+void putText(rapidjson::FileWriteStream& out, const char* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) out.Put(text[i]);
+}
+template <typename Stream>
+void putText(Stream& out, const char* text) {
+  putText(out, text, std::char_traits<char>::length(text));
 }
 
-// jsoncpp's quoting with emitUTF8: the seven short escapes, other control
-// bytes as \u00xx, every other byte as it is.
-void appendQuoted(JsonOut& out, const char* begin, const char* end) {
-  static constexpr char kHex[] = "0123456789abcdef";
-#ifdef __SSE2__
-  // Most member names and many values are short and plain: one test and
-  // one store each.
-  const auto size = static_cast<std::size_t>(end - begin);
-  if (size < 16) {
-    alignas(16) char sixteen[16] = {};
-    std::memcpy(sixteen, begin, size);
-    const unsigned hits =
-        escapeMask(_mm_load_si128(reinterpret_cast<const __m128i*>(sixteen))) & ((1U << size) - 1);
-    if (hits == 0) {
-      out.appendQuotedShort(sixteen, size);
-      return;
-    }
-  }
-#endif
-  out.push('"');
-  for (const char* p = begin; p != end; ++p) {
-    // Plain runs go in whole; most texts hold nothing to escape.
-    const char* plain = p;
-    p = plainRunEnd(p, end);
-    out.append(plain, p);
-    if (p == end) break;
-    const unsigned char c = static_cast<unsigned char>(*p);
-    switch (c) {
-      case '"':
-        out.append("\\\"");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '\b':
-        out.append("\\b");
-        break;
-      case '\f':
-        out.append("\\f");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      default: {
-        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf], '\0'};
-        out.append(escape);
-      }
-    }
-  }
-  out.push('"');
-}
-
-// An object's members in key order, as jsoncpp writes them, each value
-// written by appendValue.
-template <typename AppendValue>
-void appendObject(JsonOut& out, const Json::Value& object, AppendValue appendValue) {
-  out.push('{');
-  bool first = true;
-  const Json::Value::const_iterator last = object.end();
-  for (Json::Value::const_iterator it = object.begin(); it != last; ++it) {
-    if (!first) out.push(',');
-    first = false;
-    const char* end = nullptr;
-    const char* name = it.memberName(&end);
-    appendQuoted(out, name, end);
-    out.push(':');
-    appendValue(out, *it);
-  }
-  out.push('}');
-}
-
-// The text of jsoncpp's compact writer (no indentation, UTF-8 kept), written
-// straight out: jsoncpp's writer copies every member name and looks each
-// member up again, which dominates large answers. Comments are not JSON and
-// are never written (jsoncpp's would break the line).
-void appendCompact(JsonOut& out, const Json::Value& value) {
-  switch (value.type()) {
-    case Json::stringValue: {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      // An empty string made from the type has no text at all.
-      if (!value.getString(&begin, &end)) begin = end = nullptr;
-      appendQuoted(out, begin, end);
-      return;
-    }
-    case Json::arrayValue: {
-      // Elements come in index order; walking them saves a lookup each. An
-      // index never set (a gap) is null, as jsoncpp writes it; an array
-      // holding as many elements as its size has none.
-      out.push('[');
-      const Json::Value::const_iterator first = value.begin();
-      const Json::Value::const_iterator last = value.end();
-      Json::ArrayIndex held = 0;
-      for (Json::Value::const_iterator it = first; it != last; ++it) ++held;
-      const bool gaps = held != value.size();
-      Json::ArrayIndex next = 0;
-      for (Json::Value::const_iterator it = first; it != last; ++it) {
-        if (gaps) {
-          for (const Json::ArrayIndex index = it.index(); next < index; ++next) {
-            out.append(next > 0 ? ",null" : "null");
-          }
-        }
-        if (next++ > 0) out.push(',');
-        appendCompact(out, *it);
-      }
-      out.push(']');
-      return;
-    }
-    case Json::objectValue:
-      appendObject(out, value, appendCompact);
-      return;
-    case Json::intValue:
-      out.append(Json::valueToString(value.asLargestInt()));
-      return;
-    case Json::uintValue:
-      out.append(Json::valueToString(value.asLargestUInt()));
-      return;
-    case Json::realValue:
-      out.append(Json::valueToString(value.asDouble()));
-      return;
-    case Json::booleanValue:
-      out.append(value.asBool() ? "true" : "false");
-      return;
-    case Json::nullValue:
-      out.append("null");
-      return;
-  }
-}
-
-// A long array (the cards of a listing) is written on every core: workers
-// turn runs of its elements into text, and each finished run is written out
-// as soon as the runs before it are, so only the runs in flight are held as
-// text.
+// A long array (the cards of a listing) is written on every core.
 constexpr Json::ArrayIndex kElementsPerWorker = 1024;
 constexpr std::size_t kElementsPerRun = 128;
 
+template <typename Stream>
+void appendLongArray(Stream& out, const Json::Value& array);
+
+// A control byte that RapidJSON writes as \u00XX, where jsoncpp writes
+// \u00xx: every one below 0x20 but those with a short escape.
+bool hasLongEscape(const char* begin, const char* end) {
+  for (const char* p = begin; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c < 0x20 && c != '\b' && c != '\t' && c != '\n' && c != '\f' && c != '\r') return true;
+  }
+  return false;
+}
+
+// RapidJSON's compact writer with jsoncpp's spelling (emitUTF8, no
+// indentation) where the two differ, so that answers keep their bytes: the
+// long escapes in lower case, numbers that are not whole with jsoncpp's
+// digits. Every other byte of a text passes as it is, UTF-8 or not.
+// Comments are not JSON and are never written (jsoncpp's would break the
+// line). With spread, long arrays are written on every core.
+template <typename Stream>
+class CompactWriter {
+ public:
+  CompactWriter(Stream& stream, bool spread) : stream_(stream), writer_(stream), spread_(spread) {}
+
+  // One whole value; another may follow.
+  void writeWhole(const Json::Value& value) {
+    writer_.Reset(stream_);
+    write(value);
+  }
+
+ private:
+  void write(const Json::Value& value) {
+    switch (value.type()) {
+      case Json::nullValue:
+        writer_.Null();
+        return;
+      case Json::booleanValue:
+        writer_.Bool(value.asBool());
+        return;
+      case Json::intValue:
+        writer_.Int64(value.asLargestInt());
+        return;
+      case Json::uintValue:
+        writer_.Uint64(value.asLargestUInt());
+        return;
+      case Json::realValue: {
+        const std::string number = Json::valueToString(value.asDouble());
+        writer_.RawValue(number.data(), number.size(), rapidjson::kNumberType);
+        return;
+      }
+      case Json::stringValue: {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        // An empty string made from the type has no text at all.
+        if (!value.getString(&begin, &end)) begin = end = "";
+        text(begin, end);
+        return;
+      }
+      case Json::arrayValue:
+        if (spread_ && value.size() >= kElementsPerWorker) {
+          // Marks the value's place (and its separator); the text follows.
+          writer_.RawValue("", 0, rapidjson::kArrayType);
+          appendLongArray(stream_, value);
+        } else {
+          writer_.StartArray();
+          elements(value);
+          writer_.EndArray();
+        }
+        return;
+      case Json::objectValue: {
+        writer_.StartObject();
+        const Json::Value::const_iterator last = value.end();
+        for (Json::Value::const_iterator it = value.begin(); it != last; ++it) {
+          const char* end = nullptr;
+          const char* name = it.memberName(&end);
+          text(name, end);
+          write(*it);
+        }
+        writer_.EndObject();
+        return;
+      }
+    }
+  }
+
+  // In index order; an index never set (a gap) is null, as jsoncpp writes it.
+  void elements(const Json::Value& array) {
+    Json::ArrayIndex next = 0;
+    const Json::Value::const_iterator last = array.end();
+    for (Json::Value::const_iterator it = array.begin(); it != last; ++it, ++next) {
+      for (; next < it.index(); ++next) writer_.Null();
+      write(*it);
+    }
+    for (; next < array.size(); ++next) writer_.Null();
+  }
+
+  // A member name or a text value.
+  void text(const char* begin, const char* end) {
+    if (!hasLongEscape(begin, end)) {
+      writer_.String(begin, static_cast<rapidjson::SizeType>(end - begin));
+      return;
+    }
+    TextBuffer quoted;
+    rapidjson::Writer<TextBuffer> plain(quoted);
+    plain.String(begin, static_cast<rapidjson::SizeType>(end - begin));
+    // Its only \u escapes are of control bytes, \u00XX: the last digit in
+    // lower case. An escaped backslash is skipped whole.
+    std::string spelled(quoted.GetString(), quoted.GetSize());
+    for (std::size_t i = 0; i + 1 < spelled.size(); ++i) {
+      if (spelled[i] != '\\') continue;
+      if (spelled[i + 1] == 'u') spelled[i + 5] = static_cast<char>(std::tolower(spelled[i + 5]));
+      ++i;
+    }
+    writer_.RawValue(spelled.data(), spelled.size(), rapidjson::kStringType);
+  }
+
+  Stream& stream_;
+  rapidjson::Writer<Stream> writer_;
+  const bool spread_;
+};
+
+// Workers turn runs of the array's elements into text, and each finished
+// run is written out as soon as the runs before it are, so only the runs in
+// flight are held as text.
+template <typename Stream>
 class LongArrayWriter {
  public:
-  LongArrayWriter(JsonOut& out, const Json::Value& array) : out_(out) {
+  LongArrayWriter(Stream& out, const Json::Value& array) : out_(out) {
     // By index: a gap stays null.
     elements_.assign(array.size(), nullptr);
     const Json::Value::const_iterator last = array.end();
@@ -362,19 +241,20 @@ class LongArrayWriter {
   void work() {
     try {
       // This worker's text buffer, kept from run to run.
-      std::string room;
+      TextBuffer room;
+      CompactWriter<TextBuffer> piece(room, false);
       for (std::size_t run = nextRun_++; run < runs_; run = nextRun_++) {
-        JsonOut piece(room, JsonOut::ReusedRoom());
+        room.Clear();
         const std::size_t last = std::min(elements_.size(), (run + 1) * kElementsPerRun);
         for (std::size_t i = run * kElementsPerRun; i < last; ++i) {
-          if (i > 0) piece.push(',');
+          if (i > 0) room.Put(',');
           if (elements_[i] == nullptr) {
-            piece.append("null");
+            putText(room, "null");
           } else {
-            appendCompact(piece, *elements_[i]);
+            piece.writeWhole(*elements_[i]);
           }
         }
-        finishRun(run, room.data(), piece.used());
+        finishRun(run, room.GetString(), room.GetSize());
       }
     } catch (...) {
       const std::lock_guard<std::mutex> guard(lock_);
@@ -395,18 +275,18 @@ class LongArrayWriter {
     const std::lock_guard<std::mutex> guard(lock_);
     done_[run] = 1;
     if (run == nextToWrite_) {
-      out_.append(text, size);
+      putText(out_, text, size);
       ++nextToWrite_;
     } else {
       texts_[run].assign(text, size);
     }
     for (; nextToWrite_ < runs_ && done_[nextToWrite_] != 0; ++nextToWrite_) {
-      out_.append(texts_[nextToWrite_]);
+      putText(out_, texts_[nextToWrite_].data(), texts_[nextToWrite_].size());
       std::string().swap(texts_[nextToWrite_]);
     }
   }
 
-  JsonOut& out_;
+  Stream& out_;
   std::vector<const Json::Value*> elements_;
   std::size_t runs_ = 0;
   std::vector<std::string> texts_;
@@ -417,9 +297,10 @@ class LongArrayWriter {
   std::exception_ptr failure_;
 };
 
-void appendLongArray(JsonOut& out, const Json::Value& array) {
-  out.push('[');
-  LongArrayWriter writer(out, array);
+template <typename Stream>
+void appendLongArray(Stream& out, const Json::Value& array) {
+  out.Put('[');
+  LongArrayWriter<Stream> writer(out, array);
   const std::size_t workers = std::min<std::size_t>(
       std::max(1U, std::thread::hardware_concurrency()), 1 + array.size() / kElementsPerWorker);
   std::vector<std::thread> helpers;
@@ -435,54 +316,38 @@ void appendLongArray(JsonOut& out, const Json::Value& array) {
   writer.work();
   for (std::thread& helper : helpers) helper.join();
   writer.finish();
-  out.push(']');
+  out.Put(']');
 }
 
-// As appendCompact, but long arrays anywhere in objects are written by
-// appendLongArray.
-void appendWithLongArrays(JsonOut& out, const Json::Value& value) {
-  if (value.isArray() && value.size() >= kElementsPerWorker) {
-    appendLongArray(out, value);
-    return;
-  }
-  if (!value.isObject()) {
-    appendCompact(out, value);
-    return;
-  }
-  appendObject(out, value, appendWithLongArrays);
-}
-
-void appendEnvelope(JsonOut& out, const Json::Value& envelope) {
+template <typename Stream>
+void appendEnvelope(Stream& out, const Json::Value& envelope) {
   const bool success = envelope["success"].asBool();
-  out.append(success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
-  appendWithLongArrays(out, envelope[success ? "data" : "error"]);
-  out.push('}');
+  putText(out, success ? "{\"success\":true,\"data\":" : "{\"success\":false,\"error\":");
+  CompactWriter<Stream>(out, true).writeWhole(envelope[success ? "data" : "error"]);
+  out.Put('}');
 }
 
 }  // namespace
 
 std::string compactJson(const Json::Value& value) {
-  std::string text;
-  JsonOut out(text);
-  appendCompact(out, value);
-  out.finish();
-  return text;
+  TextBuffer text;
+  CompactWriter<TextBuffer>(text, false).writeWhole(value);
+  return std::string(text.GetString(), text.GetSize());
 }
 
 std::string envelopeJson(const Json::Value& envelope) {
-  std::string text;
-  JsonOut out(text);
-  appendEnvelope(out, envelope);
-  out.finish();
-  return text;
+  TextBuffer text;
+  appendEnvelope(text, envelope);
+  return std::string(text.GetString(), text.GetSize());
 }
 
 bool writeEnvelopeLine(std::FILE* file, const Json::Value& envelope) {
-  std::string buffer;
-  JsonOut out(buffer, file);
+  std::vector<char> buffer(64 * 1024);
+  rapidjson::FileWriteStream out(file, buffer.data(), buffer.size());
   appendEnvelope(out, envelope);
-  out.push('\n');
-  return out.finish();
+  out.Put('\n');
+  out.Flush();
+  return std::ferror(file) == 0;
 }
 
 Json::Value hostErrorEnvelope(HostError code, const std::string& particulars) {
