@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "contacts/import_dropped_lines.h"
+#include "contacts/import_formats.h"
 #include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
@@ -75,6 +76,10 @@ void ContactAndCalendarHandler::importCards() {
   std::string path;
   if (!orva_params::readStringParam(request, response, __LINE__, "user", user)) return;
   if (!orva_params::readStringParam(request, response, __LINE__, "file_tmp", path)) return;
+  // The books' histories name an import by its file, as the browser sent it.
+  const Json::Value file = request->GetParam("file", Json::Value());
+  dbHandler.SetChangeMaker("import of " +
+                           (file.isString() ? file.asString() : std::string("a file")));
 
   // As list and add do: a user the store does not know yet is set up, so
   // that an import never answers success with nothing stored.
@@ -90,6 +95,13 @@ void ContactAndCalendarHandler::importCards() {
                                    ": the store cannot set up the user; " + importCounts(0, 0)));
     return;
   }
+
+  // The kind of file is told by its content; one the import does not take is
+  // refused before anything is stored.
+  orva_contacts::ImportFile file(path);
+  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(file.fd());
+  if (file.fd() >= 0 && orva_contacts::answeredBeforeImport(request, response, file.fd(), format))
+    return;
 
   // Cards go to the store in batches; a card the store refuses is skipped,
   // a store that cannot write stops the import. The answer comes only after
@@ -120,7 +132,10 @@ void ContactAndCalendarHandler::importCards() {
         orva_params::logError(__LINE__, message.c_str());
       });
   reading = &assembler;
-  const bool opened = orva_contacts::readVCardFile(path, assembler);
+  orva_contacts::CsvImport csv;
+  const bool isCsv = format == orva_contacts::ImportFormat::kCsv;
+  if (isCsv && !orva_contacts::readCsvFile(request, response, file.fd(), assembler, csv)) return;
+  const bool opened = isCsv || orva_contacts::readVCardFile(path, assembler);
   batches.flush();
   if (batches.stored() > 0) index.keepSources();
   const bool storeFailed = batches.failed();
@@ -136,7 +151,7 @@ void ContactAndCalendarHandler::importCards() {
     } else if (!opened) {
       detail += "the file cannot be read; ";
     }
-    detail += importCounts(stored, skipped);
+    detail += importCounts(stored, skipped) + orva_contacts::csvCountsText(csv);
     response->SetError(orva_errors::kSetCard, Json::Value(detail));
     return;
   }
@@ -146,5 +161,6 @@ void ContactAndCalendarHandler::importCards() {
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
   dropped.addTo(data);
+  if (isCsv) orva_contacts::addCsvCounts(csv, data);
   response->SetSuccess(data);
 }

@@ -158,6 +158,16 @@ export async function downloadRoute(path, params, type) {
   await readEnvelope(response);
   throw new ApiError(BAD_ANSWER, `Unexpected answer (HTTP ${response.status})`, response.status);
 }
+// A route that takes a file (multipart/form-data) beside text fields; the
+// same envelope as callRoute.
+export async function callRouteWithFile(path, fields, file) {
+  const form = new FormData();
+  for (const [name, value] of Object.entries(fields)) form.append(name, value);
+  form.append('file', file, file.name);
+  const response = await send(`webapi/${path}`, { method: 'POST', headers: authHeaders(), body: form });
+  return readEnvelope(response);
+}
+
 // Writes cards back byte for byte under their own names (the undo of a
 // merge): cards is [{id, text}]. Resolves to the answer's data.
 export async function restoreCards(user, cards) {

@@ -11,6 +11,7 @@ import {
 } from './record.js';
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
+import { exportFormatChoice, saveExport } from './csv-export.js';
 import { ask } from './confirm.js';
 import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 import { attachUserMenu } from './user-menu.js';
@@ -70,6 +71,8 @@ export function setUpContacts() {
   const selectAll = document.getElementById('select-all');
   const deleteButton = document.getElementById('delete-cards');
   const exportButton = document.getElementById('export-cards');
+  const exportFormat = exportFormatChoice();
+  exportButton.after(exportFormat);
   const addButton = document.getElementById('add-card');
   const importInput = document.getElementById('import-file');
   const editorPane = document.getElementById('editor');
@@ -836,13 +839,12 @@ export function setUpContacts() {
       run.end();
       updateButtons();
     }
-    const url = URL.createObjectURL(file);
-    const link = el('a', { href: url, download: 'contacts.vcf', hidden: true });
-    document.body.append(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${plural(total)} to contacts.vcf.`);
+    const saved = await saveExport([file], exportFormat.value);
+    if (!saved) {
+      showStatus(status, 'info', 'Export cancelled: no file was saved.');
+      return;
+    }
+    showStatus(status, 'ok', `Exported ${plural(total)} to ${saved}.`);
   }
 
   async function openBook(user) {

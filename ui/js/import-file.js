@@ -6,6 +6,8 @@ import { scanCards, partRanges } from './vcard-file-parts.js';
 import { displayName } from './record.js';
 import { describeError } from './error-texts.js';
 import { showStatus } from './dom.js';
+import { isCsvFile, runCsvImport } from './csv-import.js';
+import { reviewButton } from './update-review.js';
 
 const POLL_MS = 1000;
 // Dropped lines named one by one in the message; the rest are counted.
@@ -88,6 +90,10 @@ export async function runImport({ user, file, status, countBook }) {
   let parts;
   let cardsOfPart;
   try {
+    if (await isCsvFile(file)) {
+      await runCsvImport({ user, file, status });
+      return;
+    }
     const bytes = new Uint8Array(await file.arrayBuffer());
     const { starts, whole } = scanCards(bytes);
     const reason = starts.length ? null
@@ -192,6 +198,8 @@ export async function runImport({ user, file, status, countBook }) {
     lines.push(`${plural(candidates.length, 'card is', 'cards are')} an update of a card already in the book `
       + `(the same card in the file it came from) and ${candidates.length === 1 ? 'was' : 'were'} not stored: `
       + `${await candidateNames(user, candidates)}. Edit ${candidates.length === 1 ? 'it' : 'them'} in the book if needed.`);
+    const review = reviewButton(user, candidates, status);
+    if (review) lines.push(review);
   }
   if (sum.skipped > 0) {
     lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${sum.skipped}.`);

@@ -20,6 +20,7 @@
 #include "appliance/host/http/server_limits.h"
 #include "appliance/host/http/worker_pool.h"
 #include "appliance/host/routes/appliance_routes.h"
+#include "appliance/host/routes/calendar_file_routes.h"
 #include "appliance/host/routes/restore_route.h"
 
 namespace orva_host {
@@ -121,8 +122,9 @@ class BodyShare {
 
 // Whether a route takes a body with this method and path.
 bool takesBody(http::verb method, const std::string& path) {
-  return method == http::verb::post && (path == "/webapi" || path == "/webapi/export" ||
-                                        path == kRestorePath || isApplianceRoute(path));
+  return method == http::verb::post &&
+         (path == "/webapi" || path == "/webapi/export" || path == kRestorePath ||
+          path == kCalendarImportPath || path == kCalendarExportPath || isApplianceRoute(path));
 }
 
 // Parses a multipart body into the request's fields, then asks the routes.
@@ -248,9 +250,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       answer.headers.emplace_back("Allow", "GET, HEAD");
       return refuse(std::move(answer), kMaxAnonymousLingerBytes);
     }
-    const bool upload = method == http::verb::post && path_ == "/webapi" &&
-                        isMultipartForm(std::string(head[http::field::content_type]));
-    const size_t limit = upload ? kMaxUploadBytes : kMaxJsonBytes;
+    const bool multipart = isMultipartForm(std::string(head[http::field::content_type]));
+    const bool upload = method == http::verb::post && path_ == "/webapi" && multipart;
+    const bool calendar = method == http::verb::post && path_ == kCalendarImportPath && multipart;
+    const size_t limit = calendar ? kMaxCalendarUploadBytes
+                         : upload ? kMaxUploadBytes
+                                  : kMaxJsonBytes;
     if (parser_->content_length() && *parser_->content_length() > limit) {
       return refuseTooLarge(limit);
     }
