@@ -77,9 +77,9 @@ void ContactAndCalendarHandler::importCards() {
   if (!orva_params::readStringParam(request, response, __LINE__, "user", user)) return;
   if (!orva_params::readStringParam(request, response, __LINE__, "file_tmp", path)) return;
   // The books' histories name an import by its file, as the browser sent it.
-  const Json::Value file = request->GetParam("file", Json::Value());
+  const Json::Value fileName = request->GetParam("file", Json::Value());
   dbHandler.SetChangeMaker("import of " +
-                           (file.isString() ? file.asString() : std::string("a file")));
+                           (fileName.isString() ? fileName.asString() : std::string("a file")));
 
   // As list and add do: a user the store does not know yet is set up, so
   // that an import never answers success with nothing stored.
