@@ -1,8 +1,8 @@
 // Search as people type it: the key and the fields folded (case for all of
 // Unicode, accents off, white space as one blank); the full name in either
-// order; phone numbers by their digits. Every card that the plain search (the
-// key, lower-cased by the global locale, as a substring of one of six fields)
-// finds is still found.
+// order; phone numbers by their digits; notes, addresses, nicknames and groups
+// too. Every card that the plain search (the key, lower-cased by the global
+// locale, as a substring of one of six fields) finds is still found.
 #include <locale>
 #include <string>
 #include <string_view>
@@ -125,6 +125,25 @@ class FoldedSearch {
     return false;
   }
 
+  // The values of the card's own NICKNAME and CATEGORIES lines (groups),
+  // which the record keeps among its other lines, each line on its own.
+  bool foundInKeptLines(const Json::Value& other) const {
+    std::string_view text;
+    if (!other.isString() || !textOf(other, spare_, text)) return false;
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t end = text.find('\n', at);
+      if (end == std::string_view::npos) end = text.size();
+      const std::string_view line = text.substr(at, end - at);
+      at = end + 1;
+      const std::size_t colon = line.find(':');
+      if (colon == std::string_view::npos || !isSearchedLine(line.substr(0, colon))) continue;
+      buffer_.clear();
+      orva_search::appendFolded(buffer_, line.substr(colon + 1));
+      if (holds(buffer_)) return true;
+    }
+    return false;
+  }
+
   // The family and given names, each on its own, and the full name in
   // either order: given (additional) family, family given.
   bool foundInName(const Json::Value& name) const {
@@ -151,6 +170,23 @@ class FoldedSearch {
 
   bool holds(const std::string& folded) const { return folded.find(key_) != std::string::npos; }
 
+  // NICKNAME or CATEGORIES, with or without a group and parameters.
+  static bool isSearchedLine(std::string_view head) {
+    head = head.substr(0, head.find(';'));
+    const std::size_t dot = head.find('.');
+    if (dot != std::string_view::npos) head.remove_prefix(dot + 1);
+    return equalsUpper(head, "NICKNAME") || equalsUpper(head, "CATEGORIES");
+  }
+
+  static bool equalsUpper(std::string_view text, std::string_view upper) {
+    if (text.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+      if (c != upper[i]) return false;
+    }
+    return true;
+  }
+
   bool joinedHolds(const std::string& first, const std::string& second) const {
     joined_.assign(first).append(1, ' ').append(second);
     return holds(joined_);
@@ -176,7 +212,9 @@ bool ContactAndCalendarHandler::isMatch(const Json::Value& record, const std::st
       search.foundIn(memberOf(company, "title")) || search.foundInData(memberOf(record, "mail")) ||
       search.foundInData(memberOf(record, "tel")) ||
       search.foundIn(memberOf(name, "formatted_name")) ||
-      search.foundInDigits(memberOf(record, "tel"))) {
+      search.foundInDigits(memberOf(record, "tel")) || search.foundIn(memberOf(record, "note")) ||
+      search.foundInData(memberOf(record, "adr")) ||
+      search.foundInKeptLines(memberOf(record, "other"))) {
     return true;
   }
   // Folding keeps every match of the plain search for a UTF-8 key under the

@@ -5,7 +5,9 @@
 // list shown after the answer, each search key, the list settled after the
 // last key and after clearing the search, scrolling frames, DOM elements,
 // opening and saving a card, select all, and an export of every card; and
-// the module's list_cards with and without a search key. Also the time to
+// the module's list_cards with and without a search key, and the host's
+// export of every card as one download (time, its size, and how much the
+// host's peak memory grew for it). Also the time to
 // the first rows after loading the page and to the last row after a jump to
 // the end, and the page's JavaScript heap (after a garbage collection) once
 // open, after scrolling to the end and after a search, so that books of
@@ -21,6 +23,7 @@
 // e.g. `git archive OLD ui | tar -x -C /tmp/old` and --ui /tmp/old/ui).
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import {
   startHost, startBrowser, openSignedIn, openBook, cli, hostBinDir, CONTACTS,
@@ -40,9 +43,8 @@ const ui = option('--ui', null);
 const label = option('--label', ui ? path.basename(path.dirname(ui)) : 'this page');
 // Only the module's figures (no browser).
 const moduleOnly = args.includes('--module-only');
-// Select all and an export of every card only for books up to this size
-// (the store syncs each exported card to disk: from under 1 to some 9 ms a
-// card on this machine, by its load).
+// Select all and an export of every card in the page only for books up to
+// this size (the host's export of every card is measured at every size).
 const exportUpTo = Number(option('--export-up-to', 'Infinity'));
 // The order the page is opened with (the browser remembers the last one).
 const order = option('--order', null);
@@ -97,6 +99,45 @@ function seed(root, count) {
   const answer = cli(root, CONTACTS, 'import_cards', 'user=bench', `file_tmp=${file}`, 'file=bench.vcf');
   if (!answer.success) throw new Error(`import failed: ${JSON.stringify(answer)}`);
   fs.rmSync(file);
+}
+
+// The host process serving root (started by this script).
+function hostPid(root) {
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const cmdline = fs.readFileSync(`/proc/${entry}/cmdline`, 'utf8').split('\0');
+      if (cmdline.includes('serve') && cmdline.includes(root)) return Number(entry);
+    } catch { /* gone */ }
+  }
+  return null;
+}
+
+function statusKb(pid, field) {
+  const match = new RegExp(`^${field}:\\s+(\\d+) kB`, 'm').exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
+  return match ? Number(match[1]) : NaN;
+}
+
+// POST /webapi/export of the whole book: wall time, bytes, and the growth of
+// the host's peak resident memory over the request (reset just before).
+async function hostExport(host) {
+  const pid = hostPid(host.root);
+  try {
+    fs.writeFileSync(`/proc/${pid}/clear_refs`, '5');
+  } catch { /* the peak then covers the host's whole life */ }
+  const before = statusKb(pid, 'VmRSS');
+  const started = Date.now();
+  const response = await fetch(`${host.url}webapi/export`, {
+    method: 'POST',
+    headers: { Authorization: `Bearer ${host.token}`, 'Content-Type': 'application/json' },
+    body: JSON.stringify({ user: 'bench', all: true }),
+  });
+  let bytes = 0;
+  for await (const chunk of response.body) bytes += chunk.length;
+  const took = Date.now() - started;
+  const peak = statusKb(pid, 'VmHWM');
+  return `${ms(took)}, ${(bytes / 1048576).toFixed(1)} MiB, host peak memory +${((peak - before) / 1024).toFixed(1)} MiB`
+    + ` (HTTP ${response.status})`;
 }
 
 // list_cards through the host's command line, best of three, in ms.
@@ -179,6 +220,7 @@ async function measure(count) {
     figures['module list_cards, key "a"'] = ms(moduleListing(host.root, 'a'));
     figures['module list_cards, key "+1 555-1234"'] = ms(moduleListing(host.root, '+1 555-1234'));
     figures['module list_cards, key "müller"'] = ms(moduleListing(host.root, 'müller'));
+    figures['host export of every card, one download'] = await hostExport(host);
     if (moduleOnly) return figures;
 
     const page = await openSignedIn(browser.context, host);
@@ -345,4 +387,5 @@ for (const count of sizes) {
   const figures = await measure(count);
   console.log(`\n${count} cards`);
   for (const [name, value] of Object.entries(figures)) console.log(`  ${name.padEnd(40)} ${value}`);
+  console.log(`  ${'load average (1, 5, 15 min) after'.padEnd(40)} ${os.loadavg().map((v) => v.toFixed(1)).join(', ')}`);
 }

@@ -130,14 +130,14 @@ TEST_F(ListCards, SearchIsCaseBlindSubstringOverSixFields) {
   EXPECT_EQ(idsFor(555), "b-smith");             // a number key reads as jsoncpp spells it
 }
 
-TEST_F(ListCards, OtherFieldsAndJoinedTextDoNotMatch) {
-  EXPECT_EQ(idsFor("elm st"), "");      // address
-  EXPECT_EQ(idsFor("tea"), "");         // note
-  EXPECT_EQ(idsFor("zebra"), "");       // url
-  EXPECT_EQ(idsFor("gym"), "");         // label
-  EXPECT_EQ(idsFor("Smith Acme"), "");  // name and organisation are searched apart
-  EXPECT_EQ(idsFor("smith "), "");      // the key is not trimmed
-  EXPECT_EQ(idsFor("bob"), "");         // another user's card
+TEST_F(ListCards, NotesAndAddressesMatchUrlsLabelsAndJoinedTextDoNot) {
+  EXPECT_EQ(idsFor("elm st"), "b-smith");  // address
+  EXPECT_EQ(idsFor("tea"), "b-smith");     // note
+  EXPECT_EQ(idsFor("zebra"), "");          // url
+  EXPECT_EQ(idsFor("gym"), "");            // label
+  EXPECT_EQ(idsFor("Smith Acme"), "");     // name and organisation are searched apart
+  EXPECT_EQ(idsFor("smith "), "");         // the key is not trimmed
+  EXPECT_EQ(idsFor("bob"), "");            // another user's card
 }
 
 TEST_F(ListCards, UnknownUserIsSetUpAndGetsEmptyList) {

@@ -75,8 +75,17 @@ const Case kCases[] = {
     {R"({"name":{"given_name":"Ada"},"tel":[{"data":"+1 555 0112"}]})", "ada 2", false},
     {R"({"company":{"org":"Flat 2, Elm House"}})", "flat 2", true},
     // Fields that the search never reads.
-    {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"tea","url":[{"data":"zebra"}]})", "elm", false},
-    {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"tea","url":[{"data":"zebra"}]})", "tea", false},
+    {R"({"adr":[{"data":";;Maple Grove;;;;"}],"note":"tea","url":[{"data":"zebra"}]})",
+     "maple grove", true},
+    {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"Likes TEA","url":[{"data":"zebra"}]})", "tea",
+     true},
+    {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"tea","url":[{"data":"zebra"}]})", "zebra", false},
+    {R"({"other":"BEGIN:VCARD\r\nNICKNAME:Addy\r\nitem1.CATEGORIES;x=y:Friends,Analysts\r\n"})",
+     "addy", true},
+    {R"({"other":"BEGIN:VCARD\r\nNICKNAME:Addy\r\nitem1.CATEGORIES;x=y:Friends,Analysts\r\n"})",
+     "ANALYST", true},
+    {R"({"other":"BEGIN:VCARD\r\nX-NICKNAME:Addy\r\nNOTE;NICKNAME=x:Addy\r\n"})", "addy", false},
+    {R"({"other":"BEGIN:VCARD\r\nNICKNAME:Addy\r\n"})", "vcard", false},
     {R"({"name":{"additional_name":"Marie"}})", "marie", false},
 };
 

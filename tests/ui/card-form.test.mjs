@@ -148,7 +148,7 @@ test('a file that is no vCard file is named for what it is, and nothing is impor
   const dir = tempDir('not-vcards');
   const before = listCards(host.root, 'erin').length;
   for (const [name, content, words] of [
-    ['people.csv', 'Name,Phone,E-mail\r\nAda,555,ada@example.org\r\n', 'it looks like a table (CSV), not a vCard file'],
+    // (A table that is a CSV file is imported as one: see the CSV tests.)
     ['empty.vcf', '', 'the file is empty'],
     ['photo.vcf', Buffer.from([0x89, 0x50, 0x4e, 0x47, 0, 0, 0, 1, 2, 3]), 'it is not a text file'],
   ]) {
@@ -205,4 +205,47 @@ test('fields left alone are sent as the card spells them, however another client
   for (const key of ['company', 'note', 'name']) assert.deepEqual(card[key], listed[key], key);
   await page.getByText('Saved Sam Spelling.').waitFor();
   assert.equal(fs.readFileSync(cardFile(host.root, 'erin', 'other-client.vcf'), 'utf8'), bytes);
+});
+
+// Width and height of a JPEG, from its first frame header.
+function jpegSize(bytes) {
+  for (let at = 2; at + 9 < bytes.length;) {
+    const marker = bytes[at + 1];
+    if (marker >= 0xc0 && marker <= 0xc3) return [bytes.readUInt16BE(at + 7), bytes.readUInt16BE(at + 5)];
+    at += 2 + bytes.readUInt16BE(at + 2);
+  }
+  return null;
+}
+
+test('a photo is added as a square JPEG of at most 512 pixels, shown in the list, and removed', async () => {
+  const row = () => page.locator('#card-list tbody tr:not(.spacer)').filter({ hasText: 'Charles Babbage' });
+  assert.equal(await row().locator('.avatar').getAttribute('data-initials'), 'CB');
+  const wide = Buffer.from((await page.evaluate(() => {
+    const canvas = document.createElement('canvas');
+    canvas.width = 1200;
+    canvas.height = 700;
+    const context = canvas.getContext('2d');
+    context.fillStyle = '#c00';
+    context.fillRect(0, 0, 1200, 700);
+    return canvas.toDataURL('image/png');
+  })).split(',')[1], 'base64');
+  await page.getByRole('button', { name: 'Charles Babbage', exact: true }).click();
+  await form().locator('#photo-file').setInputFiles({ name: 'wide.png', mimeType: 'image/png', buffer: wide });
+  await form().getByRole('img', { name: 'Photo of Charles Babbage' }).waitFor();
+  await form().getByRole('button', { name: 'Save card' }).click();
+  await page.getByText('Saved Charles Babbage.').waitFor();
+  const line = /^PHOTO;ENCODING=b;TYPE=JPEG:(.*(?:\r\n .*)*)\r$/m.exec(stored('Babbage').other);
+  assert.ok(line, stored('Babbage').other);
+  const jpeg = Buffer.from(line[1].replace(/\r\n /g, ''), 'base64');
+  assert.deepEqual([jpeg[0], jpeg[1]], [0xff, 0xd8]);
+  assert.deepEqual(jpegSize(jpeg), [512, 512]);
+  assert.match(await row().locator('img.avatar').getAttribute('src'), /^data:image\/jpeg;base64,/);
+
+  await page.getByRole('button', { name: 'Charles Babbage', exact: true }).click();
+  await form().getByRole('button', { name: 'Remove photo' }).click();
+  await form().getByRole('button', { name: 'Save card' }).click();
+  await page.getByText('Saved Charles Babbage.').waitFor();
+  assert.doesNotMatch(stored('Babbage').other, /PHOTO/);
+  await row().locator('span.avatar').waitFor();
+  assert.deepEqual(page.errors, []);
 });

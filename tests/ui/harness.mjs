@@ -150,7 +150,8 @@ export async function openSignedIn(context, host) {
 
 // Opens a user's book on the contacts page.
 export async function openBook(page, user) {
-  await page.getByLabel('User', { exact: true }).fill(user);
+  // By its id: the history page has a "User" field of its own.
+  await page.locator('#user').fill(user);
   await openClicked(page);
   await page.locator('#book-count').filter({ hasText: /card/ }).waitFor();
 }

@@ -42,7 +42,7 @@ test('the link signs in and the token leaves the address bar', async () => {
   assert.equal(await page.evaluate(() => sessionStorage.getItem('orva.token')), host.token);
 
   // The token travels as the bearer only, never in a URL.
-  await page.getByLabel('User', { exact: true }).fill('alice');
+  await page.locator('#user').fill('alice');
   await openClicked(page);
   await page.getByText('This address book has no cards yet.').waitFor();
   const api = requests.filter((r) => r.url().includes('/webapi'));

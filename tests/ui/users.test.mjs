@@ -168,13 +168,13 @@ test('the contacts page offers the users and asks before making a book for an un
   await tab('Contacts');
   await page.waitForFunction(() => [...document.querySelectorAll('#user-choices option')]
     .some((option) => option.value === 'alice'));
-  await page.getByLabel('User', { exact: true }).fill('alcie');
+  await page.locator('#user').fill('alcie');
   await page.getByRole('button', { name: 'Open address book' }).click();
   await page.locator('#confirm-body').getByText('alcie has no sign-in on the server and no address book yet').waitFor();
   await page.locator('#confirm-body').getByText('Did you mean alice?').waitFor();
   await page.locator('#confirm-cancel').click();
   assert.equal(fs.existsSync(home('alcie')), false, 'no book made for a typo');
-  await page.getByLabel('User', { exact: true }).fill('alice');
+  await page.locator('#user').fill('alice');
   await page.getByRole('button', { name: 'Open address book' }).click();
   await page.locator('#book-count').filter({ hasText: /card/ }).waitFor();
   assert.equal(await page.locator('#confirm').isVisible(), false);

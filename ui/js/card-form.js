@@ -15,6 +15,7 @@ import {
   looksLikeMail, looksLikeWebAddress,
 } from './card-parts.js';
 import { phoneText } from './record.js';
+import { squareJpeg, withPhoto, PHOTO_SIDE } from './photo-edit.js';
 
 // Members of "name" in the order a person reads them; others found in a
 // record are shown after these, under their own key.
@@ -151,6 +152,8 @@ export class CardForm {
       const value = fieldValue(record, key);
       if (!same(value, fieldValue(this.original, key))) edits[key] = value;
     }
+    // A photo added, replaced or removed changes the kept lines.
+    if (record.other !== this.original.other) edits.other = record.other;
     return edits;
   }
 
@@ -218,6 +221,7 @@ export class CardForm {
       this.renderCompany(),
       ...ENTRY_KINDS.map((kind) => this.renderEntries(kind)),
       this.renderOthers(),
+      this.renderPhoto(),
       this.renderKept(),
       el('div', { class: 'buttons sticky' },
         el('button', { type: 'submit', class: 'primary' }, this.isNew ? 'Add card' : 'Save card'),
@@ -376,23 +380,61 @@ export class CardForm {
     return birthdayValue(noYear.checked ? { ...picked, year: null } : picked);
   }
 
-  // What the card keeps that the form does not edit: its photo, nickname,
-  // groups and every other line, read-only.
+  // The card's photo: shown from its own data (one given by address is
+  // named, never fetched), added or replaced from a picture on the computer,
+  // removed. A new card gets its photo once it is stored.
+  renderPhoto() {
+    const other = this.photoOther !== undefined ? this.photoOther : this.original.other;
+    const photo = photoOf(otherLines(other));
+    const name = displayName(this.original);
+    const input = el('input', { type: 'file', accept: 'image/*', class: 'visually-hidden', id: 'photo-file' });
+    const problem = el('p', { class: 'field-error', role: 'alert', hidden: true });
+    input.addEventListener('change', async () => {
+      const file = input.files && input.files[0];
+      input.value = '';
+      if (!file) return;
+      try {
+        this.photoOther = withPhoto(other, await squareJpeg(file));
+      } catch {
+        problem.textContent = `${file.name} is no picture the browser can read: the photo is unchanged.`;
+        problem.hidden = false;
+        return;
+      }
+      this.redrawPhoto();
+    });
+    let shown = el('p', { class: 'hint' }, 'No photo.');
+    if (photo && photo.src) shown = el('img', { class: 'photo', src: photo.src, alt: `Photo of ${name}` });
+    else if (photo) shown = el('p', { class: 'hint' }, `The photo is given by an address and not loaded: ${photo.url}`);
+    const node = el('fieldset', { class: 'photo-field' }, el('legend', {}, 'Photo'), shown,
+      this.isNew ? el('p', { class: 'hint' }, 'Add a photo once the card is stored.') : el('div', { class: 'buttons' },
+        input, el('label', { class: 'button', for: 'photo-file' }, photo ? 'Replace photo…' : 'Add photo…'),
+        photo ? el('button', {
+          type: 'button',
+          onclick: () => {
+            this.photoOther = withPhoto(other, null);
+            this.redrawPhoto();
+          },
+        }, 'Remove photo') : null),
+      el('p', { class: 'hint' }, `A picture is cropped to a square and stored as a JPEG of at most ${PHOTO_SIDE}×${PHOTO_SIDE}.`),
+      problem);
+    this.photoNode = node;
+    return node;
+  }
+
+  redrawPhoto() {
+    const old = this.photoNode;
+    old.replaceWith(this.renderPhoto());
+  }
+
+  // What the card keeps that the form does not edit: its nickname, groups
+  // and every other line, read-only.
   renderKept() {
     const lines = otherLines(this.original.other);
-    const photo = photoOf(lines);
     const facts = keptFacts(lines);
-    if (!photo && facts.length === 0) return null;
-    let photoNode = null;
-    if (photo && photo.src) {
-      photoNode = el('img', { class: 'photo', src: photo.src, alt: `Photo of ${displayName(this.original)}` });
-    } else if (photo) {
-      photoNode = el('p', { class: 'hint' }, `The photo is given by an address and not loaded: ${photo.url}`);
-    }
-    return el('details', { class: 'kept', open: Boolean(photo) },
+    if (facts.length === 0) return null;
+    return el('details', { class: 'kept', open: Boolean(photoOf(lines)) },
       el('summary', {}, 'More (kept as the card has it)'),
-      photoNode,
-      facts.length ? el('dl', {}, facts.map((fact) => [el('dt', {}, fact.label), el('dd', {}, fact.text)])) : null);
+      el('dl', {}, facts.map((fact) => [el('dt', {}, fact.label), el('dd', {}, fact.text)])));
   }
 
   renderEntries(kind) {
@@ -586,6 +628,7 @@ export class CardForm {
       if (entries.length === 0 && !(key in this.original) && (key === 'adr' || key === 'url')) continue;
       record[key] = entries;
     }
+    if (this.photoOther !== undefined) record.other = this.photoOther;
     if (!this.isNew) record.resource_name = this.original.id;
     return record;
   }

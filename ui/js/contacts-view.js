@@ -17,6 +17,7 @@ import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 import { attachUserMenu } from './user-menu.js';
 import { setUpDuplicates } from './duplicates-view.js';
 import { attachListKeys } from './list-keys.js';
+import { avatar } from './avatar.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -180,7 +181,7 @@ export function setUpContacts() {
     }, name);
     const tr = el('tr', { dataset: { id: card.id } },
       el('td', { class: 'pick' }, box),
-      el('th', { scope: 'row' }, open),
+      el('th', { scope: 'row' }, el('div', { class: 'name-cell' }, avatar(card, name), open)),
       el('td', { 'data-label': 'Organisation' }, organisation(card)),
       el('td', { 'data-label': 'Phone' }, phoneText(firstData(card, 'tel'))),
       el('td', { 'data-label': 'E-mail' }, firstData(card, 'mail')));

@@ -22,7 +22,7 @@ constexpr const char* kExportBase = "/var/packages/Tessaro/var/export";
 constexpr const char* kContacts = "ORVA.ContactAndCalendar.Contacts";
 // Names per export_cards call (the module takes 10,000 at most), and cards
 // per listing window of a whole book's export.
-constexpr Json::ArrayIndex kCardsPerCall = 5000;
+constexpr Json::ArrayIndex kCardsPerCall = 1000;
 
 // Where the joined cards go: a file without a name in the host's own folder
 // (gone when the answer is sent), so that a book of any size is never held

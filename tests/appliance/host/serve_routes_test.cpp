@@ -239,7 +239,7 @@ TEST_F(ServeRoutes, ExportOfAWholeBookLeavesOutTheCardsExcepted) {
   }
   // "all" takes no "id", and an "id" list no "except".
   for (const char* body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
-                                  "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
+                           "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
     auto res = exportCards(body);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400) << body;
