@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev
+  libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev zlib1g-dev
   libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -9,6 +9,7 @@
 
 #include "appliance/base/atomic_batch.h"
 #include "appliance/base/file_io.h"
+#include "appliance/history/kept_write.h"
 #include "appliance/store/book_reader.h"
 #include "appliance/store/cache_warmer.h"
 #include "appliance/store/card_check.h"
@@ -35,6 +36,13 @@ struct DBHandler::Impl {
   // Users whose books gained cards through AddCards: their server cache is
   // warmed when the handle ends, after every batch is durable.
   std::set<std::string> warm;
+  // Every write of this handle is one change in the books' histories.
+  const std::string change = orva_store::randomUuid();
+  std::string maker = "administration page";
+
+  orva_history::KeptWrite keptWrite(const std::string& user) const {
+    return orva_history::KeptWrite(user, orva_store::kBookName, change, maker);
+  }
 
   ~Impl() {
     sync.flush();
@@ -104,9 +112,15 @@ struct DBHandler::Impl {
       return refusedFor(Fault::kNotWritten);
     }
     orva_store::clearStaleTemps(book, cleared);
+    // Kept before it lands: a history that cannot be written refuses it.
+    orva_history::KeptWrite kept = keptWrite(user);
+    kept.put(resourceName, text);
+    if (!kept.keep(sync)) return refusedFor(Fault::kNotWritten);
     if (!orva_store::writeFileAtomic(book, resourceName, text, sync)) {
+      kept.cancel();
       return refusedFor(Fault::kNotWritten);
     }
+    kept.seal();
     lastFault = Fault::kNone;
     return Outcome::kDone;
   }
@@ -149,7 +163,14 @@ struct DBHandler::Impl {
       if (!batch.add(cards[i].first, cards[i].second)) break;
       written.push_back(i);
     }
+    orva_history::KeptWrite kept = keptWrite(user);
+    for (const std::size_t i : written) kept.put(cards[i].first, cards[i].second);
+    if (!written.empty() && !kept.keep(sync)) {
+      for (const std::size_t i : written) faults[i] = Fault::kNotWritten;
+      return;
+    }
     const std::size_t placed = batch.commit();
+    kept.sealFirst(placed);
     for (std::size_t n = 0; n < placed; ++n) faults[written[n]] = Fault::kNone;
     if (placed > 0) warm.insert(user);
   }
@@ -167,9 +188,19 @@ struct DBHandler::Impl {
       if (current != nullptr) *current = found;
       return Outcome::kChanged;
     }
-    if (!orva_store::isRegularFile(path) || !orva_store::removeFile(path, sync)) {
+    std::string text;
+    if (!orva_store::isRegularFile(path) || !orva_store::readWholeFile(path, text)) {
       return Outcome::kRefused;
     }
+    // The deleted bytes are kept, so that the trash gives them back exactly.
+    orva_history::KeptWrite kept = keptWrite(user);
+    kept.remove(resourceName, text);
+    if (!kept.keep(sync)) return Outcome::kRefused;
+    if (!orva_store::removeFile(path, sync)) {
+      kept.cancel();
+      return Outcome::kRefused;
+    }
+    kept.seal();
     // No copy of a deleted card stays behind in the export folder.
     const std::string dir = orva_store::exportDir(user);
     const std::string copy = dir + "/" + resourceName + ".vcf";
@@ -201,7 +232,10 @@ void DBHandler::SetupUserBasicInfo(std::string userName) {
     if (!orva_store::isSafeUserName(userName)) return;
     if (!orva_store::ensureDirs(orva_store::collectionsDir(), impl_->sync)) return;
     StoreLock lock(StoreLock::kExclusive);
-    if (lock.held()) orva_store::setupUser(userName, impl_->sync);
+    // The book's history begins with the book.
+    if (lock.held() && orva_store::setupUser(userName, impl_->sync)) {
+      orva_history::openHistory(userName, orva_store::kBookName, impl_->sync);
+    }
   } catch (...) {
   }
 }
@@ -285,7 +319,9 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     const std::string dir = orva_store::exportDir(user);
     if (!orva_store::ensureDirs(dir, impl_->sync)) return false;
     orva_store::clearStaleTemps(dir, impl_->cleared);
-    return orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+    // An export is read back and downloaded at once: a sync per card would
+    // bound it by the disk's syncs and keep nothing more safe.
+    return orva_store::writeCopyAtomic(dir, resourceName + ".vcf", text);
   } catch (...) {
     return false;
   }
@@ -343,6 +379,13 @@ Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
 }
 
 DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
+
+void DBHandler::SetChangeMaker(std::string maker) {
+  try {
+    impl_->maker = std::move(maker);
+  } catch (...) {
+  }
+}
 
 namespace {
 

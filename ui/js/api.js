@@ -117,12 +117,16 @@ export function callWithFile(api, method, params, file, progress = {}) {
 
 // Exports the cards and fetches them as one vCard file: resolves to a Blob.
 // The host answers the file itself, or the module's error as an envelope
-// (told apart by the content type).
-export async function exportCards(user, ids) {
+// (told apart by the content type). which: {id: [ID, ...]} for those cards,
+// or {all: true, except: [ID, ...], search_key} for a whole listing, which
+// the host reads from the store itself; the browser keeps a large answer on
+// disk, not in the page's memory.
+export async function exportCards(user, which, signal = undefined) {
   const response = await send('webapi/export', {
     method: 'POST',
     headers: authHeaders({ 'Content-Type': 'application/json' }),
-    body: JSON.stringify({ user, id: ids }),
+    body: JSON.stringify({ user, ...(Array.isArray(which) ? { id: which } : which) }),
+    signal,
   });
   const type = response.headers.get('Content-Type') || '';
   if (response.ok && type.toLowerCase().startsWith('text/vcard')) return response.blob();
