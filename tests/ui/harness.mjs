@@ -147,7 +147,8 @@ export async function openSignedIn(context, host) {
 
 // Opens a user's book on the contacts page.
 export async function openBook(page, user) {
-  await page.getByLabel('User', { exact: true }).fill(user);
+  // By id: the history view has a field labelled "User" too.
+  await page.locator('#user').fill(user);
   await openClicked(page);
   await page.locator('#book-count').filter({ hasText: /card/ }).waitFor();
 }
