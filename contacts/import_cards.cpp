@@ -98,10 +98,12 @@ void ContactAndCalendarHandler::importCards() {
 
   // The kind of file is told by its content; one the import does not take is
   // refused before anything is stored.
-  orva_contacts::ImportFile file(path);
-  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(file.fd());
-  if (file.fd() >= 0 && orva_contacts::answeredBeforeImport(request, response, file.fd(), format))
+  orva_contacts::ImportFile upload(path);
+  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(upload.fd());
+  if (upload.fd() >= 0 &&
+      orva_contacts::answeredBeforeImport(request, response, upload.fd(), format)) {
     return;
+  }
 
   // Cards go to the store in batches; a card the store refuses is skipped,
   // a store that cannot write stops the import. The answer comes only after
@@ -134,7 +136,7 @@ void ContactAndCalendarHandler::importCards() {
   reading = &assembler;
   orva_contacts::CsvImport csv;
   const bool isCsv = format == orva_contacts::ImportFormat::kCsv;
-  if (isCsv && !orva_contacts::readCsvFile(request, response, file.fd(), assembler, csv)) return;
+  if (isCsv && !orva_contacts::readCsvFile(request, response, upload.fd(), assembler, csv)) return;
   const bool opened = isCsv || orva_contacts::readVCardFile(path, assembler);
   batches.flush();
   if (batches.stored() > 0) index.keepSources();

@@ -1,6 +1,6 @@
 // Calendar files through the host's import and export into the real
 // server's storage, read back by python3-caldav as a CalDAV client reads
-// them: one item per UID with its overrides and time zones, bad components
+// them, and by khal: one item per UID with its overrides and time zones, bad components
 // skipped and counted, the same file twice stored once, an export imported
 // into a new calendar item for item equal.
 #include "tests/appliance/server/server_fixture.h"
@@ -49,6 +49,23 @@ TEST_F(CalendarFiles, AnIcsFileImportsItemByItemAndExportsWhole) {
   EXPECT_EQ(orva_test::parseJson(seen.out),
             orva_test::parseJson(orva_test::readFile(kIcsData + "mixed.json")))
       << seen.out;
+
+  // khal reads the calendar's folder (one file per item, as vdirsyncer
+  // leaves it): repeats with their exceptions and moved dates, time zones
+  // and all-day entries as the file meant them.
+  const std::string config = root.at("/khal.conf");
+  ASSERT_TRUE(orva_test::writeFile(
+      config,
+      "[calendars]\n[[imported]]\npath = " +
+          root.at(std::string(kBook).replace(std::string(kBook).rfind("contacts"), 8, "imported")) +
+          "\ntype = calendar\n[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\n"
+          "longdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n"
+          "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = Europe/Berlin\n"
+          "default_timezone = Europe/Berlin\n"));
+  const Result listed = run("XDG_DATA_HOME=" + quote(root.at("/khal")) + " khal -c " +
+                            quote(config) + " list 2024-01-01 2024-06-16");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, orva_test::readFile(kIcsData + "mixed.khal.txt"));
 
   // The export, imported into a new calendar, gives the same items.
   const std::string exported = root.at("/exported.ics");
