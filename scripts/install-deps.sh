@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 valgrind curl
-  radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
+  radicale nginx supervisor openssl python3-passlib python3-bcrypt apache2-utils
   python3-vobject python3-caldav zbar-tools
   chromium
   slowhttptest wrk

@@ -86,10 +86,19 @@ export function setUpSettings() {
     for (const f of PORT_FIELDS) markField(f.key, '');
   }
 
+  // Without SSL there is nothing to redirect to: the box is cleared and
+  // cannot be ticked.
+  function syncRedirect() {
+    redirect.disabled = !ssl.checked;
+    if (!ssl.checked) redirect.checked = false;
+  }
+  ssl.addEventListener('change', syncRedirect);
+
   function fill(settings) {
     stored = settings || {};
     ssl.checked = stored.EnableSSL === true;
     redirect.checked = stored.RedirectHTTPToHTTPS === true;
+    syncRedirect();
     for (const f of PORT_FIELDS) {
       const value = stored[f.key];
       ports[f.key].value = value === undefined || value === null ? '' : String(value);

@@ -2,9 +2,9 @@
 
 #include <exception>
 
+#include "appliance/host/api/json_text.h"
 #include "appliance/host/routes/calendar_routes.h"
 #include "appliance/host/routes/client_setup_routes.h"
-#include "appliance/host/api/json_text.h"
 #include "appliance/host/routes/user_routes.h"
 #include "platform/webapi.h"
 
@@ -29,6 +29,8 @@ constexpr Route kRoutes[] = {
     {"/webapi/connection", connectionRoute},
     {"/webapi/connection/qr", qrCodeRoute},
     {"/webapi/connection/profile", profileRoute},
+    {"/webapi/connection/host", hostChoiceRoute},
+    {"/webapi/connection/authority", authorityRoute},
 };
 
 }  // namespace
