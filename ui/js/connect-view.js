@@ -143,7 +143,8 @@ export function setUpConnect() {
           `${info.host} is not one of the certificate's names: phones will refuse the connection. Choose a name or address marked "in the certificate".`));
       }
     }
-    details.append(
+    // Parts that do not apply are left out (the DOM would print "null").
+    details.append(...[
       ...notes,
       el('p', {}, `Sign in as ${info.user} with their password. Server address for clients that discover the rest:`),
       addressList('Server', info.server, qrHolder),
@@ -154,7 +155,7 @@ export function setUpConnect() {
         onclick: () => download('connection/profile', { user, host: info.host }, PROFILE_TYPE,
           fileName(user, info.host, '.mobileconfig')) },
       'Download Apple profile (.mobileconfig)')),
-      qrHolder);
+      qrHolder].filter(Boolean));
     await showQr(qrHolder, info.carddav[0]);
   }
 
