@@ -2,7 +2,8 @@
 // says so and still gives phones the appliance's own addresses; the address
 // picked (or typed) is remembered and used by the addresses, the QR code and
 // the profile; opened through the machine's address it has nothing to warn
-// about. Also the settings page's redirect, which needs SSL.
+// about. Also the settings page's redirect, which needs SSL, and its report
+// of what the server answers.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -132,4 +133,6 @@ test('the redirect can be ticked only with SSL, and the page says what it does',
   await ssl.check();
   await redirect.check();
   await page.getByText('they are told the HTTPS address to use instead').waitFor();
+  // What the start/stop script's status says (here a server without processes).
+  await page.locator('#server-state li').getByText('started (without processes)').waitFor();
 });

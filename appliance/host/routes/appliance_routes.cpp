@@ -5,6 +5,7 @@
 #include "appliance/host/api/json_text.h"
 #include "appliance/host/routes/calendar_routes.h"
 #include "appliance/host/routes/client_setup_routes.h"
+#include "appliance/host/routes/server_status_route.h"
 #include "appliance/host/routes/user_routes.h"
 #include "platform/webapi.h"
 
@@ -31,6 +32,7 @@ constexpr Route kRoutes[] = {
     {"/webapi/connection/profile", profileRoute},
     {"/webapi/connection/host", hostChoiceRoute},
     {"/webapi/connection/authority", authorityRoute},
+    {"/webapi/server/status", serverStatusRoute},
 };
 
 }  // namespace

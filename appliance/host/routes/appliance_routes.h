@@ -13,6 +13,7 @@
 //   /webapi/connection/profile  {user, host?}                an Apple configuration profile
 //   /webapi/connection/host     {host}                       remembers the host phones use
 //   /webapi/connection/authority {}                          the certificate authority (DER)
+//   /webapi/server/status       {}                           what the server answers now
 #pragma once
 
 #include <json/value.h>

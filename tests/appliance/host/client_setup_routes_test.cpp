@@ -117,6 +117,11 @@ TEST_F(ClientSetupRoutes, TheHostForPhonesIsRememberedAndProfilesStayApart) {
 
   // No authority yet (made when the server starts with SSL).
   EXPECT_EQ(raw("connection/authority", "{}")->status, 404);
+
+  // What the page shows of the server: the start/stop script's status.
+  const Json::Value state = post("server/status", "{}")["data"];
+  EXPECT_EQ(state["state"], "started");
+  EXPECT_EQ(state["lines"][0], "started (without processes)");
 }
 
 }  // namespace
