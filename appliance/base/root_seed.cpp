@@ -33,6 +33,7 @@ constexpr SeedFile kSeedFiles[] = {
     {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
     {"supervisord.conf.in", "/var/packages/Tessaro/target/etc/templates/supervisord.conf.in", 0644},
+    {"orva-history", "/var/packages/Tessaro/target/tools/orva-history", 0755},
 };
 
 }  // namespace

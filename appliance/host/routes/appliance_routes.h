@@ -14,6 +14,7 @@
 //   /webapi/connection/host     {host}                       remembers the host phones use
 //   /webapi/connection/authority {}                          the certificate authority (DER)
 //   /webapi/server/status       {}                           what the server answers now
+//   /webapi/history/...         a book's or calendar's kept changes (history_routes.h)
 #pragma once
 
 #include <json/value.h>

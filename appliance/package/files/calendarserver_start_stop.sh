@@ -202,6 +202,7 @@ start_like() {
 		if ! cmp -s "$STAGE/supervisord.conf" "$RUN_DIR/supervisord.conf"; then
 			install_conf supervisord.conf
 			ctl update >/dev/null || fail "supervisord did not take its new configuration"
+			out="$("$GUARD" wait "$RUN_DIR/" "$WAIT_START" radicale)" || fail "$out"
 		fi
 		# Always: nginx reads the certificate only when it starts.
 		move_nginx "$ports" "$held"

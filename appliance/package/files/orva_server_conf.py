@@ -157,6 +157,10 @@ def render(out_dir):
         "ROOT": ROOT or "/",
         "RADICALE": os.environ.get("ORVA_RADICALE", "/usr/bin/radicale"),
         "NGINX": os.environ.get("ORVA_NGINX", "/usr/sbin/nginx"),
+        # The sign-in's settings from the caller's environment (tests and
+        # figures turn its memory off): a change restarts Radicale.
+        "RADICALE_ENV": "".join(',%s="%s"' % (key, value) for key, value in sorted(os.environ.items())
+                                if key.startswith("ORVA_SIGNIN_") and re.fullmatch(r"[\w.-]*", value)),
         "USER": pwd.getpwuid(os.getuid()).pw_name,
         "GROUP": grp.getgrgid(os.getgid()).gr_name,
     }
