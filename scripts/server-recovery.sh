@@ -18,7 +18,7 @@ ORVA_SERVER_PROCESSES=on "$bin/orva-webapi" --root "$root" call ORVA.ContactAndC
 pid_with() {
   local file
   for file in /proc/[0-9]*/cmdline; do
-    tr '\0' ' ' <"$file" 2>/dev/null | grep -qF -- "$1$run/" && { file="${file#/proc/}"; echo "${file%/cmdline}"; return; }
+    { tr '\0' ' ' <"$file"; } 2>/dev/null | grep -qF -- "$1$run/" && { file="${file#/proc/}"; echo "${file%/cmdline}"; return; }
   done
 }
 worker() { ps -o pid= --ppid "$(cat "$run/nginx.pid")" | head -n 1 | tr -d ' '; }

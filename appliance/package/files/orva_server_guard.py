@@ -191,7 +191,8 @@ def watch(run):
                 fails["supervisord"] = fails.get("supervisord", 0) + 1
                 if fails["supervisord"] >= 2:
                     log(run, "supervisord (pid %d) is stopped; ending it" % parent)
-                    kill_all([parent], 0)
+                    kill_all([parent], 2)
+                    return restart_supervisord(run, lock)
                 continue
             fails["supervisord"] = 0
             states = info(run)
