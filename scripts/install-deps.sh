@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   python3 valgrind curl
-  radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
+  radicale nginx supervisor openssl python3-passlib python3-bcrypt apache2-utils
   python3-vobject python3-caldav khal zbar-tools vdirsyncer
   chromium
   slowhttptest wrk

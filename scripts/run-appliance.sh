@@ -21,10 +21,12 @@ script="$target/tools/calendarserver_start_stop.sh"
 "$host" --root "$root" methods >/dev/null || exit 1
 root=$(cd "$root" && pwd)
 install -m 0755 "$package/orva_calendar_conf_dump.py" "$package/calendarserver_start_stop.sh" \
+  "$package/orva_server_conf.py" "$package/orva_server_guard.py" "$package/server_certificate.sh" \
+  "$package/orva_server_processes.py" \
   "$target/tools/" || exit 1
 install -d "$target/etc/templates" &&
-  install -m 0644 "$package/radicale.conf.in" "$package/nginx.conf.in" "$target/etc/templates/" ||
-  exit 1
+  install -m 0644 "$package/radicale.conf.in" "$package/nginx.conf.in" \
+    "$package/supervisord.conf.in" "$target/etc/templates/" || exit 1
 ORVA_ROOT="$root" "$target/tools/orva_calendar_conf_dump.py" --dump \
   /var/packages/Tessaro/target/etc/calendar_server_json.conf \
   /var/packages/Tessaro/target/etc/orva_caldavd.plist || exit 1

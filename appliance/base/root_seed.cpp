@@ -25,9 +25,14 @@ constexpr SeedFile kSeedFiles[] = {
     {"calendarserver_start_stop.sh",
      "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh", 0755},
     {"server_certificate.sh", "/var/packages/Tessaro/target/tools/server_certificate.sh", 0755},
+    {"orva_server_conf.py", "/var/packages/Tessaro/target/tools/orva_server_conf.py", 0755},
+    {"orva_server_guard.py", "/var/packages/Tessaro/target/tools/orva_server_guard.py", 0755},
+    {"orva_server_processes.py", "/var/packages/Tessaro/target/tools/orva_server_processes.py",
+     0644},
     {"orva_radicale_auth.py", "/var/packages/Tessaro/target/tools/orva_radicale_auth.py", 0644},
     {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
+    {"supervisord.conf.in", "/var/packages/Tessaro/target/etc/templates/supervisord.conf.in", 0644},
     {"orva-history", "/var/packages/Tessaro/target/tools/orva-history", 0755},
 };
 

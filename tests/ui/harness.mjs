@@ -61,7 +61,7 @@ export function seedCards(root, user, vcardText) {
 export async function startHost(options = {}) {
   const root = tempDir('root');
   const uiArgs = options.ui ? ['--ui', options.ui] : [];
-  const child = spawn(HOST, ['--root', root, 'serve', '--listen', '127.0.0.1:0', ...uiArgs], {
+  const child = spawn(HOST, ['--root', root, 'serve', '--listen', options.listen || '127.0.0.1:0', ...uiArgs], {
     stdio: ['ignore', 'pipe', 'pipe'],
     env: HOST_ENV,
   });
@@ -97,7 +97,8 @@ export async function startHost(options = {}) {
 }
 
 // Chromium with a fresh profile; resolves to {context, downloads, close}.
-export async function startBrowser() {
+// allowed: the hosts the page may reach (the host under test).
+export async function startBrowser(allowed = ['127.0.0.1']) {
   const profile = tempDir('profile');
   const downloads = tempDir('downloads');
   const context = await chromium.launchPersistentContext(profile, {
@@ -116,7 +117,7 @@ export async function startBrowser() {
   context.setDefaultTimeout(90000);
   // The page must not reach anything but the host under test.
   const outside = [];
-  await context.route((url) => !url.host.startsWith('127.0.0.1') && url.protocol !== 'blob:'
+  await context.route((url) => !allowed.some((host) => url.host.startsWith(host)) && url.protocol !== 'blob:'
       && url.protocol !== 'data:', (route) => {
     outside.push(route.request().url());
     return route.abort();

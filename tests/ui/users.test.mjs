@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
+import os from 'node:os';
 import path from 'node:path';
 import {
   startHost, startBrowser, openSignedIn, cli, hostBinDir, tempDir, CONTACTS,
@@ -205,8 +206,9 @@ test('the connection page gives the addresses the server answers, its fingerprin
   setServer(true, true);
   await tab('Connect a client');
   await page.locator('#connect-user').selectOption('alice');
-  const card = `https://127.0.0.1:${ports.https}/alice/contacts/`;
-  const calendar = `https://127.0.0.1:${ports.https}/alice/calendar/`;
+  // Phones are given the machine's name, not the loopback the page was opened through.
+  const card = `https://${os.hostname()}:${ports.https}/alice/contacts/`;
+  const calendar = `https://${os.hostname()}:${ports.https}/alice/calendar/`;
   await page.locator('code.address').getByText(card, { exact: true }).waitFor();
   const shown = await page.locator('code.address').allTextContents();
   assert.ok(shown.every((text) => text.startsWith('https://') || text.includes(':')), shown.join());

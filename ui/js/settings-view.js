@@ -1,7 +1,8 @@
-// The server settings page: filled by "get", saved by "set".
-import { callApi, COMMON_API } from './api.js';
+// The server settings page: filled by "get", saved by "set", with what the
+// server answers now.
+import { callApi, callRoute, COMMON_API } from './api.js';
 import { describeError } from './error-texts.js';
-import { showStatus, hideStatus } from './dom.js';
+import { el, showStatus, hideStatus } from './dom.js';
 
 const PORT_FIELDS = [
   { key: 'HTTPPort', label: 'HTTP port' },
@@ -86,17 +87,42 @@ export function setUpSettings() {
     for (const f of PORT_FIELDS) markField(f.key, '');
   }
 
+  // Without SSL there is nothing to redirect to: the box is cleared and
+  // cannot be ticked.
+  function syncRedirect() {
+    redirect.disabled = !ssl.checked;
+    if (!ssl.checked) redirect.checked = false;
+  }
+  ssl.addEventListener('change', syncRedirect);
+
   function fill(settings) {
     stored = settings || {};
     ssl.checked = stored.EnableSSL === true;
     redirect.checked = stored.RedirectHTTPToHTTPS === true;
+    syncRedirect();
     for (const f of PORT_FIELDS) {
       const value = stored[f.key];
       ports[f.key].value = value === undefined || value === null ? '' : String(value);
     }
   }
 
+  // The start/stop script's status: each line as it says it, the first
+  // (started, stopped or failed) marked by how it went.
+  const serverState = document.getElementById('server-state');
+  async function checkServer() {
+    serverState.replaceChildren(el('li', {}, 'Checking…'));
+    try {
+      const state = await callRoute('server/status');
+      serverState.replaceChildren(...state.lines.map((line, index) => el('li',
+        { class: index === 0 && state.state !== 'started' ? 'status-error' : null }, line)));
+    } catch (error) {
+      serverState.replaceChildren(el('li', { class: 'status-error' }, describeError(error)));
+    }
+  }
+  document.getElementById('server-state-check').addEventListener('click', checkServer);
+
   async function load() {
+    checkServer();
     clearMarks();
     hideStatus(status);
     try {
@@ -139,6 +165,7 @@ export function setUpSettings() {
       const data = await callApi(COMMON_API, 'set', sent);
       fill(data && data.common);
       showStatus(status, 'ok', 'Saved. The server was restarted with these settings.');
+      checkServer();
     } catch (error) {
       const explanation = typeof error.code === 'number' && error.code >= 900
         ? explainSetError(error.code, sent, changed, error.detail) : { text: '' };

@@ -6,6 +6,7 @@
 #include "appliance/host/routes/calendar_routes.h"
 #include "appliance/host/routes/client_setup_routes.h"
 #include "appliance/host/routes/history_routes.h"
+#include "appliance/host/routes/server_status_route.h"
 #include "appliance/host/routes/user_routes.h"
 #include "platform/webapi.h"
 
@@ -30,6 +31,9 @@ constexpr Route kRoutes[] = {
     {"/webapi/connection", connectionRoute},
     {"/webapi/connection/qr", qrCodeRoute},
     {"/webapi/connection/profile", profileRoute},
+    {"/webapi/connection/host", hostChoiceRoute},
+    {"/webapi/connection/authority", authorityRoute},
+    {"/webapi/server/status", serverStatusRoute},
     {"/webapi/history/trash", trashRoute},
     {"/webapi/history/restore", restoreFromTrashRoute},
     {"/webapi/history/versions", versionsRoute},

@@ -8,9 +8,12 @@
 //   /webapi/users/remove        {user, delete_data?}         data stays unless delete_data
 //   /webapi/calendars/create    {user, name, display_name?}
 //   /webapi/calendars/delete    {user, name}
-//   /webapi/connection          {user, host?}                addresses and certificate
+//   /webapi/connection          {user, host?}                hosts, addresses, certificate
 //   /webapi/connection/qr       {text}                       a QR code's modules
 //   /webapi/connection/profile  {user, host?}                an Apple configuration profile
+//   /webapi/connection/host     {host}                       remembers the host phones use
+//   /webapi/connection/authority {}                          the certificate authority (DER)
+//   /webapi/server/status       {}                           what the server answers now
 //   /webapi/history/...         a book's or calendar's kept changes (history_routes.h)
 #pragma once
 
@@ -20,8 +23,8 @@
 #include <string>
 
 #include "appliance/host/api/host_codes.h"
-#include "appliance/host/http/http_exchange.h"
 #include "appliance/host/api/module_loader.h"
+#include "appliance/host/http/http_exchange.h"
 
 namespace orva_host {
 

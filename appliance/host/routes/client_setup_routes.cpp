@@ -1,19 +1,19 @@
 #include "appliance/host/routes/client_setup_routes.h"
 
-#include <openssl/evp.h>
 #include <qrencode.h>
 #include <sys/utsname.h>
 
-#include <cctype>
+#include <algorithm>
 #include <memory>
-#include <random>
 
 #include "appliance/base/appliance_root.h"
+#include "appliance/host/accounts/password_file.h"
+#include "appliance/host/accounts/user_collections.h"
 #include "appliance/host/api/dispatch.h"
 #include "appliance/host/api/json_text.h"
-#include "appliance/host/accounts/password_file.h"
+#include "appliance/host/routes/client_hosts.h"
+#include "appliance/host/routes/client_profile.h"
 #include "appliance/host/tls/server_certificate.h"
-#include "appliance/host/accounts/user_collections.h"
 
 namespace orva_host {
 
@@ -61,8 +61,7 @@ bool userAndHost(const Json::Value& request, std::string& user, std::string& hos
     refusal = refusalAnswer(400, kBadUserName, "user " + user);
     return false;
   }
-  if (host.empty()) host = machineName();
-  if (!isPlainHostName(host)) {
+  if (!host.empty() && !isPlainHostName(host)) {
     refusal = refusalAnswer(400, kBadRequest, "not a host name or address: " + host);
     return false;
   }
@@ -92,114 +91,60 @@ std::string calendarOf(const std::string& user) {
   return kDefaultCalendar;
 }
 
-std::string percentEncoded(const std::string& segment) {
-  static const char* const kHex = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : segment) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    }
+// The server's certificate and the one phones are told to trust: the
+// appliance's authority when it signed the certificate, else a self-signed
+// certificate itself (an administrator's own), else none.
+struct Trust {
+  bool hasCertificate = false;
+  CertificateFacts certificate;
+  bool hasAuthority = false;
+  CertificateFacts authority;
+};
+
+Trust readTrust(const std::string& root, const Settings& settings) {
+  Trust trust;
+  if (!settings.ssl) return trust;
+  trust.hasCertificate =
+      readCertificate(orva_root::pathUnder(root, kCertificateFile), trust.certificate);
+  trust.hasAuthority =
+      trust.hasCertificate &&
+      readCertificate(orva_root::pathUnder(root, kAuthorityFile), trust.authority) &&
+      isSignedBy(trust.certificate.der, trust.authority.der);
+  return trust;
+}
+
+Json::Value texts(const std::vector<std::string>& list) {
+  Json::Value out(Json::arrayValue);
+  for (const std::string& text : list) out.append(text);
+  return out;
+}
+
+Json::Value certificateData(const Trust& trust) {
+  if (!trust.hasCertificate) return Json::Value();
+  Json::Value certificate(Json::objectValue);
+  certificate["sha256"] = trust.certificate.sha256;
+  certificate["not_after"] = trust.certificate.notAfter;
+  certificate["self_signed"] = trust.certificate.selfSigned;
+  certificate["names"] = texts(trust.certificate.names);
+  certificate["authority"] = Json::Value();
+  if (trust.hasAuthority) {
+    Json::Value authority(Json::objectValue);
+    authority["sha256"] = trust.authority.sha256;
+    authority["not_after"] = trust.authority.notAfter;
+    authority["permitted"] = texts(trust.authority.permitted);
+    certificate["authority"] = authority;
   }
-  return out;
+  return certificate;
 }
 
-std::string xmlEscaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string randomUuid() {
-  std::random_device random;
-  unsigned char bytes[16];
-  for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
-  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
-  char text[40];
-  std::snprintf(text, sizeof text,
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
-}
-
-std::string base64(const std::string& data) {
-  std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                                   reinterpret_cast<const unsigned char*>(data.data()),
-                                   static_cast<int>(data.size()));
-  out.resize(static_cast<size_t>(size));
-  return out;
-}
-
-std::string key(const std::string& name, const std::string& value) {
-  return "\t\t\t<key>" + name + "</key>\n\t\t\t<string>" + xmlEscaped(value) + "</string>\n";
-}
-
-std::string flagKey(const std::string& name, bool value) {
-  return "\t\t\t<key>" + name + "</key>\n\t\t\t<" + (value ? "true" : "false") + "/>\n";
-}
-
-std::string intKey(const std::string& name, int value) {
-  return "\t\t\t<key>" + name + "</key>\n\t\t\t<integer>" + std::to_string(value) + "</integer>\n";
-}
-
-// One account payload (kind "CardDAV" or "CalDAV").
-std::string accountPayload(const std::string& kind, const std::string& identifier,
-                           const Settings& settings, const std::string& host,
-                           const std::string& user) {
-  const bool secure = settings.ssl;
-  std::string text = "\t\t<dict>\n";
-  text += key(kind + "AccountDescription",
-              (kind == "CardDAV" ? "Contacts of " : "Calendar of ") + user + " on " + host);
-  text += key(kind + "HostName", host);
-  text += intKey(kind + "Port", secure ? settings.https : settings.http);
-  text += key(kind + "PrincipalURL", "/" + percentEncoded(user) + "/");
-  text += flagKey(kind + "UseSSL", secure);
-  text += key(kind + "Username", user);
-  text += key("PayloadDisplayName", kind + " account");
-  text += key("PayloadIdentifier", identifier + "." + (kind == "CardDAV" ? "carddav" : "caldav"));
-  text += key("PayloadType",
-              kind == "CardDAV" ? "com.apple.carddav.account" : "com.apple.caldav.account");
-  text += key("PayloadUUID", randomUuid());
-  text += intKey("PayloadVersion", 1);
-  return text + "\t\t</dict>\n";
-}
-
-// The self-signed certificate, so that the phone can be told to trust it.
-std::string certificatePayload(const std::string& identifier, const CertificateFacts& facts) {
-  std::string text = "\t\t<dict>\n";
-  text += key("PayloadCertificateFileName", "server.crt");
-  text += "\t\t\t<key>PayloadContent</key>\n\t\t\t<data>" + base64(facts.der) + "</data>\n";
-  text += key("PayloadDisplayName", "Server certificate");
-  text += key("PayloadIdentifier", identifier + ".certificate");
-  text += key("PayloadType", "com.apple.security.root");
-  text += key("PayloadUUID", randomUuid());
-  text += intKey("PayloadVersion", 1);
-  return text + "\t\t</dict>\n";
+// The host phones use: the one asked for, else the remembered one, else the
+// machine's first name or address.
+std::string chosenHost(const std::string& root, const std::string& asked,
+                       const std::vector<HostChoice>& hosts) {
+  if (!asked.empty()) return asked;
+  const std::string remembered = rememberedHost(root);
+  if (!remembered.empty()) return remembered;
+  return hosts.empty() ? machineName() : hosts.front().host;
 }
 
 }  // namespace
@@ -225,11 +170,23 @@ HttpAnswer connectionRoute(const RouteContext& context, const Json::Value& reque
       !readSettings(context.module, settings, refusal)) {
     return refusal;
   }
+  const Trust trust = readTrust(context.root, settings);
+  const std::vector<HostChoice> hosts = machineHosts(trust.certificate.names);
+  host = chosenHost(context.root, host, hosts);
   const std::string segment = percentEncoded(user);
   const std::string calendar = percentEncoded(calendarOf(user));
   Json::Value data(Json::objectValue);
   data["user"] = user;
   data["host"] = host;
+  data["remembered"] = rememberedHost(context.root);
+  data["hosts"] = Json::arrayValue;
+  for (const HostChoice& choice : hosts) {
+    Json::Value entry(Json::objectValue);
+    entry["host"] = choice.host;
+    entry["address"] = choice.address;
+    entry["in_certificate"] = choice.inCertificate;
+    data["hosts"].append(entry);
+  }
   data["ssl"] = settings.ssl;
   data["redirect"] = settings.redirect;
   data["server"] = Json::arrayValue;
@@ -240,19 +197,45 @@ HttpAnswer connectionRoute(const RouteContext& context, const Json::Value& reque
     data["carddav"].append(base + "/" + segment + "/contacts/");
     data["caldav"].append(base + "/" + segment + "/" + calendar + "/");
   }
-  data["certificate"] = Json::nullValue;
-  CertificateFacts facts;
-  if (settings.ssl &&
-      readCertificate(orva_root::pathUnder(context.root, kCertificateFile), facts)) {
-    Json::Value certificate(Json::objectValue);
-    certificate["sha256"] = facts.sha256;
-    certificate["not_after"] = facts.notAfter;
-    certificate["self_signed"] = facts.selfSigned;
-    certificate["names"] = Json::arrayValue;
-    for (const std::string& name : facts.names) certificate["names"].append(name);
-    data["certificate"] = certificate;
-  }
+  data["certificate"] = certificateData(trust);
+  const auto& names = trust.certificate.names;
+  data["host_in_certificate"] =
+      trust.hasCertificate && std::find(names.begin(), names.end(), host) != names.end();
   return dataAnswer(data);
+}
+
+HttpAnswer hostChoiceRoute(const RouteContext& context, const Json::Value& request) {
+  HttpAnswer refusal;
+  std::string host;
+  if (!onlyKeys(request, {"host"}, refusal) || !textMember(request, "host", false, host, refusal)) {
+    return refusal;
+  }
+  if (!host.empty() && !isPlainHostName(host)) {
+    return refusalAnswer(400, kBadRequest, "not a host name or address: " + host);
+  }
+  if (!rememberHost(context.root, host)) {
+    return refusalAnswer(500, kHostFailure, "the chosen host cannot be stored");
+  }
+  Json::Value data(Json::objectValue);
+  data["remembered"] = host;
+  return dataAnswer(data);
+}
+
+HttpAnswer authorityRoute(const RouteContext& context, const Json::Value& request) {
+  HttpAnswer refusal;
+  if (!onlyKeys(request, {}, refusal)) return refusal;
+  CertificateFacts authority;
+  if (!readCertificate(orva_root::pathUnder(context.root, kAuthorityFile), authority)) {
+    return refusalAnswer(
+        404, kBadRequest,
+        "there is no certificate authority yet (it is made when SSL is turned on)");
+  }
+  HttpAnswer answer;
+  answer.contentType = "application/x-x509-ca-cert";
+  answer.headers = {{"Content-Disposition", "attachment; filename=\"appliance-ca.crt\""},
+                    {"Cache-Control", "no-store"}};
+  answer.body = authority.der;
+  return answer;
 }
 
 HttpAnswer qrCodeRoute(const RouteContext&, const Json::Value& request) {
@@ -287,43 +270,23 @@ HttpAnswer profileRoute(const RouteContext& context, const Json::Value& request)
       !readSettings(context.module, settings, refusal)) {
     return refusal;
   }
-  // One identifier per server and user: installing it again replaces it.
-  std::string identifier = "local.orva.";
-  for (const char c : host + "." + user) {
-    identifier += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '-';
+  const Trust trust = readTrust(context.root, settings);
+  ProfileSettings profile;
+  profile.user = user;
+  profile.host = chosenHost(context.root, host, machineHosts(trust.certificate.names));
+  profile.ssl = settings.ssl;
+  profile.port = settings.ssl ? settings.https : settings.http;
+  if (trust.hasAuthority) {
+    profile.trustedDer = trust.authority.der;
+    profile.trustedIsAuthority = true;
+  } else if (trust.hasCertificate && trust.certificate.selfSigned) {
+    profile.trustedDer = trust.certificate.der;
   }
-  std::string text =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-      "<plist version=\"1.0\">\n<dict>\n\t<key>PayloadContent</key>\n\t<array>\n";
-  text += accountPayload("CardDAV", identifier, settings, host, user);
-  text += accountPayload("CalDAV", identifier, settings, host, user);
-  CertificateFacts facts;
-  if (settings.ssl &&
-      readCertificate(orva_root::pathUnder(context.root, kCertificateFile), facts) &&
-      facts.selfSigned) {
-    text += certificatePayload(identifier, facts);
-  }
-  text += "\t</array>\n";
-  auto topKey = [&](const std::string& name, const std::string& value) {
-    text += "\t<key>" + name + "</key>\n\t<string>" + xmlEscaped(value) + "</string>\n";
-  };
-  topKey("PayloadDescription", "Contacts and calendar of " + user +
-                                   " (the password is asked for "
-                                   "when the profile is installed)");
-  topKey("PayloadDisplayName", "Contacts and calendar of " + user + " on " + host);
-  topKey("PayloadIdentifier", identifier);
-  topKey("PayloadType", "Configuration");
-  topKey("PayloadUUID", randomUuid());
-  text += "\t<key>PayloadVersion</key>\n\t<integer>1</integer>\n</dict>\n</plist>\n";
-
   HttpAnswer answer;
   answer.contentType = "application/x-apple-aspen-config";
-  answer.headers = {{"Content-Disposition", "attachment; filename=\"" + percentEncoded(user) + "-" +
-                                                percentEncoded(host) + ".mobileconfig\""},
+  answer.headers = {{"Content-Disposition", profileDisposition(user, profile.host)},
                     {"Cache-Control", "no-store"}};
-  answer.body = text;
+  answer.body = mobileConfig(profile);
   return answer;
 }
 

@@ -34,7 +34,42 @@ std::string ipText(const ASN1_OCTET_STRING* ip) {
   return out;
 }
 
+// A DNS name or an address of a general name; "" for other kinds. An
+// address of a name constraint carries its mask after it, which is left out.
+std::string nameText(const GENERAL_NAME* name) {
+  if (name->type == GEN_DNS) {
+    const ASN1_IA5STRING* dns = name->d.dNSName;
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
+                       static_cast<size_t>(ASN1_STRING_length(dns)));
+  }
+  if (name->type != GEN_IPADD) return std::string();
+  const ASN1_OCTET_STRING* ip = name->d.iPAddress;
+  const int size = ASN1_STRING_length(ip);
+  if (size == 8 || size == 32) {
+    ASN1_OCTET_STRING* address = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(address, ASN1_STRING_get0_data(ip), size / 2);
+    std::string text = ipText(address);
+    ASN1_OCTET_STRING_free(address);
+    return text;
+  }
+  return ipText(ip);
+}
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+X509Ptr fromDer(const std::string& der) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  return X509Ptr(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())), X509_free);
+}
+
 }  // namespace
+
+bool isSignedBy(const std::string& certificateDer, const std::string& authorityDer) {
+  const X509Ptr certificate = fromDer(certificateDer), authority = fromDer(authorityDer);
+  if (!certificate || !authority) return false;
+  EVP_PKEY* key = X509_get0_pubkey(authority.get());
+  return key != nullptr && X509_verify(certificate.get(), key) == 1;
+}
 
 bool readCertificate(const std::string& path, CertificateFacts& facts) {
   std::string pem;
@@ -67,16 +102,20 @@ bool readCertificate(const std::string& path, CertificateFacts& facts) {
   auto* names = static_cast<GENERAL_NAMES*>(
       X509_get_ext_d2i(cert.get(), NID_subject_alt_name, nullptr, nullptr));
   for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
-    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-    if (name->type == GEN_DNS) {
-      const ASN1_IA5STRING* dns = name->d.dNSName;
-      facts.names.emplace_back(reinterpret_cast<const char*>(ASN1_STRING_get0_data(dns)),
-                               static_cast<size_t>(ASN1_STRING_length(dns)));
-    } else if (name->type == GEN_IPADD) {
-      facts.names.push_back(ipText(name->d.iPAddress));
-    }
+    const std::string text = nameText(sk_GENERAL_NAME_value(names, i));
+    if (!text.empty()) facts.names.push_back(text);
   }
   GENERAL_NAMES_free(names);
+  facts.permitted.clear();
+  auto* constraints = static_cast<NAME_CONSTRAINTS*>(
+      X509_get_ext_d2i(cert.get(), NID_name_constraints, nullptr, nullptr));
+  for (int i = 0;
+       constraints != nullptr && i < sk_GENERAL_SUBTREE_num(constraints->permittedSubtrees); ++i) {
+    const std::string text =
+        nameText(sk_GENERAL_SUBTREE_value(constraints->permittedSubtrees, i)->base);
+    if (!text.empty()) facts.permitted.push_back(text);
+  }
+  NAME_CONSTRAINTS_free(constraints);
   facts.selfSigned =
       X509_NAME_cmp(X509_get_subject_name(cert.get()), X509_get_issuer_name(cert.get())) == 0;
 

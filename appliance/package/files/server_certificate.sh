@@ -1,8 +1,13 @@
 #!/bin/bash
-# The server's self-signed TLS certificate: made at the first start with
-# SSL, and made again when fewer than 30 days remain or the machine's names
-# changed. Phones accept a server certificate only when it lasts at most 825
-# days, names what they connect to (subjectAltName) and is for serverAuth.
+# The server's TLS certificate, signed by the appliance's own certificate
+# authority: phones trust the authority (the profile installs it), and the
+# authority can vouch only for the appliance's own names and addresses
+# (name constraints), so its key cannot be used to intercept other sites.
+# The leaf lasts at most 825 days, names what clients connect to and is for
+# serverAuth; it is made at the first start with SSL and signed again, by the
+# same authority, when fewer than 30 days remain or the machine's names
+# changed. Names beyond the authority's constraints need a new authority,
+# and phones must then be set up again.
 # A pair an administrator put in place is never touched: only a pair that
 # this script made (its fingerprint is in ssl/.self-signed) is renewed.
 
@@ -15,11 +20,14 @@ PROG="server_certificate.sh"
 SSL_DIR="$ROOT/var/packages/Tessaro/target/etc/ssl"
 CERT="$SSL_DIR/server.crt"
 KEY="$SSL_DIR/server.key"
+CA_CERT="$SSL_DIR/ca.crt"
+CA_KEY="$SSL_DIR/ca.key"
 MARK="$SSL_DIR/.self-signed"
 RUN_DIR="$ROOT/var/run/calendarserver"
 LOG_FILE="$ROOT/var/log/server.log"
 # ORVA_CERT_DAYS: a shorter life, for tests of the renewal.
 DAYS="${ORVA_CERT_DAYS:-825}"
+CA_DAYS=3650
 RENEW_DAYS=30
 CHECK_SECONDS="${ORVA_CERT_CHECK_SECONDS:-86400}"
 
@@ -27,19 +35,20 @@ usage() {
 	cat <<USAGE
 Usage: $PROG ensure|renew|watch|names
 
-  ensure  make a self-signed pair when there is none, or renew this
-          script's pair when it is due (prints what it did)
+  ensure  make the authority and a pair when there is none, or sign this
+          script's pair again when it is due (prints what it did)
   renew   as ensure, holding the start/stop lock, and reload the running
           nginx when the certificate changed
   watch   renew once a day while the server's run folder exists (started by
           the start/stop script; ORVA_CERT_CHECK_SECONDS changes the period)
   names   print the names the certificate should carry, one a line
 
-The pair: $CERT and server.key (mode 0600). It lasts $DAYS days, names
-localhost, the host name and the machine's addresses, has extended key usage
-serverAuth, and is renewed when fewer than $RENEW_DAYS days remain or the names
-changed. A pair whose fingerprint is not in $MARK is an administrator's and
-is left alone.
+The pair: $CERT and server.key (mode 0600), signed by the authority
+ca.crt and ca.key (0600), whose name constraints permit only the names of
+"names". The leaf lasts $DAYS days, names localhost, the host name and the
+machine's addresses, has extended key usage serverAuth, and is signed again
+when fewer than $RENEW_DAYS days remain or the names changed. A pair whose
+fingerprint is not in $MARK is an administrator's and is left alone.
 USAGE
 }
 
@@ -89,39 +98,126 @@ made_by_old_script() {
 	[ $(((end - start) / 86400)) -gt 825 ]
 }
 
-# Why this script's pair must be made again; "" when it need not.
-renewal_reason() {
-	local names
-	if ! openssl x509 -in "$CERT" -noout -checkend $((RENEW_DAYS * 86400)) >/dev/null 2>&1; then
-		echo "fewer than $RENEW_DAYS days remain"
+# The pair the start/stop script made before this one: self-signed for the
+# host name, "DNS:NAME, DNS:localhost, IP Address:127.0.0.1", 10 years.
+made_by_old_script() {
+	local name text start end
+	name="$(uname -n)"
+	text="$(openssl x509 -in "$CERT" -noout -subject -issuer -ext subjectAltName 2>/dev/null)" || return 1
+	[[ "$text" == *"subject=CN = $name"*"issuer=CN = $name"*"DNS:$name, DNS:localhost, IP Address:127.0.0.1"* ]] ||
+		return 1
+	start="$(date -d "$(openssl x509 -in "$CERT" -noout -startdate | sed 's/^notBefore=//')" +%s)" &&
+		end="$(date -d "$(openssl x509 -in "$CERT" -noout -enddate | sed 's/^notAfter=//')" +%s)" ||
+		return 1
+	[ $(((end - start) / 86400)) -gt 825 ]
+}
+
+# An empty configuration: only what the command line says goes in.
+no_defaults() {
+	printf '[req]\ndistinguished_name=dn\n[dn]\n'
+}
+
+# The authority's name constraints: exactly the names given (NAME,NAME...).
+constraints() {
+	local name out=""
+	for name in ${1//,/ }; do
+		case "$name" in
+		DNS:*) out+=",permitted;$name" ;;
+		IP:*:*) out+=",permitted;$name/FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF" ;;
+		IP:*) out+=",permitted;$name/255.255.255.255" ;;
+		esac
+	done
+	printf 'critical%s' "$out"
+}
+
+# Why the authority must be made again for the names $1; "" when it can
+# sign for them.
+authority_reason() {
+	local covered name
+	if [ ! -e "$CA_CERT" ] || [ ! -e "$CA_KEY" ]; then
+		echo "there is no certificate authority yet"
 		return
 	fi
-	names="$(sed -n 's/^names=//p' "$MARK" 2>/dev/null)"
-	[ "$names" = "$(wanted_names | paste -sd, -)" ] || echo "the machine's names changed"
+	if ! openssl x509 -in "$CA_CERT" -noout -checkend $(((DAYS + RENEW_DAYS) * 86400)) >/dev/null 2>&1; then
+		echo "the certificate authority ends too soon"
+		return
+	fi
+	covered=",$(sed -n 's/^authority_names=//p' "$MARK" 2>/dev/null),"
+	for name in ${1//,/ }; do
+		if [[ "$covered" != *",$name,"* ]]; then
+			echo "the machine's names changed beyond what the certificate authority covers ($name)"
+			return
+		fi
+	done
+}
+
+# Why this script's pair must be signed again; "" when it need not.
+renewal_reason() {
+	if ! openssl x509 -in "$CERT" -noout -checkend $((RENEW_DAYS * 86400)) >/dev/null 2>&1; then
+		echo "fewer than $RENEW_DAYS days remain"
+	elif [ -z "$(sed -n 's/^authority_names=//p' "$MARK" 2>/dev/null)" ]; then
+		echo "phones are now given a certificate authority that can vouch only for this appliance"
+	elif [ "$(sed -n 's/^names=//p' "$MARK" 2>/dev/null)" != "$(wanted_names | paste -sd, -)" ]; then
+		echo "the machine's names changed"
+	fi
+}
+
+# Makes the authority when it cannot sign for the names $1 (setting
+# AUTHORITY_NAMES), and says so.
+ensure_authority() {
+	local reason tmp_key tmp_cert out
+	reason="$(authority_reason "$1")"
+	[ -n "$reason" ] || return 0
+	tmp_key="$(mktemp "$SSL_DIR/.ca-key.XXXXXX")" && tmp_cert="$(mktemp "$SSL_DIR/.ca-crt.XXXXXX")" ||
+		die "cannot write in $SSL_DIR"
+	if ! out="$(umask 077 && openssl req -x509 -config <(no_defaults) -newkey ec \
+		-pkeyopt ec_paramgen_curve:prime256v1 -nodes -days "$CA_DAYS" \
+		-subj "/CN=$(uname -n) appliance certificate authority" \
+		-addext "basicConstraints=critical,CA:TRUE,pathlen:0" \
+		-addext "keyUsage=critical,keyCertSign,cRLSign" \
+		-addext "nameConstraints=$(constraints "$1")" \
+		-keyout "$tmp_key" -out "$tmp_cert" 2>&1)"; then
+		rm -f "$tmp_key" "$tmp_cert"
+		die "cannot make a certificate authority: ${out##*$'\n'}"
+	fi
+	chmod 600 "$tmp_key" && chmod 644 "$tmp_cert" && mv -f "$tmp_key" "$CA_KEY" &&
+		mv -f "$tmp_cert" "$CA_CERT" || die "cannot put the certificate authority in $SSL_DIR"
+	AUTHORITY_NAMES="$1"
+	if [ "$reason" = "there is no certificate authority yet" ]; then
+		echo "made a certificate authority for $1"
+	else
+		echo "made a new certificate authority ($reason): phones must be set up again" \
+			"(install the new profile or authority certificate)"
+	fi
 }
 
 make_pair() {
 	local names tmp_key tmp_cert out
 	names="$(wanted_names | paste -sd, -)"
 	mkdir -p "$SSL_DIR" || die "cannot create $SSL_DIR"
+	AUTHORITY_NAMES="$(sed -n 's/^authority_names=//p' "$MARK" 2>/dev/null)"
+	ensure_authority "$names"
 	tmp_key="$(mktemp "$SSL_DIR/.key.XXXXXX")" && tmp_cert="$(mktemp "$SSL_DIR/.crt.XXXXXX")" ||
 		die "cannot write in $SSL_DIR"
 	trap 'rm -f "$tmp_key" "$tmp_cert"' EXIT
-	if ! out="$(umask 077 && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
-		-nodes -days "$DAYS" -subj "/CN=$(uname -n)" \
-		-addext "subjectAltName=$names" \
+	if ! out="$(umask 077 && openssl req -x509 -config <(no_defaults) -CA "$CA_CERT" \
+		-CAkey "$CA_KEY" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days "$DAYS" \
+		-subj "/CN=$(uname -n)" \
+		-addext "basicConstraints=critical,CA:FALSE" \
+		-addext "keyUsage=critical,digitalSignature" \
 		-addext "extendedKeyUsage=serverAuth" \
-		-addext "keyUsage=critical,digitalSignature,keyCertSign" \
+		-addext "subjectAltName=$names" \
 		-keyout "$tmp_key" -out "$tmp_cert" 2>&1)"; then
-		die "cannot make a self-signed certificate: ${out##*$'\n'}"
+		die "cannot make the server's certificate: ${out##*$'\n'}"
 	fi
 	chmod 600 "$tmp_key" && chmod 644 "$tmp_cert" || die "cannot set the modes in $SSL_DIR"
 	# The mark first: a pair half put in place is still known as ours.
-	printf 'sha256=%s\nnames=%s\n' "$(fingerprint "$tmp_cert")" "$names" >"$MARK.tmp" &&
+	printf 'sha256=%s\nnames=%s\nauthority_names=%s\n' "$(fingerprint "$tmp_cert")" "$names" \
+		"$AUTHORITY_NAMES" >"$MARK.tmp" &&
 		mv -f "$MARK.tmp" "$MARK" && mv -f "$tmp_key" "$KEY" && mv -f "$tmp_cert" "$CERT" ||
 		die "cannot put the certificate in $SSL_DIR"
 	trap - EXIT
-	echo "made a self-signed certificate for $names, valid $DAYS days"
+	echo "signed a certificate for $names by the appliance's certificate authority, valid $DAYS days"
 }
 
 # Prints what it did; nothing when the pair stays.
@@ -132,7 +228,7 @@ ensure() {
 		return
 	fi
 	if [ ! -e "$CERT" ] || [ ! -e "$KEY" ]; then
-		die "only one of $CERT and $KEY exists; put both there, or neither to have a self-signed pair made"
+		die "only one of $CERT and $KEY exists; put both there, or neither to have a pair made"
 	fi
 	if [ "$(sed -n 's/^sha256=//p' "$MARK" 2>/dev/null)" = "$(fingerprint "$CERT")" ]; then
 		reason="$(renewal_reason)"
@@ -142,7 +238,7 @@ ensure() {
 		return 0 # the administrator's pair
 	fi
 	[ -n "$reason" ] || return 0
-	echo "renewing the self-signed certificate: $reason"
+	echo "renewing the server's certificate: $reason"
 	make_pair
 }
 

@@ -132,6 +132,70 @@ TEST_F(CertificateTest, AnAdministratorsPairIsNeverTouchedButTheOldTenYearPairIs
   EXPECT_LE(lifeDays(), 825);
 }
 
+// The authority phones trust vouches only for the appliance: a leaf for any
+// other name or address that its key signs fails verification.
+TEST_F(CertificateTest, TheAuthorityVouchesOnlyForTheAppliancesNames) {
+  ASSERT_EQ(tool("ensure").status, 0);
+  const std::string ssl = root.at(kSsl);
+  const std::string ca = quote(ssl + "/ca.crt"), key = quote(ssl + "/ca.key");
+  EXPECT_EQ(run("openssl verify -CAfile " + ca + " " + quote(crt())).status, 0);
+  EXPECT_NE(openssl("-ext basicConstraints").find("CA:FALSE"), std::string::npos);
+  EXPECT_LE(lifeDays(), 825);
+  const std::string constraints =
+      run("openssl x509 -in " + ca + " -noout -ext nameConstraints,basicConstraints").out;
+  EXPECT_NE(constraints.find("Name Constraints: critical"), std::string::npos) << constraints;
+  EXPECT_NE(constraints.find("DNS:" + hostName()), std::string::npos) << constraints;
+  EXPECT_NE(constraints.find("pathlen:0"), std::string::npos) << constraints;
+
+  // Leaves signed with the authority's key: the appliance's name passes,
+  // every other name or address fails.
+  const std::string signedLeaf =
+      "openssl req -x509 -config <(printf '[req]\\ndistinguished_name=dn\\n[dn]\\n') -CA " + ca +
+      " -CAkey " + key + " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 " +
+      "-subj /CN=x -keyout /dev/null -out " + quote(root.at("/leaf.crt")) + " -addext ";
+  struct Row {
+    std::string name;
+    bool passes;
+  };
+  for (const Row& row : std::vector<Row>{{"DNS:" + hostName(), true},
+                                         {"DNS:localhost", true},
+                                         {"DNS:www.example.com", false},
+                                         {"DNS:accounts.example.org", false},
+                                         {"IP:10.9.9.9", false},
+                                         {"IP:8.8.8.8", false}}) {
+    ASSERT_EQ(run("bash -c " + quote(signedLeaf + "subjectAltName=" + row.name)).status, 0)
+        << row.name;
+    const Result verified = run("openssl verify -CAfile " + ca + " " + quote(root.at("/leaf.crt")));
+    EXPECT_EQ(verified.status == 0, row.passes) << row.name << ": " << verified.out << verified.err;
+  }
+
+  // Signed again (names changed within the constraints, or due): the same
+  // authority, so phones need not be set up again.
+  const std::string authority = orva_test::readFile(ssl + "/ca.crt");
+  const std::string mark = ssl + "/.self-signed";
+  std::string text = orva_test::readFile(mark);
+  text.replace(text.find("names="), 6, "names=DNS:old-name,");
+  ASSERT_TRUE(orva_test::writeFile(mark, text));
+  const Result renewed = tool("ensure", "ORVA_CERT_DAYS=20");
+  EXPECT_NE(renewed.out.find("the machine's names changed"), std::string::npos) << renewed.out;
+  EXPECT_EQ(orva_test::readFile(ssl + "/ca.crt"), authority);
+  EXPECT_EQ(run("openssl verify -CAfile " + ca + " " + quote(crt())).status, 0);
+  const Result due = tool("ensure");
+  EXPECT_NE(due.out.find("fewer than 30 days remain"), std::string::npos) << due.out;
+  EXPECT_EQ(orva_test::readFile(ssl + "/ca.crt"), authority);
+
+  // A name the authority does not cover: a new one, and phones are told.
+  text = orva_test::readFile(mark);
+  const size_t line = text.find("authority_names=");
+  text.replace(line, text.find('\n', line) - line, "authority_names=DNS:only-this");
+  text.replace(text.find("\nnames="), 7, "\nnames=DNS:older,");
+  ASSERT_TRUE(orva_test::writeFile(mark, text));
+  const Result moved = tool("ensure");
+  EXPECT_NE(moved.out.find("phones must be set up again"), std::string::npos) << moved.out;
+  EXPECT_NE(orva_test::readFile(ssl + "/ca.crt"), authority);
+  EXPECT_EQ(run("openssl verify -CAfile " + ca + " " + quote(crt())).status, 0);
+}
+
 TEST_F(CertificateTest, AHashTheServerCannotCheckRefusesOnlyThatUser) {
   const std::string file = root.at(htpasswdPath());
   ASSERT_EQ(run("htpasswd -bm " + quote(file) +

@@ -10,9 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -138,11 +140,18 @@ class ServerTest : public ::testing::Test {
     return orva_test::parseJson(result.out);
   }
 
+  // The answer of "set"; a failure is shown with the server's log.
   Json::Value set(bool ssl, bool redirect, int http, int https) const {
-    return call("ORVA.ContactAndCalendar.Common", "set",
-                std::string("EnableSSL:=") + (ssl ? "true" : "false") +
-                    " RedirectHTTPToHTTPS:=" + (redirect ? "true" : "false") +
-                    " HTTPPort:=" + std::to_string(http) + " SSLPort:=" + std::to_string(https));
+    const Json::Value answer =
+        call("ORVA.ContactAndCalendar.Common", "set",
+             std::string("EnableSSL:=") + (ssl ? "true" : "false") +
+                 " RedirectHTTPToHTTPS:=" + (redirect ? "true" : "false") +
+                 " HTTPPort:=" + std::to_string(http) + " SSLPort:=" + std::to_string(https));
+    if (answer["success"] != true) {
+      std::cerr << orva_test::toJson(answer) << "\n"
+                << orva_test::readFile(root.at("/var/log/server.log"));
+    }
+    return answer;
   }
 
   Json::Value contacts(const std::string& method, const std::string& params) const {
@@ -180,6 +189,21 @@ class ServerTest : public ::testing::Test {
     const std::string text = orva_test::readFile(root.at(std::string(kRunDir) + "/" + name));
     return text.substr(0, text.find('\n'));
   }
+
+  // This root's server process whose command line holds part ("" when none):
+  // "radicale --config ", "supervisord -c ", "orva_server_guard.py watch ".
+  std::string processWith(const std::string& part) const {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+      std::string line = orva_test::readFile(entry.path().string() + "/cmdline");
+      std::replace(line.begin(), line.end(), '\0', ' ');
+      if (line.find(part + root.at(kRunDir) + "/") != std::string::npos) {
+        return entry.path().filename().string();
+      }
+    }
+    return "";
+  }
+  std::string radicalePid() const { return processWith("radicale --config "); }
 
   // The pids of every process that runs with this root's run folder.
   std::vector<std::string> serverProcesses() const {

@@ -14,14 +14,19 @@ TEST_F(ServerTest, SslWithRedirectServesTheModulesCardsOverHttps) {
   ASSERT_EQ(answer["success"], true) << orva_test::toJson(answer);
   EXPECT_EQ(answer["data"]["common"]["HTTPPort"], http);
 
-  // HTTP: a permanent redirect to the same path on the HTTPS port; a DAV
-  // method keeps its method through 308.
+  // HTTP: a browser gets a permanent redirect to the same path on the HTTPS
+  // port; a CardDAV client (which would drop its password on the way) is
+  // told the HTTPS address instead.
   const Answer get = request(httpBase(http) + "/alice/contacts/?x=1");
   EXPECT_EQ(get.code, 301);
   EXPECT_TRUE(get.header("Location: https://127.0.0.1:" + std::to_string(https) +
                          "/alice/contacts/?x=1\r\n"))
       << get.headers;
-  EXPECT_EQ(request(httpBase(http) + "/alice/", "-X PROPFIND").code, 308);
+  for (const char* method : {"PROPFIND", "REPORT", "PUT", "OPTIONS"}) {
+    const Answer dav = request(httpBase(http) + "/alice/", std::string("-X ") + method);
+    EXPECT_EQ(dav.code, 403) << method;
+    EXPECT_TRUE(dav.has("Use https://127.0.0.1:" + std::to_string(https) + "/alice/ ")) << dav.body;
+  }
 
   ASSERT_EQ(contacts("add_card", "user=alice " + std::string(kCard))["success"], true);
   Json::Value card = contacts("list_cards", "user=alice")["data"]["cards"][0];
@@ -151,7 +156,7 @@ TEST_F(ServerTest, EachSettingOpensExactlyItsPorts) {
 TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsEverythingAsItWas) {
   const int http = freePort(), https = freePort();
   ASSERT_EQ(set(true, false, http, https)["success"], true);
-  const std::string nginx = pidOf("nginx.pid"), radicale = pidOf("radicale.pid");
+  const std::string nginx = pidOf("nginx.pid"), radicale = radicalePid();
   const std::vector<std::string> files = {
       "/var/packages/Tessaro/target/etc/calendar_server_json.conf", kPlist,
       "/usr/local/etc/services.d/Tessaro.sc", "/var/lib/firewall/rules"};
@@ -178,12 +183,35 @@ TEST_F(ServerTest, APortHeldByAnotherProgramFailsTheSetAndKeepsEverythingAsItWas
   EXPECT_EQ(report(httpBase(http)).code, 207);
   EXPECT_EQ(report(httpsBase(https)).code, 207);
   EXPECT_EQ(pidOf("nginx.pid"), nginx);
-  EXPECT_EQ(pidOf("radicale.pid"), radicale);
+  EXPECT_EQ(radicalePid(), radicale);
   const std::vector<std::string> log = orva_test::readLines(root.at("/var/log/server.log"));
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log.back().find("port " + std::to_string(taken) + " is in use by another program"),
             std::string::npos)
       << log.back();
+}
+
+// A start/stop script that hangs costs one time limit, not two: the answer
+// is 1007, and the settings are put back without running it again.
+TEST_F(ServerTest, AHungStartStopScriptAnswers1007WithinAboutOneTimeLimit) {
+  const int http = freePort(), https = freePort();
+  const std::string script = quote(root.at(kScript));
+  ASSERT_EQ(run("cp " + script + " " + script +
+                ".kept && printf '#!/bin/sh\\nexec sleep 600\\n' >" + script)
+                .status,
+            0);
+  const auto before = std::chrono::steady_clock::now();
+  const Result result = run("ORVA_EXEC_TIMEOUT=8 " + std::string(ORVA_BIN_DIR) +
+                            "/orva-webapi --root " + root.path() +
+                            " call ORVA.ContactAndCalendar.Common set EnableSSL:=false "
+                            "RedirectHTTPToHTTPS:=false HTTPPort:=" +
+                            std::to_string(http) + " SSLPort:=" + std::to_string(https));
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+  EXPECT_EQ(orva_test::parseJson(result.out)["error"]["code"], 1007) << result.out;
+  EXPECT_LT(took, 15.0);  // two limits would be 16 s
+  EXPECT_NE(call("ORVA.ContactAndCalendar.Common", "get", "")["data"]["common"]["HTTPPort"], http);
+  ASSERT_EQ(run("mv -f " + script + ".kept " + script).status, 0);
 }
 
 }  // namespace
