@@ -48,8 +48,6 @@ class CardBatches {
 
   std::uint64_t stored() const { return stored_; }
   std::uint64_t skipped() const { return skipped_; }
-  // Cards handed on so far, stored or not: the number of the next is one more.
-  std::uint64_t seen() const { return stored_ + skipped_ + cards_.size(); }
   bool failed() const { return failed_; }
 
  private:
@@ -61,6 +59,44 @@ class CardBatches {
   std::uint64_t stored_ = 0;
   std::uint64_t skipped_ = 0;
   bool failed_ = false;
+};
+
+// The lines an import mended or left out: counted, and the first ones named
+// with their card, so that a hostile file cannot make the answer large.
+class LineNotes {
+ public:
+  explicit LineNotes(const char* what) : what_(what) {}
+
+  void add(const std::string& card, std::string_view property, std::string_view reason) {
+    ++count_;
+    // A name can be as long as a line; the answer and log need only its start.
+    property = property.substr(0, 64);
+    const std::string message = std::string("import_cards: card \"") + card.substr(0, 64) +
+                                "\": line " + std::string(property) + " " + what_ + ": " +
+                                std::string(reason);
+    orva_params::logError(__LINE__, message.c_str());
+    if (lines_.size() >= kShown) return;
+    Json::Value line(Json::objectValue);
+    line["card"] = card;
+    line["property"] = std::string(property);
+    line["reason"] = std::string(reason);
+    lines_.append(line);
+  }
+
+  std::uint64_t count() const { return count_; }
+
+  Json::Value answer() const {
+    Json::Value value(Json::objectValue);
+    value["count"] = Json::Value::UInt64(count_);
+    value["lines"] = lines_;
+    return value;
+  }
+
+ private:
+  static constexpr Json::ArrayIndex kShown = 100;
+  const char* what_;
+  std::uint64_t count_ = 0;
+  Json::Value lines_{Json::arrayValue};
 };
 
 std::string importCounts(std::uint64_t stored, std::uint64_t skipped) {
@@ -100,6 +136,8 @@ void ContactAndCalendarHandler::importCards() {
   // came from a source UID imported before, is not stored again.
   orva_contacts::ImportIndex index(dbHandler, guid);
   const orva_contacts::CardAssembler* reading = nullptr;
+  LineNotes repaired("repaired");
+  LineNotes dropped("dropped");
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
       [&batches, &index, &reading](const std::string& name, const std::string& text) {
@@ -107,13 +145,12 @@ void ContactAndCalendarHandler::importCards() {
         index.stored(name, text, reading->sourceUid());
         return batches.add(name, text);
       },
-      [&batches](std::string_view name, std::string_view reason) {
-        // A name can be as long as a line; the log needs only its start.
-        name = name.substr(0, 64);
-        const std::string message = "import_cards: card " + std::to_string(batches.seen() + 1) +
-                                    ": line " + std::string(name) +
-                                    " dropped: " + std::string(reason);
-        orva_params::logError(__LINE__, message.c_str());
+      [&dropped, &reading](std::string_view name, std::string_view reason) {
+        dropped.add(reading->cardName(), name, reason);
+      },
+      orva_contacts::kMaxCardBytes,
+      [&repaired, &reading](std::string_view name, std::string_view reason) {
+        repaired.add(reading->cardName(), name, reason);
       });
   reading = &assembler;
   const bool opened = orva_contacts::readVCardFile(path, assembler);
@@ -141,5 +178,9 @@ void ContactAndCalendarHandler::importCards() {
   data["skipped"] = Json::Value::UInt64(skipped);
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
+  // Only what happened: an import that mended and dropped nothing answers
+  // as before.
+  if (repaired.count() > 0) data["repaired"] = repaired.answer();
+  if (dropped.count() > 0) data["dropped"] = dropped.answer();
   response->SetSuccess(data);
 }

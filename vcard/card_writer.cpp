@@ -5,6 +5,7 @@
 
 #include "vcard/property_name.h"
 #include "vcard/record_fields.h"
+#include "vcard/served_line.h"
 #include "vcard/text_escape.h"
 
 namespace orva_vcard {
@@ -127,8 +128,9 @@ void appendStructuredName(std::string& out, const Json::Value& record) {
   out += ';';
   appendEscaped(out, textOf(name, "prefix"));
   out += ';';
-  // The suffix also holds any components after it, which keep their ';'.
-  appendEscaped(out, textOf(name, "suffix"), TextSeparators::kComponents);
+  // The suffix also holds any components after it: their ';' is escaped,
+  // as the server keeps only five components.
+  appendEscaped(out, textOf(name, "suffix"));
   out += kCrLf;
 }
 
@@ -154,7 +156,7 @@ void appendField(std::string& out, const Json::Value& record, const char* field,
     appendEscaped(out, value, separators);
     out += kCrLf;
   }
-  out += repeats;
+  appendServedLines(out, repeats);
 }
 
 }  // namespace
@@ -170,11 +172,12 @@ std::string writeCard(const Json::Value& record) {
   if (!id.empty()) {
     out += kHeader;
     out += "UID:";
-    appendValue(out, id);
+    appendWithEscapedLineBreaks(out, id);
     out += kCrLf;
   } else {
-    // The card's own header and every line the reader did not map.
-    out += other.kept;
+    // The card's own header and every line the reader did not map, mended
+    // where the server would serve it otherwise.
+    appendServedLines(out, other.kept);
   }
 
   appendFormattedName(out, record);
