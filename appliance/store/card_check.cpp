@@ -226,6 +226,13 @@ std::string cardTextRefusal(const std::string& text) {
     if (equalsNoCase(property.name, "ORG") && hasUnescapedComma(property.value)) {
       return where + "has an unescaped ',' in ORG";
     }
+    // The server decodes base64 only of one-text values; N, ADR, ORG and
+    // CATEGORIES it would serve as the encoded text.
+    if (property.base64 &&
+        (equalsNoCase(property.name, "N") || equalsNoCase(property.name, "ADR") ||
+         equalsNoCase(property.name, "ORG") || equalsNoCase(property.name, "CATEGORIES"))) {
+      return where + "is an encoded " + property.name;
+    }
     if (!property.base64) {
       const std::string served = servedValueFault(property.name, property.value);
       if (!served.empty()) return where + served;

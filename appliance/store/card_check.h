@@ -24,7 +24,8 @@ namespace orva_store {
 // a PROFILE line; a group on UID, PRODID or CATEGORIES; an ORG value
 // holding a ',' that no backslash escapes. Refused too, as the server would
 // serve them otherwise than stored: a parameter without a value (but BASE64),
-// an empty parameter value, and the values of served_value.h.
+// an empty parameter value, an encoded N, ADR, ORG or CATEGORIES, and the
+// values of served_value.h.
 std::string cardTextRefusal(const std::string& text);
 
 }  // namespace orva_store

@@ -100,6 +100,7 @@ std::vector<Case> refused() {
       {"escaped quote", with("X-A:say \\\"hi\r\n"), "\"' in X-A"},
       {"lone backslash at the end", with("TITLE:a\\\r\n"), "ends TITLE in a lone"},
       {"six N components", with("N:a;b;c;d;e;f\r\n"), "more than five N components"},
+      {"encoded address", with("ADR;ENCODING=b:QUJD\r\n"), "line 4 is an encoded ADR"},
       {"eight ADR components", with("ADR:1;2;3;4;5;6;7;8\r\n"), "more than seven ADR"},
       {"UID encoded", "BEGIN:VCARD\r\nUID;ENCODING=b:QUJD\r\nFN:a\r\nEND:VCARD\r\n",
        "line 2 is an encoded UID"},

@@ -116,7 +116,7 @@ def properties(text):
     found = []
     for line in unfolded(text):
         name, group, parameters, value = content_line(line)
-        if ("ENCODING", ("B",)) in parameters:
+        if "B" in dict(parameters).get("ENCODING", ()):
             try:
                 read = base64.b64decode(value, validate=True)
             except (binascii.Error, ValueError):
