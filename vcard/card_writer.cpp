@@ -1,8 +1,6 @@
 // vCard writer: the record's own lines or a fresh header, then the fields.
 #include "vcard/card_writer.h"
 
-#include <cstring>
-
 #include "vcard/property_name.h"
 #include "vcard/record_fields.h"
 #include "vcard/served_line.h"
@@ -192,18 +190,6 @@ std::string writeCard(const Json::Value& record) {
   appendField(out, record, "note", "NOTE", note, TextSeparators::kNote, other.repeats[kNoteField],
               true);
   out += "END:VCARD\r\n";
-  return out;
-}
-
-std::string formulateText(const char* text) {
-  std::string out;
-  if (text == nullptr) return out;
-  while (*text == ' ') ++text;
-  out.reserve(std::strlen(text));
-  for (; *text != '\0'; ++text) {
-    if (*text == '\\') out += '\\';
-    out += *text;
-  }
   return out;
 }
 

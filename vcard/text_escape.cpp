@@ -99,6 +99,17 @@ void appendWithEscapedLineBreaks(std::string& out, std::string_view text) {
   out.append(text.data() + run, text.size() - run);
 }
 
+std::string formulateText(const char* text) {
+  std::string out;
+  if (text == nullptr) return out;
+  while (*text == ' ') ++text;
+  for (; *text != '\0'; ++text) {
+    if (*text == '\\') out += '\\';
+    out += *text;
+  }
+  return out;
+}
+
 std::string escapedTyped(std::string_view typed) {
   std::string out;
   out.reserve(typed.size() + 8);

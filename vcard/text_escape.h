@@ -44,6 +44,10 @@ bool isEscaped(std::string_view text, TextSeparators separators);
 // nothing else changed.
 void appendWithEscapedLineBreaks(std::string& out, std::string_view text);
 
+// Free address text for the street component: leading spaces dropped and
+// every backslash doubled, up to the first NUL.
+std::string formulateText(const char* text);
+
 // What a person typed, as a value: every backslash doubled, every ',' and ';'
 // escaped, line breaks as "\n". unescaped(escapedTyped(x)) == x for any x.
 std::string escapedTyped(std::string_view typed);
