@@ -136,7 +136,7 @@ class ArrayFiller {
 // server keeps it only as TYPE=CELL; BASE64 and QUOTED-PRINTABLE name an
 // encoding.
 bool isBareType(std::string_view parameter) {
-  return parameter.find('=') == std::string_view::npos && parameter != "BASE64" &&
+  return parameter.find('=') == std::string_view::npos && !nameIs(parameter, "BASE64") &&
          !nameIs(parameter, "QUOTED-PRINTABLE");
 }
 

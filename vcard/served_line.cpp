@@ -15,8 +15,12 @@ bool appendServedParameter(std::string& out, std::string_view parameter) {
   const std::size_t equals = parameter.find('=');
   if (equals == std::string_view::npos) {
     if (parameter.empty()) return false;
-    if (parameter != "BASE64" && !nameIs(parameter, "QUOTED-PRINTABLE")) out += "TYPE=";
-    out.append(parameter);
+    if (nameIs(parameter, "BASE64")) {
+      out += "ENCODING=b";
+    } else {
+      if (!nameIs(parameter, "QUOTED-PRINTABLE")) out += "TYPE=";
+      out.append(parameter);
+    }
     return true;
   }
   const std::size_t start = out.size();
@@ -46,7 +50,7 @@ bool isBase64(std::string_view parameters) {
   forEachParameter(parameters, [&](std::string_view parameter) {
     const std::size_t equals = parameter.find('=');
     if (equals == std::string_view::npos) {
-      base64 = base64 || parameter == "BASE64";
+      base64 = base64 || nameIs(parameter, "BASE64");
     } else if (nameIs(parameter.substr(0, equals), "ENCODING")) {
       base64 = true;  // the store takes no other encoding
     }

@@ -18,8 +18,8 @@ namespace orva_vcard {
 TextShape valueShapeOf(std::string_view name);
 
 // Appends one parameter ("name[=value[,value]*]", no leading ';') as the
-// server keeps it: a bare one (2.1's "HOME") as TYPE=<it>, but BASE64 and
-// QUOTED-PRINTABLE, which name an encoding; empty values left out. Appends
+// server keeps it: a bare one (2.1's "HOME") as TYPE=<it>, but BASE64 as
+// ENCODING=b and QUOTED-PRINTABLE as it stands; empty values left out. Appends
 // nothing (and returns false) when no value is left.
 bool appendServedParameter(std::string& out, std::string_view parameter);
 

@@ -122,8 +122,9 @@ std::string parseProperty(const std::string& line, Property& property) {
     if (paramName == "BASE64") property.base64 = true;
     if (equalsNoCase(paramName, "QUOTED-PRINTABLE")) property.quotedPrintable = true;
     const bool bare = pos >= line.size() || line[pos] != '=';
-    // The server keeps only parameters with a value when it serves the card.
-    if (bare && paramName != "BASE64" && !equalsNoCase(paramName, "QUOTED-PRINTABLE")) {
+    // The server keeps only parameters with a value when it serves the card;
+    // a bare BASE64 it reads as ENCODING=b only on some properties.
+    if (bare && !equalsNoCase(paramName, "QUOTED-PRINTABLE")) {
       return "has the parameter " + paramName + " without a value, which the server drops";
     }
     if (!bare) {

@@ -44,7 +44,7 @@ TEST(ServedLine, WhatTheServerWouldServeOtherwiseIsMended) {
       {"CATEGORIES:a,b", nullptr},
       {"ORG:a;b", nullptr},
       {"PHOTO;ENCODING=b:QU,J", nullptr},
-      {"PHOTO;BASE64:QUJD", nullptr},
+      {"PHOTO;BASE64:QUJD", "PHOTO;ENCODING=b:QUJD"},
   };
   for (const auto& c : kCases) {
     std::string out;

@@ -37,14 +37,13 @@ std::vector<Case> accepted() {
       {"group and parameters", with("item1.EMAIL;TYPE=INTERNET,pref:a@b.c\r\n"), nullptr},
       {"quoted parameter holding : ; ,", with("ADR;LABEL=\"1 Main St: Apt 2; x,y\":;;1 Main\r\n"),
        nullptr},
-      {"bare BASE64", with("PHOTO;BASE64:QUJD\r\n"), nullptr},
       {"empty value", with("NOTE:\r\n"), nullptr},
       {"UTF-8 text", with("FN:J\xC3\xBCrgen \xE2\x82\xAC \xF0\x9F\x98\x80\r\n"), nullptr},
       {"other encoding", with("PHOTO;ENCODING=b;TYPE=JPEG:AAAA\r\n"), nullptr},
       {"uid in lower case, with parameters",
        "BEGIN:VCARD\r\nVERSION:3.0\r\nuid;VALUE=text:abc\r\nFN:a\r\nEND:VCARD\r\n", nullptr},
       {"base64 in every form that decodes",
-       with("PHOTO;ENCODING=B:QQ==\r\nLOGO;encoding=b:QUI=\r\nKEY;BASE64:QUJD\r\nSOUND;"
+       with("PHOTO;ENCODING=B:QQ==\r\nLOGO;encoding=b:QUI=\r\nKEY;ENCODING=b:QUJD\r\nSOUND;"
             "ENCODING=\"b\":\r\n"),
        nullptr},
       {"base64 folded", with("PHOTO;ENCODING=b:QUJD\r\n REVG\r\n"), nullptr},
@@ -93,6 +92,7 @@ std::vector<Case> refused() {
        "line 2 has an unescaped ',' in UID"},
       // What the server would serve otherwise than stored.
       {"bare parameter", with("TEL;HOME:123\r\n"), "parameter HOME without a value"},
+      {"bare BASE64", with("PRODID;BASE64:QUJD\r\n"), "parameter BASE64 without a value"},
       {"empty parameter value", with("X-A;X-P=:v\r\n"), "empty value of the parameter X-P"},
       {"comma in a web address", with("URL:https://m.example/@48.8,2.29\r\n"),
        "line 4 has an unescaped ',' in URL"},
@@ -137,7 +137,7 @@ std::vector<Case> refused() {
       // What the server decodes and cannot write back, or cannot decode.
       {"base64 of one letter", with("PHOTO;ENCODING=b:A\r\n"), "base64 that does not decode"},
       {"base64 unpadded", with("PHOTO;ENCODING=b:QUI\r\n"), "base64 that does not decode"},
-      {"base64 with a blank", with("PHOTO;BASE64:QU JD\r\n"), "base64 that does not decode"},
+      {"base64 with a blank", with("PHOTO;ENCODING=b:QU JD\r\n"), "base64 that does not decode"},
       {"base64 after padding", with("PHOTO;ENCODING=b:QQ==QUJD\r\n"), "does not decode"},
       {"base64 bare in lower case", with("PHOTO;base64:*\r\n"), "base64 without a value"},
       {"ENCODING=BASE64", with("PHOTO;ENCODING=BASE64:QUJD\r\n"), "ENCODING other than b"},

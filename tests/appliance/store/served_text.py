@@ -95,9 +95,10 @@ def content_line(line):
         if not equals:
             key, rest = ("ENCODING", "b") if key == "BASE64" else ("", key)
         values = parameter_values(rest)
-        if key.upper() == "ENCODING":
-            values = tuple(v.upper() for v in values)
-        parameters[key.upper()] = parameters.get(key.upper(), ()) + values
+        values = parameters.get(key.upper(), ()) + values
+        if key.upper() == "ENCODING":  # ENCODING=b;BASE64 names one coding
+            values = tuple(sorted(set(v.upper() for v in values)))
+        parameters[key.upper()] = values
     return name.upper(), group.upper(), tuple(sorted(parameters.items())), value
 
 
