@@ -3,9 +3,9 @@
 #include <utility>
 #include <vector>
 
-#include "contacts/import_dropped_lines.h"
 #include "contacts/import_formats.h"
 #include "contacts/import_index.h"
+#include "contacts/import_line_notes.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
 #include "module/request_params.h"
@@ -113,25 +113,21 @@ void ContactAndCalendarHandler::importCards() {
   // came from a source UID imported before, is not stored again.
   orva_contacts::ImportIndex index(dbHandler, guid);
   const orva_contacts::CardAssembler* reading = nullptr;
-  // Cards of the file finished so far, whether stored or not.
-  std::uint64_t cardsRead = 0;
-  orva_contacts::DroppedLines dropped;
+  orva_contacts::LineNotes repaired("repaired");
+  orva_contacts::LineNotes dropped("dropped");
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&batches, &index, &reading, &cardsRead](const std::string& name, const std::string& text) {
-        ++cardsRead;
+      [&batches, &index, &reading](const std::string& name, const std::string& text) {
         if (!index.isNew(text, reading->sourceUid())) return true;
         index.stored(name, text, reading->sourceUid());
         return batches.add(name, text);
       },
-      [&cardsRead, &dropped](std::string_view name, std::string_view reason) {
-        // A name can be as long as a line; the log needs only its start.
-        name = name.substr(0, 64);
-        dropped.add(cardsRead + 1, name, reason);
-        const std::string message = "import_cards: card " + std::to_string(cardsRead + 1) +
-                                    ": line " + std::string(name) +
-                                    " dropped: " + std::string(reason);
-        orva_params::logError(__LINE__, message.c_str());
+      [&dropped, &reading](std::string_view name, std::string_view reason) {
+        dropped.add(reading->cardName(), name, reason);
+      },
+      orva_contacts::kMaxCardBytes,
+      [&repaired, &reading](std::string_view name, std::string_view reason) {
+        repaired.add(reading->cardName(), name, reason);
       });
   reading = &assembler;
   orva_contacts::CsvImport csv;
@@ -162,7 +158,10 @@ void ContactAndCalendarHandler::importCards() {
   data["skipped"] = Json::Value::UInt64(skipped);
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
-  dropped.addTo(data);
+  // Only what happened: an import that mended and dropped nothing answers
+  // as before.
+  if (repaired.count() > 0) data["repaired"] = repaired.answer();
+  if (dropped.count() > 0) data["dropped"] = dropped.answer();
   if (isCsv) orva_contacts::addCsvCounts(csv, data);
   response->SetSuccess(data);
 }

@@ -13,6 +13,7 @@
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
 #include "vcard/servable_line.h"
+#include "vcard/text_escape.h"
 #include "vcard/vcard21_line.h"
 
 namespace orva_contacts {
@@ -116,10 +117,11 @@ LineReader::Status LineReader::next(std::string& line) {
 }
 
 CardAssembler::CardAssembler(NameSource nameSource, CardSink cardSink, LineDropped lineDropped,
-                             std::size_t maxCardBytes)
+                             std::size_t maxCardBytes, LineDropped lineRepaired)
     : nameSource_(std::move(nameSource)),
       cardSink_(std::move(cardSink)),
       lineDropped_(std::move(lineDropped)),
+      lineRepaired_(std::move(lineRepaired)),
       maxCardBytes_(maxCardBytes) {}
 
 void CardAssembler::dropCard() {
@@ -217,6 +219,13 @@ void CardAssembler::dropLine(std::string_view line, std::string_view reason) {
 void CardAssembler::finishCard() {
   if (!inCard_) return;
   text_.assign("BEGIN:VCARD\r\n");
+  cardName_.clear();
+  for (std::size_t start = 0, i = 0; i < lineEnds_.size(); start = lineEnds_[i++]) {
+    const std::string_view line(lines_.data() + start, lineEnds_[i] - start);
+    if (!orva_vcard::nameIs(orva_vcard::propertyName(line), "FN")) continue;
+    cardName_ = orva_vcard::unescaped(orva_vcard::splitContentLine(line).value.substr(0, 256));
+    break;
+  }
   bool hasFullName = false;
   bool hasName = false;
   bool hasProductId = false;
@@ -235,7 +244,8 @@ void CardAssembler::finishCard() {
       continue;
     }
     const std::size_t lineStart = text_.size();
-    std::string_view fault = orva_vcard::appendLineAs30(line, version21_, decoder_, text_);
+    orva_vcard::LineRepair repair;
+    std::string_view fault = orva_vcard::appendLineAs30(line, version21_, decoder_, text_, repair);
     if (fault.empty()) {
       fault = orva_vcard::unservableLine(std::string_view(text_).substr(lineStart));
       if (!fault.empty()) text_.resize(lineStart);
@@ -243,6 +253,9 @@ void CardAssembler::finishCard() {
     if (!fault.empty()) {
       dropLine(line, fault);
       continue;
+    }
+    if (repair != orva_vcard::LineRepair::kNone && lineRepaired_) {
+      lineRepaired_(orva_vcard::propertyName(line), orva_vcard::repairText(repair));
     }
     hasFullName = hasFullName || isFullName;
     hasName = hasName || isName;

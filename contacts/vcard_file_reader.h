@@ -57,7 +57,8 @@ class LineReader {
 //  - UID, VERSION, REV and PROFILE lines (by property name, any letter case,
 //    with a group or parameters) are dropped with what continues them;
 //  - every other line is rewritten as vCard 3.0 (see appendLineAs30), as 2.1
-//    text when the card's VERSION is before 3.0, and CR LF ended;
+//    text when the card's VERSION is before 3.0, and CR LF ended; a line mended on the way is
+//    reported to lineRepaired;
 //  - a line that cannot be rewritten, or that the CardDAV server would not
 //    load (see unservableLine), and a second FN, N or PRODID line, are dropped and
 //    reported to lineDropped; the rest of the card is kept;
@@ -72,11 +73,12 @@ class CardAssembler {
   // Takes one finished card: its resource name and text. False stops the
   // assembler: every later line is ignored.
   using CardSink = std::function<bool(const std::string& name, const std::string& text)>;
-  // Told of each line left out of a card: its property name and why.
+  // Told of each line left out of a card, or mended: its property name and
+  // why. cardName() names the card meanwhile.
   using LineDropped = std::function<void(std::string_view name, std::string_view reason)>;
 
   CardAssembler(NameSource nameSource, CardSink cardSink, LineDropped lineDropped = nullptr,
-                std::size_t maxCardBytes = kMaxCardBytes);
+                std::size_t maxCardBytes = kMaxCardBytes, LineDropped lineRepaired = nullptr);
 
   // One line without its line end (a trailing CR is allowed).
   void addLine(std::string_view line);
@@ -85,6 +87,8 @@ class CardAssembler {
   // The UID the card being finished had in the file ("" when none): read by
   // the sink, since the card text handed on carries a fresh one.
   const std::string& sourceUid() const { return sourceUid_; }
+  // The FN of the card being finished, as a person reads it ("" when none).
+  const std::string& cardName() const { return cardName_; }
   // The card in progress cannot be read whole (a line was too long): it is
   // dropped and its remaining lines are ignored up to the next begin marker.
   void dropCard();
@@ -100,6 +104,7 @@ class CardAssembler {
   NameSource nameSource_;
   CardSink cardSink_;
   LineDropped lineDropped_;
+  LineDropped lineRepaired_;
   bool stopped_ = false;
   std::size_t maxCardBytes_;
   bool inCard_ = false;
@@ -109,6 +114,7 @@ class CardAssembler {
   std::string lines_;
   std::vector<std::size_t> lineEnds_;
   bool version21_ = false;
+  std::string cardName_;
   // The line being unfolded.
   bool hasProperty_ = false;
   bool propertyDropped_ = false;

@@ -1,10 +1,9 @@
 // vCard writer: the record's own lines or a fresh header, then the fields.
 #include "vcard/card_writer.h"
 
-#include <cstring>
-
 #include "vcard/property_name.h"
 #include "vcard/record_fields.h"
+#include "vcard/served_line.h"
 #include "vcard/text_escape.h"
 
 namespace orva_vcard {
@@ -127,8 +126,9 @@ void appendStructuredName(std::string& out, const Json::Value& record) {
   out += ';';
   appendEscaped(out, textOf(name, "prefix"));
   out += ';';
-  // The suffix also holds any components after it, which keep their ';'.
-  appendEscaped(out, textOf(name, "suffix"), TextSeparators::kComponents);
+  // The suffix also holds any components after it: their ';' is escaped,
+  // as the server keeps only five components.
+  appendEscaped(out, textOf(name, "suffix"));
   out += kCrLf;
 }
 
@@ -154,7 +154,7 @@ void appendField(std::string& out, const Json::Value& record, const char* field,
     appendEscaped(out, value, separators);
     out += kCrLf;
   }
-  out += repeats;
+  appendServedLines(out, repeats);
 }
 
 }  // namespace
@@ -170,11 +170,12 @@ std::string writeCard(const Json::Value& record) {
   if (!id.empty()) {
     out += kHeader;
     out += "UID:";
-    appendValue(out, id);
+    appendWithEscapedLineBreaks(out, id);
     out += kCrLf;
   } else {
-    // The card's own header and every line the reader did not map.
-    out += other.kept;
+    // The card's own header and every line the reader did not map, mended
+    // where the server would serve it otherwise.
+    appendServedLines(out, other.kept);
   }
 
   appendFormattedName(out, record);
@@ -189,18 +190,6 @@ std::string writeCard(const Json::Value& record) {
   appendField(out, record, "note", "NOTE", note, TextSeparators::kNote, other.repeats[kNoteField],
               true);
   out += "END:VCARD\r\n";
-  return out;
-}
-
-std::string formulateText(const char* text) {
-  std::string out;
-  if (text == nullptr) return out;
-  while (*text == ' ') ++text;
-  out.reserve(std::strlen(text));
-  for (; *text != '\0'; ++text) {
-    if (*text == '\\') out += '\\';
-    out += *text;
-  }
   return out;
 }
 

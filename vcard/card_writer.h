@@ -22,8 +22,4 @@ namespace orva_vcard {
 // changed.
 std::string writeCard(const Json::Value& record);
 
-// Free address text for the street component: leading spaces dropped and
-// every backslash doubled, up to the first NUL.
-std::string formulateText(const char* text);
-
 }  // namespace orva_vcard

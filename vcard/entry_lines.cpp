@@ -6,6 +6,8 @@
 #include "vcard/card_writer.h"
 #include "vcard/property_name.h"
 #include "vcard/record_fields.h"
+#include "vcard/served_line.h"
+#include "vcard/text_escape.h"
 
 namespace orva_vcard {
 
@@ -53,10 +55,12 @@ void appendTypes(std::string& out, const Json::Value& entry) {
     for (char c : textOf(&type)) {
       if (c != '"') value.push_back(c);
     }
+    // The server drops an empty parameter value.
+    if (value.empty()) continue;
     const bool quote = value.find_first_of(";:") != std::string::npos;
     out += ";type=";
     if (quote) out += '"';
-    appendValue(out, value);
+    appendWithEscapedLineBreaks(out, value);
     if (quote) out += '"';
   }
 }
@@ -94,8 +98,9 @@ void appendParameters(std::string& out, const Json::Value& entry) {
   for (const Json::Value& param : *params) {
     const std::string_view text = textOf(&param);
     if (!param.isString() || !isWritableParameter(text)) continue;
+    const std::size_t before = out.size();
     out += ';';
-    out.append(text.data(), text.size());
+    if (!appendServedParameter(out, text)) out.resize(before);
   }
 }
 
@@ -105,13 +110,14 @@ namespace {
 // free text from a page goes into the street component.
 void appendAddressValue(std::string& out, std::string_view data) {
   if (data.find(';') != std::string_view::npos) {
-    appendValue(out, data);
+    // Seven components at most: the server drops any beyond.
+    appendComponents(out, data, 7);
     return;
   }
   out += ";;";
   // formulateText reads up to a NUL, as it does for imported lines.
   const std::string street(data);
-  appendValue(out, formulateText(street.c_str()));
+  appendWithEscapedLineBreaks(out, formulateText(street.c_str()));
   out += ";;;;";
 }
 
@@ -130,7 +136,15 @@ void appendEntryLines(std::string& out, const Json::Value& record, const char* k
     if (address) {
       appendAddressValue(out, textOf(entry, "data"));
     } else {
-      appendValue(out, textOf(entry, "data"));
+      // One text for the server, which cuts a value at a bare ','.
+      const std::string_view data = textOf(entry, "data");
+      if (data.find_first_of("\r\n") == std::string_view::npos) {
+        appendServedText(out, data, TextShape::kSingle);
+      } else {
+        std::string oneLine;
+        appendWithEscapedLineBreaks(oneLine, data);
+        appendServedText(out, oneLine, TextShape::kSingle);
+      }
     }
     out += "\r\n";
   }

@@ -132,6 +132,14 @@ class ArrayFiller {
   int room_;
 };
 
+// A parameter without a value (2.1's "TEL;CELL") is a type, as the
+// server keeps it only as TYPE=CELL; BASE64 and QUOTED-PRINTABLE name an
+// encoding.
+bool isBareType(std::string_view parameter) {
+  return parameter.find('=') == std::string_view::npos && !nameIs(parameter, "BASE64") &&
+         !nameIs(parameter, "QUOTED-PRINTABLE");
+}
+
 }  // namespace
 
 const char* entryMember(EntryKind kind) { return targetOf(kind).member; }
@@ -152,6 +160,10 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   ListedValues types;
   ListedValues params;
   forEachParameter(content.parameters, [&](std::string_view parameter) {
+    if (isBareType(parameter)) {
+      types.add(parameter, false);
+      return;
+    }
     if (!isTypeParameter(parameter)) {
       params.add(parameter, false);
       return;
@@ -197,6 +209,10 @@ bool readEntryInto(EntryKind kind, const ContentLine& content, const Json::Value
   }
   // More values than were held: walk the parameters again.
   forEachParameter(content.parameters, [&](std::string_view parameter) {
+    if (isBareType(parameter)) {
+      putTypeValue(parameter, false, typeSlots.next());
+      return;
+    }
     if (!isTypeParameter(parameter)) {
       setJsonText(paramSlots.next(), parameter);
       return;

@@ -25,17 +25,4 @@ std::string_view textOf(const Json::Value& holder, const char* key) {
   return textOf(memberOf(holder, key));
 }
 
-void appendValue(std::string& out, std::string_view text) {
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') continue;
-    out.append(text.data() + run, i - run);
-    out += "\\n";
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    run = i + 1;
-  }
-  out.append(text.data() + run, text.size() - run);
-}
-
 }  // namespace orva_vcard

@@ -21,11 +21,6 @@ const Json::Value* arrayOf(const Json::Value& holder, const char* key);
 std::string_view textOf(const Json::Value* value);
 std::string_view textOf(const Json::Value& holder, const char* key);
 
-// Appends a value on the current line. A line break in it would start a line
-// of its own (and could close the card early), so each CR LF, lone CR or lone
-// LF is written as the vCard escape "\n".
-void appendValue(std::string& out, std::string_view text);
-
 // True for a property or group name: letters, digits and '-', not empty.
 bool isName(std::string_view text);
 
@@ -34,8 +29,9 @@ bool isName(std::string_view text);
 bool isWritableParameter(std::string_view parameter);
 
 // Each string of the holder's "params" that a card can hold, as
-// ";<parameter>". Others (which no card read could have given) are left out
-// rather than let them break the line.
+// ";<parameter>", as the server keeps it (appendServedParameter). Others
+// (which no card read could have given) are left out rather than let them
+// break the line.
 void appendParameters(std::string& out, const Json::Value& holder);
 
 // Appends the record's "tel", "mail", "adr" and "url" entries, one line each.

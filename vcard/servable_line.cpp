@@ -128,6 +128,11 @@ std::string_view unservableLine(std::string_view line) {
     return "has a group on UID, PRODID or CATEGORIES";
   }
   if (base64 && !isStrictBase64(value)) return "holds base64 that does not decode";
+  // The server decodes only one-text values; it would serve these encoded.
+  if (base64 && (nameIs(name, "N") || nameIs(name, "ADR") || nameIs(name, "ORG") ||
+                 nameIs(name, "CATEGORIES"))) {
+    return "is an encoded N, ADR, ORG or CATEGORIES";
+  }
   if (nameIs(name, "ORG") && hasUnescapedComma(value)) return "has an unescaped ',' in ORG";
   return std::string_view();
 }

@@ -16,7 +16,8 @@ namespace orva_vcard {
 //  - a BEGIN, END or PROFILE line; a group on UID, PRODID or CATEGORIES
 //    (the server reads them as calendar properties, which take none);
 //  - an ENCODING other than b, or a bare QUOTED-PRINTABLE;
-//  - with ENCODING=b or a bare BASE64, a value that is not strict base64;
+//  - with ENCODING=b or a bare BASE64, a value that is not strict base64, or
+//    an N, ADR, ORG or CATEGORIES value (the server decodes none of them);
 //  - an ORG value with a ',' that no backslash escapes.
 // Names and parameter names are compared in any letter case.
 std::string_view unservableLine(std::string_view line);

@@ -1,5 +1,7 @@
 #include "vcard/text_escape.h"
 
+#include "vcard/byte_search.h"
+
 namespace orva_vcard {
 
 namespace {
@@ -12,6 +14,16 @@ bool startsTextEscape(char next, bool lineBreaks) {
   return next == '\\' || next == ',' || next == ';' || (lineBreaks && (next == 'n' || next == 'N'));
 }
 
+// The line break at text[i] as "\n"; returns the index of its last byte.
+std::size_t appendLineBreak(std::string& out, std::string_view text, std::size_t i) {
+  out.append("\\n");
+  return text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? i + 1 : i;
+}
+
+bool isTextSeparator(char c, TextShape shape) {
+  return (c == ',' && shape != TextShape::kList) || (c == ';' && shape != TextShape::kCompound);
+}
+
 }  // namespace
 
 void appendEscaped(std::string& out, std::string_view text, TextSeparators separators) {
@@ -22,7 +34,6 @@ void appendEscaped(std::string& out, std::string_view text, TextSeparators separ
   for (std::size_t i = 0; i < size; ++i) {
     const char c = text[i];
     const char* insert = nullptr;
-    std::size_t skip = 1;
     if (c == '\\') {
       if (i + 1 < size && startsTextEscape(text[i + 1], lineBreakEscapes)) {
         ++i;  // a whole escape: kept as it stands
@@ -32,14 +43,15 @@ void appendEscaped(std::string& out, std::string_view text, TextSeparators separ
     } else if (c == ',' || (c == ';' && semicolonIsText)) {
       insert = c == ',' ? "\\," : "\\;";
     } else if (c == '\r' || c == '\n') {
-      insert = "\\n";
-      if (c == '\r' && i + 1 < size && text[i + 1] == '\n') skip = 2;
+      out.append(text.data() + run, i - run);
+      i = appendLineBreak(out, text, i);
+      run = i + 1;
+      continue;
     } else {
       continue;
     }
     out.append(text.data() + run, i - run);
     out += insert;
-    i += skip - 1;
     run = i + 1;
   }
   out.append(text.data() + run, size - run);
@@ -52,6 +64,52 @@ std::string escaped(std::string_view text, TextSeparators separators) {
   return out;
 }
 
+void appendComponents(std::string& out, std::string_view value, std::size_t count) {
+  std::size_t start = 0;
+  for (std::size_t n = 1; n < count; ++n) {
+    const std::size_t end = componentEnd(value, start);
+    if (end >= value.size()) break;
+    appendEscaped(out, value.substr(start, end - start));
+    out += ';';
+    start = end + 1;
+  }
+  appendEscaped(out, value.substr(start));
+}
+
+bool isEscaped(std::string_view text, TextSeparators separators) {
+  const bool semicolonIsText = separators != TextSeparators::kComponents;
+  const bool lineBreakEscapes = separators != TextSeparators::kNote;
+  for (std::size_t at = 0;; at += 2) {
+    at = semicolonIsText ? findAnyOf<'\\', ',', ';', '\r', '\n'>(text, at)
+                         : findAnyOf<'\\', ',', '\r', '\n'>(text, at);
+    if (at == text.size()) return true;
+    if (text[at] != '\\' || at + 1 == text.size()) return false;
+    if (!startsTextEscape(text[at + 1], lineBreakEscapes)) return false;
+  }
+}
+
+void appendWithEscapedLineBreaks(std::string& out, std::string_view text) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    out.append(text.data() + run, i - run);
+    i = appendLineBreak(out, text, i);
+    run = i + 1;
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+std::string formulateText(const char* text) {
+  std::string out;
+  if (text == nullptr) return out;
+  while (*text == ' ') ++text;
+  for (; *text != '\0'; ++text) {
+    if (*text == '\\') out += '\\';
+    out += *text;
+  }
+  return out;
+}
+
 std::string escapedTyped(std::string_view typed) {
   std::string out;
   out.reserve(typed.size() + 8);
@@ -61,8 +119,7 @@ std::string escapedTyped(std::string_view typed) {
       out += '\\';
       out += c;
     } else if (c == '\r' || c == '\n') {
-      out += "\\n";
-      if (c == '\r' && i + 1 < typed.size() && typed[i + 1] == '\n') ++i;
+      i = appendLineBreak(out, typed, i);
     } else {
       out += c;
     }
@@ -94,6 +151,76 @@ std::size_t componentEnd(std::string_view value, std::size_t from) {
     }
   }
   return value.size();
+}
+
+bool appendImportedText(std::string& out, std::string_view text, TextShape shape,
+                        bool backslashIsText) {
+  bool undefined = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      if (i + 1 == text.size()) {
+        out.append("\\\\");
+      } else if (startsEscape(text[i + 1])) {
+        out.push_back(c);
+        out.push_back(text[++i]);
+      } else if (backslashIsText) {
+        out.append("\\\\");
+      } else {
+        undefined = true;  // the character after it stands for itself
+      }
+    } else if (c == '\r' || c == '\n') {
+      i = appendLineBreak(out, text, i);
+    } else {
+      if (isTextSeparator(c, shape)) out.push_back('\\');
+      out.push_back(c);
+    }
+  }
+  return undefined;
+}
+
+bool needsImportEscapes(std::string_view text, TextShape shape, bool /*backslashIsText*/) {
+  for (std::size_t at = 0;; at += 2) {
+    at = findAnyOf<'\\', ',', ';', '\r', '\n'>(text, at);
+    if (at == text.size()) return false;
+    const char c = text[at];
+    if (c == ',' || c == ';') {
+      if (isTextSeparator(c, shape)) return true;
+      --at;  // a separator is one byte
+      continue;
+    }
+    if (c != '\\' || at + 1 == text.size() || !startsEscape(text[at + 1])) return true;
+  }
+}
+
+bool appendServedText(std::string& out, std::string_view value, TextShape shape) {
+  bool changed = false;
+  std::size_t run = 0;
+  for (std::size_t at = 0;; ++at) {
+    at = findAnyOf<'\\', ',', ';'>(value, at);
+    if (at == value.size()) break;
+    const char* insert = nullptr;
+    std::size_t skip = 1;
+    if (value[at] != '\\') {
+      if (!isTextSeparator(value[at], shape)) continue;
+      insert = value[at] == ',' ? "\\," : "\\;";
+    } else if (at + 1 == value.size()) {
+      insert = "\\\\";
+    } else if (value[at + 1] == '"') {
+      insert = "\"";
+      skip = 2;
+    } else {
+      ++at;  // any other escape stays
+      continue;
+    }
+    out.append(value.data() + run, at - run);
+    out += insert;
+    at += skip - 1;
+    run = at + 1;
+    changed = true;
+  }
+  out.append(value.data() + run, value.size() - run);
+  return changed;
 }
 
 }  // namespace orva_vcard

@@ -245,8 +245,10 @@ void readCardText(std::string_view cardText, const Json::Value& labelTable, Json
     if (isSingleLineField(property) && hasEncoding(content.parameters)) property = Property::kOther;
     switch (property) {
       case Property::kFn:
-        // The card's own display name; the writer keeps it.
-        if (fnSeen) break;
+        // The card's own display name; the writer keeps it. A card may
+        // repeat FN (the server takes such cards from clients): the last is
+        // the card's own, and every one is taken, so that the card written
+        // back holds one.
         fnSeen = true;
         formattedName.assign(value.data(), value.size());
         keepLineHead(record, property, content);

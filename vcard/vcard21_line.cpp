@@ -4,8 +4,8 @@
 #include "vcard/charset_to_utf8.h"
 #include "vcard/property_name.h"
 #include "vcard/quoted_printable.h"
+#include "vcard/served_line.h"
 #include "vcard/text_escape.h"
-#include "vcard/vcard21_text.h"
 
 namespace orva_vcard {
 
@@ -72,10 +72,64 @@ struct Head {
 
 // Appends the name and the parameters in 3.0 form; returns what they say of
 // the value.
-Head appendHead(std::string_view head, std::string& out) {
+bool isNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// A name as the server takes it: letters, digits and '-', each run of other
+// characters one '-', none at the ends; a property's in upper case.
+std::string validName(std::string_view name, bool property) {
+  std::string valid;
+  for (const char c : name) {
+    if (isNameChar(c)) {
+      valid.push_back(property && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    } else if (!valid.empty() && valid.back() != '-') {
+      valid.push_back('-');
+    }
+  }
+  while (!valid.empty() && valid.back() == '-') valid.pop_back();
+  return valid;
+}
+
+bool isValidName(std::string_view name) {
+  for (const char c : name) {
+    if (!isNameChar(c)) return false;
+  }
+  return !name.empty();
+}
+
+// The group and name of a head; one the server would refuse (KDE writes
+// "X-messaging/skype-All") keeps its letters in a name it takes.
+void appendGroupAndName(std::string_view groupAndName, std::string& out, LineRepair& repair) {
+  const std::string_view group = propertyGroup(groupAndName);
+  std::string_view name = propertyName(groupAndName);
+  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+  const bool validGroup = group.empty() || isValidName(group);
+  if (validGroup && isValidName(name) && name.size() == propertyName(groupAndName).size()) {
+    out.append(groupAndName);
+    return;
+  }
+  // An X- name keeps its prefix; one with nothing else to keep is refused.
+  const bool extension = nameIs(name.substr(0, 2), "X-");
+  std::string valid = validName(extension ? name.substr(2) : name, true);
+  if (valid.empty() || (!group.empty() && validName(group, false).empty())) {
+    out.append(groupAndName);
+    return;
+  }
+  if (extension || !nameIs(std::string_view(valid).substr(0, 2), "X-")) valid.insert(0, "X-");
+  repair = LineRepair::kPropertyName;
+  if (!group.empty()) out.append(validName(group, false)).push_back('.');
+  if (isValidName(name)) {
+    out.append(name);
+  } else {
+    out.append(valid);
+  }
+}
+
+Head appendHead(std::string_view head, std::string& out, LineRepair& repair) {
   Head result;
   std::size_t pos = head.find(';');
-  out.append(head.substr(0, pos));
+  appendGroupAndName(head.substr(0, pos), out, repair);
   while (pos < head.size()) {
     ++pos;
     const std::string_view parameter = nextParameter(head, pos);
@@ -101,8 +155,10 @@ Head appendHead(std::string_view head, std::string& out) {
     } else if (nameIs(parameter.substr(0, equals), "CHARSET")) {
       result.charset = unquoted(parameter.substr(equals + 1));
     } else {
+      // Empty values go: the server drops them.
+      const std::size_t before = out.size();
       out.push_back(';');
-      out.append(parameter);
+      if (!appendServedParameter(out, parameter)) out.resize(before);
     }
   }
   return result;
@@ -140,82 +196,45 @@ bool appendBase64(std::string_view value, std::string& out) {
   return true;
 }
 
-// The 2.1 properties whose values are text to escape, and their shape.
-bool isEscapedText(std::string_view name, TextShape& shape) {
-  if (nameIs(name, "FN") || nameIs(name, "NOTE") || nameIs(name, "TITLE")) {
-    shape = TextShape::kSingle;
-    return true;
+// A data: URI under a base64 parameter, as phones write a photo: its base64
+// part (the server keeps that part of it too); the value itself otherwise.
+std::string_view withoutDataUri(std::string_view value, LineRepair& repair) {
+  if (value.substr(0, 5) != "data:") return value;
+  const std::size_t comma = value.find(',');
+  if (comma == std::string_view::npos || value.substr(0, comma).find(";base64") == value.npos) {
+    return value;
   }
-  if (nameIs(name, "N") || nameIs(name, "ORG") || nameIs(name, "ADR")) {
-    shape = TextShape::kCompound;
-    return true;
-  }
-  return false;
+  repair = LineRepair::kDataUri;
+  return value.substr(comma + 1);
 }
 
-// Whether the writer's rule would leave text as it stands: every backslash
-// starts an escape, no ',' (nor ';' when semicolonIsText) or line break
-// stands bare.
-bool isEscaped30Text(std::string_view text, bool semicolonIsText) {
-  for (std::size_t at = 0;; at += 2) {
-    at = semicolonIsText ? findAnyOf<'\\', ',', ';', '\r', '\n'>(text, at)
-                         : findAnyOf<'\\', ',', '\r', '\n'>(text, at);
-    if (at == text.size()) return true;
-    if (text[at] != '\\' || at + 1 == text.size()) return false;
-    const char next = text[at + 1];
-    if (next != '\\' && next != ',' && next != ';' && next != 'n' && next != 'N') return false;
+bool appendValue(std::string_view name, std::string_view value, const Head& head, bool version21,
+                 Utf8Decoder& decoder, std::string& out, LineRepair& repair) {
+  if (head.encoding == Encoding::kBase64) {
+    return appendBase64(withoutDataUri(value, repair), out);
   }
-}
-
-// A 3.0 value that the CardDAV server would misread or refuse (an
-// unescaped ',' in FN, NOTE, TITLE, an N component or an ORG unit) escaped
-// with the writer's rule; false for other properties.
-bool appendEscaped30Text(std::string_view name, std::string_view text, std::string& out) {
-  const bool single = nameIs(name, "FN") || nameIs(name, "NOTE") || nameIs(name, "TITLE");
-  const bool organisation = !single && nameIs(name, "ORG");
-  if (!single && !organisation && !nameIs(name, "N")) return false;
-  // Most values hold nothing to escape; ';' is text only in single values.
-  if (isEscaped30Text(text, single)) {
-    out.append(text);
-  } else if (single) {
-    appendEscaped(out, text, TextSeparators::kNone);
-  } else if (organisation) {
-    appendEscaped(out, text, TextSeparators::kComponents);
-  } else {
-    for (std::size_t start = 0;;) {
-      const std::size_t end = componentEnd(text, start);
-      appendEscaped(out, text.substr(start, end - start), TextSeparators::kNone);
-      if (end >= text.size()) break;
-      out.push_back(';');
-      start = end + 1;
-    }
-  }
-  return true;
-}
-
-bool appendValue(std::string_view line, std::string_view value, const Head& head, bool version21,
-                 Utf8Decoder& decoder, std::string& out) {
-  if (head.encoding == Encoding::kBase64) return appendBase64(value, out);
   std::string decoded;
-  const bool isDecoded = head.encoding == Encoding::kQuotedPrintable;
-  if (isDecoded) {
+  if (head.encoding == Encoding::kQuotedPrintable) {
     decoded = decodeQuotedPrintable(value);
     value = decoded;
   }
   std::string buffer;
   const std::string_view text = decoder.textAsUtf8(value, head.charset, buffer);
+  const TextShape shape = valueShapeOf(name);
   // A value in a 2.1 encoding or character set is 2.1 text, whatever
-  // version its card claims.
-  const bool is21Text = version21 || isDecoded || !head.charset.empty();
-  TextShape shape;
-  const std::string_view name = propertyName(line);
-  if (is21Text && isEscapedText(name, shape)) {
-    appendEscaped21Text(text, shape, out);
-  } else if (appendEscaped30Text(name, text, out)) {
-  } else if (isDecoded || !head.charset.empty()) {
-    appendWithEscapedLineBreaks(text, out);
-  } else {
-    out.append(text);
+  // version its card claims: its backslashes are text.
+  const bool backslashIsText =
+      version21 || head.encoding == Encoding::kQuotedPrintable || !head.charset.empty();
+  if (nameIs(name, "N") || nameIs(name, "ADR")) {
+    // The server keeps five N components and seven ADR ones.
+    std::string escapedText;
+    if (appendImportedText(escapedText, text, shape, backslashIsText))
+      repair = LineRepair::kUndefinedEscape;
+    appendComponents(out, escapedText, nameIs(name, "N") ? 5 : 7);
+  } else if (!needsImportEscapes(text, shape, backslashIsText)) {
+    out.append(text);  // most values hold nothing to escape
+  } else if (appendImportedText(out, text, shape, backslashIsText)) {
+    repair = LineRepair::kUndefinedEscape;
   }
   return true;
 }
@@ -223,7 +242,8 @@ bool appendValue(std::string_view line, std::string_view value, const Head& head
 }  // namespace
 
 std::string_view appendLineAs30(std::string_view line, bool version21, Utf8Decoder& decoder,
-                                std::string& out) {
+                                std::string& out, LineRepair& repair) {
+  repair = LineRepair::kNone;
   std::string buffer;
   const std::size_t colon = valueColon(line);
   if (colon == std::string_view::npos) return "has no ':'";
@@ -231,13 +251,14 @@ std::string_view appendLineAs30(std::string_view line, bool version21, Utf8Decod
   std::string_view head = line.substr(0, colon);
   head = decoder.textAsUtf8(head, std::string_view(), buffer);
   const std::size_t start = out.size();
-  const Head said = appendHead(head, out);
+  const Head said = appendHead(head, out, repair);
   const char* fault = nullptr;
   if (said.unknownEncoding) {
     fault = "names an unknown ENCODING";
   } else {
     out.push_back(':');
-    if (!appendValue(head, line.substr(colon + 1), said, version21, decoder, out)) {
+    if (!appendValue(propertyName(head), line.substr(colon + 1), said, version21, decoder, out,
+                     repair)) {
       fault = "holds base64 that does not decode";
     }
   }
@@ -256,6 +277,20 @@ bool namesQuotedPrintable(std::string_view line) {
     if (encoding != Encoding::kNone) return encoding == Encoding::kQuotedPrintable;
   }
   return false;
+}
+
+std::string_view repairText(LineRepair repair) {
+  switch (repair) {
+    case LineRepair::kDataUri:
+      return "a data: URI under a base64 parameter, kept as its base64";
+    case LineRepair::kPropertyName:
+      return "a property name the server refuses, kept under a name it takes";
+    case LineRepair::kUndefinedEscape:
+      return "an escape vCard does not define, read as the character itself";
+    case LineRepair::kNone:
+      break;
+  }
+  return std::string_view();
 }
 
 }  // namespace orva_vcard

@@ -3,6 +3,7 @@
 
 #include "module/webapi-ContactAndCalendar.h"
 #include "vcard/card_writer.h"
+#include "vcard/text_escape.h"
 
 std::string ContactAndCalendarHandler::setCardContent(Json::Value record) {
   return orva_vcard::writeCard(record);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "appliance/store/served_value.h"
 #include "appliance/store/text_rules.h"
 
 namespace orva_store {
@@ -116,14 +117,24 @@ std::string parseProperty(const std::string& line, Property& property) {
     ++pos;
     const std::string paramName = readName(line, pos);
     if (paramName.empty()) return "has a malformed parameter";
-    // A bare parameter names an encoding the way 2.1 writes it.
-    if (equalsNoCase(paramName, "BASE64")) property.base64 = true;
+    // A bare parameter names an encoding the way 2.1 writes it; the server
+    // knows BASE64 so only in upper case.
+    if (paramName == "BASE64") property.base64 = true;
     if (equalsNoCase(paramName, "QUOTED-PRINTABLE")) property.quotedPrintable = true;
-    if (pos < line.size() && line[pos] == '=') {
+    const bool bare = pos >= line.size() || line[pos] != '=';
+    // The server keeps only parameters with a value when it serves the card;
+    // a bare BASE64 it reads as ENCODING=b only on some properties.
+    if (bare && !equalsNoCase(paramName, "QUOTED-PRINTABLE")) {
+      return "has the parameter " + paramName + " without a value, which the server drops";
+    }
+    if (!bare) {
       do {
         ++pos;
         std::string value;
         if (!readParamValue(line, pos, value)) return "has a malformed parameter value";
+        if (value.empty() && !equalsNoCase(paramName, "ENCODING")) {
+          return "has an empty value of the parameter " + paramName + ", which the server drops";
+        }
         if (equalsNoCase(paramName, "ENCODING")) {
           if (equalsNoCase(value, "QUOTED-PRINTABLE")) {
             property.quotedPrintable = true;
@@ -215,6 +226,17 @@ std::string cardTextRefusal(const std::string& text) {
     if (equalsNoCase(property.name, "PROFILE")) return where + "is a PROFILE line";
     if (equalsNoCase(property.name, "ORG") && hasUnescapedComma(property.value)) {
       return where + "has an unescaped ',' in ORG";
+    }
+    // The server decodes base64 only of one-text values; N, ADR, ORG and
+    // CATEGORIES it would serve as the encoded text.
+    if (property.base64 &&
+        (equalsNoCase(property.name, "N") || equalsNoCase(property.name, "ADR") ||
+         equalsNoCase(property.name, "ORG") || equalsNoCase(property.name, "CATEGORIES"))) {
+      return where + "is an encoded " + property.name;
+    }
+    if (!property.base64) {
+      const std::string served = servedValueFault(property.name, property.value);
+      if (!served.empty()) return where + served;
     }
     if (equalsNoCase(property.name, "UID")) {
       // The server reads UID as a list and keeps its first text, and gives

@@ -22,7 +22,10 @@ namespace orva_store {
 // QUOTED-PRINTABLE; with ENCODING=b or a bare BASE64, a value that is not
 // strict base64 (groups of four, '=' padding only at the end, nothing else);
 // a PROFILE line; a group on UID, PRODID or CATEGORIES; an ORG value
-// holding a ',' that no backslash escapes.
+// holding a ',' that no backslash escapes. Refused too, as the server would
+// serve them otherwise than stored: a parameter without a value (BASE64 too),
+// an empty parameter value, an encoded N, ADR, ORG or CATEGORIES, and the
+// values of served_value.h.
 std::string cardTextRefusal(const std::string& text);
 
 }  // namespace orva_store

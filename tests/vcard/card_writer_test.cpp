@@ -128,18 +128,18 @@ TEST_F(CardWriterTest, TypesAndOtherParametersKeepTheLineWhole) {
   tel["params"].append("PREF=1");
   tel["params"].append("VALUE=uri");
   tel["params"].append("X-A=\"p;q:r\",s");
-  tel["params"].append("CELL");
-  // Nothing a card could hold: these are left out.
+  tel["params"].append("CELL");  // the server keeps only TYPE=CELL
+  // Nothing a card could hold, or empty: these are left out.
   for (const char* bad : {"", "=x", "X A=1", "X-A=a:b", "X-A=\"open", "X-A=a\"b", "X-A=\"a\"b",
-                          "X-A=1\r\nEND:VCARD", "X-A=\x01"}) {
+                          "X-A=1\r\nEND:VCARD", "X-A=\x01", "X-B=", "X-B=,"}) {
     tel["params"].append(bad);
   }
   tel["params"].append(5);
   record["tel"].append(tel);
   EXPECT_EQ(write(record),
             "FN:\r\nN:;;;;\r\n"
-            "TEL;type=cell;type=\"a;b\";type=\"x:y\";type=qt;type=;PREF=1;VALUE=uri;"
-            "X-A=\"p;q:r\",s;CELL:tel:+1-555\r\nNOTE:\r\nEND:VCARD\r\n");
+            "TEL;type=cell;type=\"a;b\";type=\"x:y\";type=qt;PREF=1;VALUE=uri;"
+            "X-A=\"p;q:r\",s;TYPE=CELL:tel:+1-555\r\nNOTE:\r\nEND:VCARD\r\n");
 }
 
 TEST_F(CardWriterTest, StructuredAddressIsWrittenAsItStands) {

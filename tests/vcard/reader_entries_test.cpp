@@ -43,8 +43,8 @@ TEST(ReaderTel, NamesWithoutParametersAndInAnyCaseAreRead) {
 
 TEST(ReaderTel, OtherParametersAreKeptAsWritten) {
   EXPECT_EQ(read("TEL;PREF=1;TYPE=cell;VALUE=uri;X-A=\"q;r\";CELL;;:tel:1")["tel"][0],
-            json(R"({"key":"TEL","cust_name":"TEL","type":["cell"],
-                     "params":["PREF=1","VALUE=uri","X-A=\"q;r\"","CELL"],"data":"tel:1"})"));
+            json(R"({"key":"TEL","cust_name":"TEL","type":["cell","CELL"],
+                     "params":["PREF=1","VALUE=uri","X-A=\"q;r\""],"data":"tel:1"})"));
 }
 
 TEST(ReaderTel, NoValueNoEntryButTheLineIsKept) {

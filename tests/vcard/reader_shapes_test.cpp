@@ -21,8 +21,8 @@ TEST(ReaderShapes, EntriesWithMoreValuesThanAnyShapeKeepThemAllInOrder) {
   // Five types and three other parameters: more than a shape has room for.
   EXPECT_EQ(read("TEL;type=CELL;X-A=1;type=x-a,VOICE;X-B=\"p;q\";type=pref,\"Qu,o\";X-C:1")["tel"],
             json(R"([{"key":"TEL","cust_name":"TEL","data":"1",
-                      "type":["CELL","x-a","VOICE","pref","Qu","o"],
-                      "params":["X-A=1","X-B=\"p;q\"","X-C"]}])"));
+                      "type":["CELL","x-a","VOICE","pref","Qu","o","X-C"],
+                      "params":["X-A=1","X-B=\"p;q\""]}])"));
   // Eleven types and nine parameters: more than are held on the first walk.
   std::string line = "item1.EMAIL";
   std::string types;

@@ -7,25 +7,30 @@
 
 #include "vcard/charset_to_utf8.h"
 #include "vcard/quoted_printable.h"
+#include "vcard/text_escape.h"
 #include "vcard/vcard21_line.h"
-#include "vcard/vcard21_text.h"
 
 namespace {
 
 using orva_vcard::TextShape;
 
-std::string as30(std::string_view line, bool version21 = true) {
+std::string as30(std::string_view line,
+                 orva_vcard::LineRepair expected = orva_vcard::LineRepair::kNone,
+                 bool version21 = false) {
   orva_vcard::Utf8Decoder decoder;
   std::string out;
-  orva_vcard::appendLineAs30(line, version21, decoder, out);
+  orva_vcard::LineRepair repair;
+  orva_vcard::appendLineAs30(line, version21, decoder, out, repair);
+  EXPECT_EQ(repair, expected) << line;
   return out;
 }
 
 // Why the line cannot be kept; "" when it is.
-std::string fault(std::string_view line, bool version21 = true) {
+std::string fault(std::string_view line) {
   orva_vcard::Utf8Decoder decoder;
   std::string out = "before";
-  const std::string reason(orva_vcard::appendLineAs30(line, version21, decoder, out));
+  orva_vcard::LineRepair repair;
+  const std::string reason(orva_vcard::appendLineAs30(line, true, decoder, out, repair));
   if (!reason.empty()) {
     EXPECT_EQ(out, "before") << "nothing appended for a dropped line";
   }
@@ -34,7 +39,7 @@ std::string fault(std::string_view line, bool version21 = true) {
 
 std::string escaped(std::string_view text, TextShape shape) {
   std::string out;
-  orva_vcard::appendEscaped21Text(text, shape, out);
+  orva_vcard::appendImportedText(out, text, shape);
   return out;
 }
 
@@ -119,10 +124,21 @@ TEST(Vcard21Text, EscapesWhat30RequiresAndKeepsExistingEscapes) {
   // 2.1 writes "\;" inside a component; escapes already written stay.
   EXPECT_EQ(escaped("Main St\\; Apt 1;Town", TextShape::kCompound), "Main St\\; Apt 1;Town");
   EXPECT_EQ(escaped("a\\,b\\\\c\\nd\\Ne", TextShape::kSingle), "a\\,b\\\\c\\nd\\Ne");
-  // Any other backslash is literal.
-  EXPECT_EQ(escaped("C:\\temp\\", TextShape::kSingle), "C:\\\\temp\\\\");
+  // Any other escape stands for the character after it; a last backslash
+  // for itself. CATEGORIES keeps its ',' as list separators.
+  EXPECT_EQ(escaped("C:\\temp\\", TextShape::kSingle), "C:temp\\\\");
+  EXPECT_EQ(escaped("a\\:b \\\"c\\\"", TextShape::kSingle), "a:b \"c\"");
+  EXPECT_EQ(escaped("a,b;c\\,d", TextShape::kList), "a,b\\;c\\,d");
+  for (const char* text : {"a\\:b", "a,b", "a;b", "a\nb", "a\\"}) {
+    EXPECT_TRUE(orva_vcard::needsImportEscapes(text, TextShape::kSingle)) << text;
+  }
+  for (const char* text : {"a\\,b\\;c\\\\d\\ne", "plain", ""}) {
+    EXPECT_FALSE(orva_vcard::needsImportEscapes(text, TextShape::kSingle)) << text;
+  }
+  EXPECT_FALSE(orva_vcard::needsImportEscapes("a;b", TextShape::kCompound));
+  EXPECT_FALSE(orva_vcard::needsImportEscapes("a,b", TextShape::kList));
   std::string out;
-  orva_vcard::appendWithEscapedLineBreaks("a,b;c\r\nd\\e", out);
+  orva_vcard::appendWithEscapedLineBreaks(out, "a,b;c\r\nd\\e");
   EXPECT_EQ(out, "a,b;c\\nd\\e");
 }
 
@@ -136,8 +152,8 @@ TEST(Vcard21Line, ParametersBecome30Parameters) {
   // Bare B is no 2.1 encoding; a line in an encoding no one knows goes.
   EXPECT_EQ(as30("X-A;B:v"), "X-A;TYPE=B:v");
   EXPECT_EQ(fault("X-A;ENCODING=x-zip:v"), "names an unknown ENCODING");
-  EXPECT_EQ(fault("PHOTO;ENCODING=binary:AAAA", false), "names an unknown ENCODING");
-  EXPECT_EQ(fault("X-A;ENCODING=:v", false), "names an unknown ENCODING");
+  EXPECT_EQ(fault("PHOTO;ENCODING=binary:AAAA"), "names an unknown ENCODING");
+  EXPECT_EQ(fault("X-A;ENCODING=:v"), "names an unknown ENCODING");
   EXPECT_EQ(as30("TEL;7BIT;ENCODING=8bit;HOME:1"), "TEL;TYPE=HOME:1");
   EXPECT_EQ(as30("X-A;LANGUAGE=de;VALUE=text:v"), "X-A;LANGUAGE=de;VALUE=text:v");
 }
@@ -145,13 +161,14 @@ TEST(Vcard21Line, ParametersBecome30Parameters) {
 TEST(Vcard21Line, EncodingsAreDecodedAndTheFirstOneHolds) {
   EXPECT_EQ(as30("PHOTO;ENCODING=BASE64;TYPE=JPEG: QUJD\tREVG \r\n"),
             "PHOTO;ENCODING=b;TYPE=JPEG:QUJDREVG");
-  EXPECT_EQ(as30("PHOTO;base64;GIF:QUJD", false), "PHOTO;ENCODING=b;TYPE=GIF:QUJD");
-  EXPECT_EQ(as30("PHOTO;ENCODING=B;TYPE=PNG:QUJD", false), "PHOTO;ENCODING=b;TYPE=PNG:QUJD");
+  EXPECT_EQ(as30("PHOTO;base64;GIF:QUJD"), "PHOTO;ENCODING=b;TYPE=GIF:QUJD");
+  EXPECT_EQ(as30("PHOTO;ENCODING=B;TYPE=PNG:QUJD"), "PHOTO;ENCODING=b;TYPE=PNG:QUJD");
   EXPECT_EQ(fault("PHOTO;BASE64;QUOTED-PRINTABLE:QU=3D"), "holds base64 that does not decode");
   EXPECT_EQ(as30("X-A;QUOTED-PRINTABLE;BASE64:a=3Db"), "X-A:a=b");
-  // Decoded line breaks of any property become "\n"; ',' stays outside text.
-  EXPECT_EQ(as30("X-LIST;ENCODING=QUOTED-PRINTABLE:a,b=0D=0Ac;d"), "X-LIST:a,b\\nc;d");
-  EXPECT_EQ(as30("TEL;ENCODING=QUOTED-PRINTABLE:+1 555,,7301"), "TEL:+1 555,,7301");
+  // Decoded line breaks of any property become "\n", and its ',' and ';'
+  // text, as the server reads every such value as one text.
+  EXPECT_EQ(as30("X-LIST;ENCODING=QUOTED-PRINTABLE:a,b=0D=0Ac;d"), "X-LIST:a\\,b\\nc\\;d");
+  EXPECT_EQ(as30("TEL;ENCODING=QUOTED-PRINTABLE:+1 555,,7301"), "TEL:+1 555\\,\\,7301");
 }
 
 TEST(Vcard21Line, TextOf21CardsIsEscapedWhere30RequiresIt) {
@@ -163,20 +180,37 @@ TEST(Vcard21Line, TextOf21CardsIsEscapedWhere30RequiresIt) {
   EXPECT_EQ(as30("ORG:Acme, Inc.;R&D"), "ORG:Acme\\, Inc.;R&D");
   EXPECT_EQ(as30("TITLE:Head, Sales"), "TITLE:Head\\, Sales");
   EXPECT_EQ(as30("NOTE;ENCODING=QUOTED-PRINTABLE:a, b=0D=0A\\c"), "NOTE:a\\, b\\n\\\\c");
-  // Neither X- properties, nor addresses of the web, nor other values.
-  EXPECT_EQ(as30("X-ANDROID-CUSTOM:a;b,c"), "X-ANDROID-CUSTOM:a;b,c");
-  EXPECT_EQ(as30("URL:http://example.org/a,b;c"), "URL:http://example.org/a,b;c");
-  EXPECT_EQ(as30("EMAIL;INTERNET:a,b@example.org"), "EMAIL;TYPE=INTERNET:a,b@example.org");
+  EXPECT_EQ(as30("NOTE:C:\\temp", orva_vcard::LineRepair::kNone, true), "NOTE:C:\\\\temp");
+  // Every other value is one text for the server, which cuts it at a bare ','.
+  EXPECT_EQ(as30("X-ANDROID-CUSTOM:a;b,c"), "X-ANDROID-CUSTOM:a\\;b\\,c");
+  EXPECT_EQ(as30("URL:http://example.org/a,b;c"), "URL:http://example.org/a\\,b\\;c");
+  EXPECT_EQ(as30("EMAIL;INTERNET:a,b@example.org"), "EMAIL;TYPE=INTERNET:a\\,b@example.org");
+  EXPECT_EQ(as30("CATEGORIES:a,b;c"), "CATEGORIES:a,b\\;c");
+  // Components past the fifth of N and the seventh of ADR stay in the last.
+  EXPECT_EQ(as30("N:a;b;c;d;e;f,g"), "N:a;b;c;d;e\\;f\\,g");
+  EXPECT_EQ(as30("ADR:1;2;3;4;5;6;7;8"), "ADR:1;2;3;4;5;6;7\\;8");
   // A 3.0 card's text gets the writer's escapes, which leave escaped text
   // as it stands.
-  EXPECT_EQ(as30("FN:Doe, John", false), "FN:Doe\\, John");
-  EXPECT_EQ(as30("FN;CHARSET=UTF-8:Doe, John", false), "FN:Doe\\, John");
+  EXPECT_EQ(as30("FN:Doe, John"), "FN:Doe\\, John");
+  EXPECT_EQ(as30("FN;CHARSET=UTF-8:Doe, John"), "FN:Doe\\, John");
+}
+
+TEST(Vcard21Line, WhatTheServerWouldRefuseOrMisreadIsRepaired) {
+  using orva_vcard::LineRepair;
+  EXPECT_EQ(as30("PHOTO;ENCODING=b;TYPE=png:data:image/png;base64,QUJD", LineRepair::kDataUri),
+            "PHOTO;ENCODING=b;TYPE=png:QUJD");
+  EXPECT_EQ(as30("X-messaging/skype-All:joe.b", LineRepair::kPropertyName),
+            "X-MESSAGING-SKYPE-ALL:joe.b");
+  EXPECT_EQ(as30("item1.my_note;TYPE=x:a", LineRepair::kPropertyName), "item1.X-MY-NOTE;TYPE=x:a");
+  EXPECT_EQ(as30("NOTE:see\\: here", LineRepair::kUndefinedEscape), "NOTE:see: here");
+  EXPECT_EQ(as30("N:O\\'Neil;Ann;;;", LineRepair::kUndefinedEscape), "N:O'Neil;Ann;;;");
+  EXPECT_EQ(as30("X-\xC3\xA9:x"), "X-\xC3\xA9:x");  // nothing to keep: refused later
 }
 
 TEST(Vcard21Line, EveryLineComesOutAsUtf8) {
   EXPECT_EQ(as30("N;CHARSET=Windows-1252:M\xFCller;J\xFCrgen"), "N:M\xC3\xBCller;J\xC3\xBCrgen");
   EXPECT_EQ(as30("NOTE;QUOTED-PRINTABLE;CHARSET=ISO-8859-1:=80 5"), "NOTE:\xE2\x82\xAC 5");
-  EXPECT_EQ(as30("X-\xE9;X-P=\xE9:\xE9", false), "X-\xC3\xA9;X-P=\xC3\xA9:\xC3\xA9");
+  EXPECT_EQ(as30("X-\xE9;X-P=\xE9:\xE9"), "X-\xC3\xA9;X-P=\xC3\xA9:\xC3\xA9");
   EXPECT_EQ(fault("PHOTO;BASE64:\xFF"), "holds base64 that does not decode");
   EXPECT_EQ(fault("no colon \xE9"), "has no ':'");
   EXPECT_TRUE(orva_vcard::isValidUtf8(as30("X;QUOTED-PRINTABLE;CHARSET=UTF-16:=FF=FE=00=D8")));

@@ -486,8 +486,9 @@ export class CardForm {
       row.focusTarget = row.partInputs[2];
     } else {
       const input = el('input', { type: kind.inputType, autocomplete: 'off', class: 'data' });
-      // A vCard 4.0 phone ("tel:+1-555-0100") shows as its number.
-      const rawData = textOf(base.data);
+      // A vCard 4.0 phone ("tel:+1-555-0100") shows as its number; a value
+      // shows unescaped ("+1 555 0100\,\,12" as typed: "+1 555 0100,,12").
+      const rawData = unescapeText(textOf(base.data));
       row.telUri = kind.key === 'tel' && /^tel:/i.test(rawData);
       input.value = kind.key === 'tel' ? phoneText(rawData) : rawData;
       row.dataInput = input;
@@ -579,7 +580,7 @@ export class CardForm {
     } else {
       data = row.dataInput.value;
       if (data !== row.dataInitial) {
-        data = data.trim();
+        data = escapeTyped(data.trim());
         if (row.telUri && data !== '') data = `tel:${data}`;
         entry.data = data;
         changed = true;

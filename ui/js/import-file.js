@@ -39,35 +39,48 @@ function estimate(startedMs, done, total) {
   return `, about ${Math.round(left / 60)} min left`;
 }
 
-// The answers of the parts as one: counts added, card numbers of dropped
-// lines counted from the file's start.
-function addAnswer(sum, answer, cardsBefore) {
+// The answers of the parts as one: counts added, the named lines joined.
+function addAnswer(sum, answer) {
   const data = answer && typeof answer === 'object' ? answer : {};
-  for (const key of ['stored', 'skipped', 'duplicates', 'dropped_lines']) {
+  for (const key of ['stored', 'skipped', 'duplicates']) {
     if (Number.isInteger(data[key])) sum[key] += data[key];
   }
   if (Array.isArray(data.update_candidates)) sum.update_candidates.push(...data.update_candidates);
-  if (Array.isArray(data.dropped)) {
-    for (const line of data.dropped) sum.dropped.push({ ...line, card: Number(line.card) + cardsBefore });
+  for (const key of ['dropped', 'repaired']) {
+    const notes = data[key];
+    if (!notes || typeof notes !== 'object') continue;
+    if (Number.isInteger(notes.count)) sum[key].count += notes.count;
+    if (Array.isArray(notes.lines)) sum[key].lines.push(...notes.lines);
   }
+}
+
+function namedLines(notes) {
+  const named = notes.lines.slice(0, DROPPED_NAMED)
+    .map((line) => `${line.card || 'a card without a name'}: ${line.property} (${line.reason})`);
+  const more = notes.count - named.length;
+  return `${named.join('; ')}${more > 0 ? `; and ${more} more` : ''}.`;
 }
 
 // What the server left out of the cards, and what to do about it.
 function droppedText(sum) {
-  if (sum.dropped_lines === 0) return [];
-  const cards = new Set(sum.dropped.map((line) => line.card));
-  const named = sum.dropped.slice(0, DROPPED_NAMED)
-    .map((line) => `card ${line.card}: ${line.line} (${line.why})`);
-  const more = sum.dropped_lines - named.length;
+  if (sum.dropped.count === 0) return [];
+  const cards = new Set(sum.dropped.lines.map((line) => line.card));
   return [
-    `${plural(sum.dropped_lines, 'line was', 'lines were')} left out of `
-      + `${sum.dropped.length < sum.dropped_lines ? 'some' : plural(cards.size, 'card', 'cards')}`
+    `${plural(sum.dropped.count, 'line was', 'lines were')} left out of `
+      + `${sum.dropped.lines.length < sum.dropped.count ? 'some' : plural(cards.size, 'card', 'cards')}`
       + ' because the CardDAV server cannot store them as they are; the rest of each card was added:',
-    `${named.join('; ')}${more > 0 ? `; and ${more} more` : ''}.`,
+    namedLines(sum.dropped),
     'To keep them, correct those lines in the file (a property name of letters, digits and "-" only, '
       + 'base64 that decodes whole, no control characters) and import that file again, '
       + 'or type what they held into the cards here.',
   ];
+}
+
+// What the import mended so that clients read the lines as the file meant.
+function repairedText(sum) {
+  if (sum.repaired.count === 0) return [];
+  return [`${plural(sum.repaired.count, 'line was', 'lines were')} mended so that the CardDAV server `
+    + 'keeps them:', namedLines(sum.repaired)];
 }
 
 // options: {user, file, status (region), countBook() -> Promise<number>}
@@ -88,7 +101,6 @@ export async function runImport({ user, file, status, countBook }) {
   let before;
   let inFile = 0;
   let parts;
-  let cardsOfPart;
   try {
     if (await isCsvFile(file)) {
       await runCsvImport({ user, file, status });
@@ -105,8 +117,6 @@ export async function runImport({ user, file, status, countBook }) {
     }
     inFile = whole;
     parts = partRanges(bytes.length, starts);
-    // The cards that begin in each part, for the numbers of its dropped lines.
-    cardsOfPart = parts.map(([from, to]) => starts.filter((at) => at >= from && at < to).length);
     before = await countBook();
   } catch (error) {
     showStatus(status, 'error', `The import did not start: ${describeError(error)}`);
@@ -139,8 +149,10 @@ export async function runImport({ user, file, status, countBook }) {
   }, POLL_MS);
 
   let failure = null;
-  const sum = { stored: 0, skipped: 0, duplicates: 0, dropped_lines: 0, update_candidates: [], dropped: [] };
-  let cardsBefore = 0;
+  const sum = {
+    stored: 0, skipped: 0, duplicates: 0, update_candidates: [],
+    dropped: { count: 0, lines: [] }, repaired: { count: 0, lines: [] },
+  };
   let partsDone = 0;
   try {
     for (const [index, [from, to]] of parts.entries()) {
@@ -158,8 +170,7 @@ export async function runImport({ user, file, status, countBook }) {
           parts.length > 1 ? stored : 0, inFile);
         },
       });
-      addAnswer(sum, answer, cardsBefore);
-      cardsBefore += cardsOfPart[index];
+      addAnswer(sum, answer);
       partsDone += 1;
     }
   } catch (error) {
@@ -205,7 +216,7 @@ export async function runImport({ user, file, status, countBook }) {
     lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${sum.skipped}.`);
   }
   const dropped = droppedText(sum);
-  lines.push(...dropped);
+  lines.push(...repairedText(sum), ...dropped);
   showStatus(status, sum.skipped > 0 || dropped.length ? 'error' : 'ok', ...lines);
 }
 

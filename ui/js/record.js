@@ -25,12 +25,13 @@ function member(holder, key) {
   return holder && typeof holder === 'object' && !Array.isArray(holder) ? holder[key] : undefined;
 }
 
-// The first entry's value of an array member ("tel", "mail", ...), or ''.
+// The first entry's value of an array member ("tel", "mail", ...), as a
+// person reads it (unescaped), or ''.
 export function firstData(record, key) {
   const entries = member(record, key);
   if (!Array.isArray(entries)) return '';
   const entry = entries.find((e) => text(member(e, 'data')) !== '');
-  return entry ? text(entry.data) : '';
+  return entry ? unescapeText(text(entry.data)) : '';
 }
 
 // The organisation as a person reads it: its units unescaped, the name first.

@@ -2,7 +2,8 @@
 """Reads a CardDAV REPORT answer (multistatus XML) from standard input, loads
 each card's address data with vobject as a CardDAV client does, and prints
 one JSON object by UID with the texts a client shows: fn, the five name
-parts, org (its units), title, note and bday."""
+parts, org (its units), title, note and bday, and the values of every url,
+tel, email, nickname and X- property (lists, in the card's order)."""
 import json
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -30,4 +31,8 @@ for data in ElementTree.fromstring(sys.stdin.read()).iter(CARDDAV + "address-dat
         "note": text_of(card, "note"),
         "bday": text_of(card, "bday"),
     }
+    for child in card.getChildren():
+        key = child.name.lower()
+        if key in ("url", "tel", "email", "nickname") or key.startswith("x-"):
+            cards[card.uid.value].setdefault(key, []).append(child.value)
 print(json.dumps(cards, ensure_ascii=False))

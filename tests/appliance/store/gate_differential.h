@@ -1,6 +1,8 @@
 // The store's gate against the CardDAV server's own judgement: generated
 // cards go to both, and a card that the gate takes and the server refuses is
-// a fault of the gate (the whole book would fail for every client).
+// a fault of the gate (the whole book would fail for every client), as is one
+// that the server serves with other properties than the gate took (clients
+// would read another card than the one stored).
 #pragma once
 
 #include <stdio.h>
@@ -19,6 +21,8 @@ struct DifferentialCounts {
   std::uint64_t taken = 0;
   std::uint64_t takenButRefused = 0;
   std::uint64_t refusedButServable = 0;
+  std::uint64_t compared = 0;
+  std::uint64_t servedOtherwise = 0;
   bool checked = false;  // the server's check ran and answered
 };
 
@@ -62,6 +66,8 @@ inline DifferentialCounts runDifferential(std::uint64_t seed, std::uint64_t firs
   counts.taken = jsonCount(output, "taken");
   counts.takenButRefused = jsonCount(output, "taken_but_refused");
   counts.refusedButServable = jsonCount(output, "refused_but_servable");
+  counts.compared = jsonCount(output, "compared");
+  counts.servedOtherwise = jsonCount(output, "served_otherwise");
   return counts;
 }
 

@@ -19,7 +19,9 @@ void usage() {
       "Generates N hostile cards (default 1000000) of series S (default 1), judges each\n"
       "with the contact store's gate and with the CardDAV server's own check (J\n"
       "processes, default 2), B cards at a time (default 100000), and prints the counts.\n"
-      "Exit status 1 when a card taken by the gate is refused by the server.\n",
+      "Each card taken and served is compared with what the server serves, property by\n"
+      "property. Exit status 1 when a card taken by the gate is refused by the server or\n"
+      "served otherwise.\n",
       stderr);
 }
 
@@ -68,20 +70,27 @@ int main(int argc, char** argv) {
     total.taken += counts.taken;
     total.takenButRefused += counts.takenButRefused;
     total.refusedButServable += counts.refusedButServable;
+    total.compared += counts.compared;
+    total.servedOtherwise += counts.servedOtherwise;
     std::printf(
-        "{\"first\": %llu, \"cards\": %llu, \"taken\": %llu, \"taken_but_refused\": %llu}\n",
+        "{\"first\": %llu, \"cards\": %llu, \"taken\": %llu, \"taken_but_refused\": %llu, "
+        "\"compared\": %llu, \"served_otherwise\": %llu}\n",
         static_cast<unsigned long long>(first), static_cast<unsigned long long>(counts.cards),
         static_cast<unsigned long long>(counts.taken),
-        static_cast<unsigned long long>(counts.takenButRefused));
+        static_cast<unsigned long long>(counts.takenButRefused),
+        static_cast<unsigned long long>(counts.compared),
+        static_cast<unsigned long long>(counts.servedOtherwise));
     std::fflush(stdout);
   }
   ::unlink(work);
   std::printf(
       "{\"total\": true, \"seed\": %llu, \"cards\": %llu, \"taken\": %llu, \"taken_but_refused\": "
-      "%llu, \"refused_but_servable\": %llu}\n",
+      "%llu, \"refused_but_servable\": %llu, \"compared\": %llu, \"served_otherwise\": %llu}\n",
       static_cast<unsigned long long>(seed), static_cast<unsigned long long>(total.cards),
       static_cast<unsigned long long>(total.taken),
       static_cast<unsigned long long>(total.takenButRefused),
-      static_cast<unsigned long long>(total.refusedButServable));
-  return total.takenButRefused == 0 ? 0 : 1;
+      static_cast<unsigned long long>(total.refusedButServable),
+      static_cast<unsigned long long>(total.compared),
+      static_cast<unsigned long long>(total.servedOtherwise));
+  return total.takenButRefused == 0 && total.servedOtherwise == 0 ? 0 : 1;
 }
