@@ -8,6 +8,7 @@
 #include <string>
 
 #include "appliance/base/atomic_batch.h"
+#include "appliance/base/file_io.h"
 #include "appliance/history/kept_write.h"
 #include "appliance/store/book_reader.h"
 #include "appliance/store/cache_warmer.h"
@@ -318,7 +319,9 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     const std::string dir = orva_store::exportDir(user);
     if (!orva_store::ensureDirs(dir, impl_->sync)) return false;
     orva_store::clearStaleTemps(dir, impl_->cleared);
-    return orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+    // An export is read back and downloaded at once: a sync per card would
+    // bound it by the disk's syncs and keep nothing more safe.
+    return orva_store::writeCopyAtomic(dir, resourceName + ".vcf", text);
   } catch (...) {
     return false;
   }
@@ -386,20 +389,37 @@ void DBHandler::SetChangeMaker(std::string maker) {
 
 namespace {
 
-// Beside the cards, as a dot file the CardDAV server leaves alone.
+// Beside the cards, as dot files the CardDAV server leaves alone: an object
+// of them all (as earlier imports wrote it), and one line of JSON per call
+// of AddImportSources after it, appended, so that an import of any size adds
+// its sources a batch at a time. A line cut short by a crash is skipped.
 constexpr const char* kImportSourcesFile = ".orva-import-sources.json";
+constexpr const char* kImportSourcesLines = ".orva-import-sources.jsonl";
+
+void addParsed(const std::string& text, Json::Value& sources) {
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream stream(text);
+  Json::Value parsed;
+  if (!Json::parseFromStream(builder, stream, &parsed, &errors) || !parsed.isObject()) return;
+  for (auto it = parsed.begin(); it != parsed.end(); ++it) {
+    if (it->isString()) sources[it.name()] = *it;
+  }
+}
 
 Json::Value readImportSources(const std::string& book) {
   std::string text;
   Json::Value sources(Json::objectValue);
   const std::string path = book + "/" + kImportSourcesFile;
-  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return sources;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::istringstream stream(text);
-  Json::Value parsed;
-  if (Json::parseFromStream(builder, stream, &parsed, &errors) && parsed.isObject()) {
-    sources = std::move(parsed);
+  if (orva_store::entryExists(path) && orva_store::readWholeFile(path, text)) {
+    addParsed(text, sources);
+  }
+  const std::string lines = book + "/" + kImportSourcesLines;
+  if (orva_store::entryExists(lines) && orva_store::readWholeFile(lines, text)) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      addParsed(text.substr(start, end - start), sources);
+    }
   }
   return sources;
 }
@@ -426,15 +446,12 @@ bool DBHandler::AddImportSources(std::string guid, const Json::Value& sources) {
     if (!lock.held()) return false;
     const std::string user = orva_store::userOfGuid(guid);
     if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
-    const std::string book = orva_store::bookDir(user);
-    Json::Value kept = readImportSources(book);
-    for (const std::string& uid : sources.getMemberNames()) {
-      if (sources[uid].isString()) kept[uid] = sources[uid];
-    }
+    if (sources.empty()) return true;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
-    return orva_store::writeFileAtomic(book, kImportSourcesFile, Json::writeString(builder, kept),
-                                       impl_->sync);
+    // The writer escapes every control character: the line stays one line.
+    return orva_file::appendLine(orva_store::bookDir(user) + "/" + kImportSourcesLines,
+                                 Json::writeString(builder, sources));
   } catch (...) {
     return false;
   }

@@ -104,6 +104,12 @@ settings = setUpSettings();
 Object.assign(appliancePages, { users: setUpUsers(), calendars: setUpCalendars(), connect: setUpConnect() });
 appliancePages.history = setUpHistory();
 
+// A sign-in link pasted into this tab while the page is open changes only
+// the fragment: the page loads nothing, so it takes the token here.
+window.addEventListener('hashchange', () => {
+  if (takeTokenFromLink()) trySignIn();
+});
+
 takeTokenFromLink();
 if (getToken()) trySignIn();
 else showSignIn();
