@@ -1,10 +1,12 @@
 #include "appliance/history/folder_changes.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
-#include <map>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
-#include <sstream>
+#include <vector>
 
 #include "appliance/history/history_files.h"
 #include "appliance/history/kept_write.h"
@@ -17,50 +19,32 @@ namespace orva_history {
 
 namespace {
 
-// What the last run saw of a file: when the file still looks the same, its
-// version is taken from here instead of reading it again.
-struct Seen {
-  std::uint64_t ino = 0, size = 0;
-  std::int64_t mtimeNs = 0, ctimeNs = 0;
-  std::string version;
-  bool operator==(const Seen& o) const {
-    return ino == o.ino && size == o.size && mtimeNs == o.mtimeNs && ctimeNs == o.ctimeNs;
-  }
-};
-using SeenMap = std::map<std::string, Seen>;
+// When the last run began (ns since the epoch), in the history's "scanned":
+// a file whose status changed before it is as that run left it, since every
+// change of a file's content or name sets its ctime, which no client can set
+// back. A margin covers the coarse clock of file times and a clock set back
+// a little.
+constexpr std::int64_t kMarginNs = 2'000'000'000;
 
-SeenMap readSeen(const std::string& path) {
-  SeenMap seen;
+std::int64_t lastScan(const std::string& path) {
   std::string text;
-  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return seen;
-  std::istringstream in(text);
-  Seen s;
-  std::size_t nameSize = 0;
-  while (in >> s.ino >> s.size >> s.mtimeNs >> s.ctimeNs >> s.version >> nameSize) {
-    std::string name(nameSize, '\0');
-    if (in.get() != ' ' || !in.read(name.data(), static_cast<std::streamsize>(nameSize))) break;
-    seen[name] = s;
-  }
-  return seen;
+  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return 0;
+  return std::strtoll(text.c_str(), nullptr, 10);
 }
 
-std::string encodeSeen(const SeenMap& seen) {
-  std::string out;
-  for (const auto& [name, s] : seen) {
-    out += std::to_string(s.ino) + ' ' + std::to_string(s.size) + ' ' + std::to_string(s.mtimeNs) +
-           ' ' + std::to_string(s.ctimeNs) + ' ' + s.version + ' ' + std::to_string(name.size()) +
-           ' ' + name + '\n';
-  }
-  return out;
+std::int64_t nowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-bool statOf(const std::string& path, Seen& out) {
+// Whether the file's status changed at or after sinceNs; false when it is
+// not a regular file.
+bool changedSince(const std::string& path, std::int64_t sinceNs, bool& changed) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  out.ino = st.st_ino;
-  out.size = static_cast<std::uint64_t>(st.st_size);
-  out.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  out.ctimeNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  changed =
+      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec >= sinceNs;
   return true;
 }
 
@@ -78,34 +62,22 @@ bool keepCollection(const std::string& user, const std::string& collection,
   History history;
   if (!readHistory(user, collection, history)) return false;
   const auto latest = latestRecords(history);
-  const SeenMap seenBefore = readSeen(dir + "/seen");
-  SeenMap seenNow;
+  const std::int64_t began = nowNs();
+  const std::int64_t since = lastScan(dir + "/scanned") - kMarginNs;
   KeptWrite kept(user, collection, change, maker);
   std::set<std::string> onDisk;
-  if (folderThere) {
-    for (const std::string& name : keptEntries(folder)) {
-      const std::string path = folder + "/" + name;
-      Seen s;
-      if (!statOf(path, s)) continue;
-      const auto before = seenBefore.find(name);
-      std::string text;
-      bool read = false;
-      if (before != seenBefore.end() && before->second == s) {
-        s.version = before->second.version;
-      } else {
-        if (!orva_store::readWholeFile(path, text)) continue;
-        s.version = orva_store::cardVersion(text);
-        read = true;
-      }
-      onDisk.insert(name);
-      seenNow[name] = s;
-      const auto last = latest.find(name);
-      if (last != latest.end() && last->second->kind == 'P' && last->second->version == s.version) {
-        continue;
-      }
-      if (!read && !orva_store::readWholeFile(path, text)) continue;
-      kept.put(name, text);
-    }
+  for (const std::string& name : folderThere ? keptEntries(folder) : std::vector<std::string>()) {
+    const std::string path = folder + "/" + name;
+    bool changed = false;
+    if (!changedSince(path, since, changed)) continue;
+    onDisk.insert(name);
+    const auto last = latest.find(name);
+    const bool known = last != latest.end() && last->second->kind == 'P';
+    if (known && !changed) continue;
+    std::string text;
+    if (!orva_store::readWholeFile(path, text)) continue;
+    if (known && last->second->version == orva_store::cardVersion(text)) continue;
+    kept.put(name, text);
   }
   for (const auto& [name, record] : latest) {
     if (record->kind == 'P' && onDisk.count(name) == 0) kept.remove(name, record->body);
@@ -114,9 +86,7 @@ bool keepCollection(const std::string& user, const std::string& collection,
     if (!kept.keep(sync)) return false;
     kept.seal();
   }
-  return seenNow.empty() && seenBefore.empty()
-             ? true
-             : orva_store::writeFileAtomic(dir, "seen", encodeSeen(seenNow), sync);
+  return orva_store::writeFileAtomic(dir, "scanned", std::to_string(began) + "\n", sync);
 }
 
 }  // namespace
@@ -139,6 +109,31 @@ bool keepFolderChanges(const std::string& user, const std::string& maker) {
     ok = keepCollection(user, collection, change, maker, sync) && ok;
   }
   return sync.flush() && ok;
+}
+
+std::unique_ptr<KeptWrite> keepCollectionDeletion(const std::string& user,
+                                                  const std::string& collection,
+                                                  const std::string& maker) {
+  // What clients changed before is theirs; the deletion is the maker's.
+  if (!keepFolderChanges(user, user)) return nullptr;
+  auto kept = std::make_unique<KeptWrite>(user, collection, orva_store::randomUuid(), maker);
+  const std::string folder = collectionDir(user, collection);
+  for (const std::string& name : keptEntries(folder)) {
+    std::string text;
+    if (!orva_store::readWholeFile(folder + "/" + name, text)) return nullptr;
+    kept->remove(name, text);
+  }
+  orva_file::FolderSync sync;
+  if (!kept->keep(sync) || !sync.flush()) return nullptr;
+  return kept;
+}
+
+bool removeUserHistories(const std::string& user) {
+  const std::string dir = historyRoot() + "/" + user;
+  if (!orva_store::isSafeUserName(user) || !orva_store::hasNoLinks(dir)) return false;
+  std::error_code error;
+  std::filesystem::remove_all(dir, error);
+  return !error;
 }
 
 }  // namespace orva_history

@@ -7,12 +7,27 @@
 // by the next run.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "appliance/history/kept_write.h"
 
 namespace orva_history {
 
 // With the exclusive lock held (the hook's case). False when a history could
 // not be written.
 bool keepFolderChanges(const std::string& user, const std::string& maker);
+
+// With the exclusive lock held, before a whole collection is deleted: the
+// deletion of each of its entries, kept. The caller seals it once the
+// collection is gone, or cancels it. Null when it cannot be kept: then the
+// collection must stay.
+std::unique_ptr<KeptWrite> keepCollectionDeletion(const std::string& user,
+                                                  const std::string& collection,
+                                                  const std::string& maker);
+
+// With the exclusive lock held, when a user's data is deleted: the user's
+// histories go with it. False when they could not all be removed.
+bool removeUserHistories(const std::string& user);
 
 }  // namespace orva_history

@@ -8,7 +8,8 @@
 //       base                        the collection as it was when the kept
 //                                   changes begin (records, one per entry)
 //       journal                     every change since, appended (records)
-//       seen                        what the server's hook saw of the files
+//       scanned                     when the server's hook last compared the
+//                                   folder with the history
 //
 // Every function here expects the store lock to be held by the caller
 // (shared to read, exclusive to write), or to run inside the server's hook,

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "appliance/base/file_io.h"
+#include "appliance/history/folder_changes.h"
 #include "appliance/host/accounts/password_file.h"
 #include "appliance/host/api/json_text.h"
 #include "appliance/store/store_files.h"
@@ -187,11 +188,15 @@ CollectionChange deleteCalendar(const std::string& user, const std::string& name
       return CollectionChange::kMissing;
     }
     if (kindOf(readProps(folder)) != "calendar") return CollectionChange::kNotCalendar;
-    if (!hideFolder(folder, hidden)) {
+    // Kept first, so that the calendar can come back out of the trash.
+    const auto kept = orva_history::keepCollectionDeletion(user, name, "administration page");
+    if (!kept || !hideFolder(folder, hidden)) {
+      if (kept) kept->cancel();
       ErrorLog(kLogSource, __LINE__, 1, "cannot delete the calendar %s of %s", name.c_str(),
                user.c_str());
       return CollectionChange::kFailed;
     }
+    kept->seal();
   }
   removeTree(hidden);
   return CollectionChange::kDone;
@@ -217,6 +222,8 @@ bool deleteUserData(const std::string& user) {
     if (orva_store::hasNoLinks(home) && orva_store::entryExists(home)) {
       ok = hideFolder(home, hidden) && ok;
     }
+    // What was kept of the user's books goes too.
+    ok = orva_history::removeUserHistories(user) && ok;
     ok = sync.flush() && ok;
   }
   if (!hidden.empty()) removeTree(hidden);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "appliance/base/atomic_batch.h"
+#include "appliance/history/kept_write.h"
 #include "appliance/host/accounts/password_file.h"
 #include "appliance/host/accounts/user_collections.h"
 #include "appliance/host/api/json_text.h"
@@ -17,6 +18,7 @@
 #include "appliance/store/store_files.h"
 #include "appliance/store/store_layout.h"
 #include "appliance/store/store_lock.h"
+#include "appliance/store/store_uuid.h"
 #include "platform/contact_store.h"
 
 namespace orva_calendar {
@@ -132,8 +134,16 @@ std::string itemNameOf(const std::string& uid) {
 
 class ItemWriter {
  public:
-  ItemWriter(const std::string& folder, CalendarImport& result)
-      : folder_(folder), result_(result) {}
+  // Every write is kept in the calendar's history (one change for the whole
+  // import, by maker) before it lands.
+  ItemWriter(const std::string& folder, CalendarImport& result, const std::string& user,
+             const std::string& calendar, const std::string& maker)
+      : folder_(folder),
+        result_(result),
+        user_(user),
+        calendar_(calendar),
+        maker_(maker),
+        change_(orva_store::randomUuid()) {}
 
   bool pending(const std::string& name) const { return names_.count(name) > 0; }
 
@@ -150,9 +160,15 @@ class ItemWriter {
     std::size_t placed = 0;
     if (lock.held() && orva_store::hasNoLinks(folder_)) {
       orva_file::AtomicBatch batch(folder_, 0600);
+      orva_history::KeptWrite kept(user_, calendar_, change_, maker_);
       bool ok = true;
-      for (const auto& item : items_) ok = ok && batch.add(item.first, item.second);
-      placed = ok ? batch.commit() : 0;
+      for (const auto& item : items_) {
+        ok = ok && batch.add(item.first, item.second);
+        kept.put(item.first, item.second);
+      }
+      orva_file::FolderSync sync;
+      placed = ok && kept.keep(sync) ? batch.commit() : 0;
+      kept.sealFirst(placed);
     }
     result_.stored += placed;
     if (placed < items_.size()) result_.failed = true;
@@ -172,8 +188,7 @@ class ItemWriter {
         identityOf(stored) != identity) {
       return false;
     }
-    orva_file::FolderSync sync;
-    if (!orva_store::writeFileAtomic(folder_, name, text, sync) || !sync.flush()) {
+    if (!keptWrite(name, text)) {
       result_.failed = true;
       return false;
     }
@@ -184,19 +199,34 @@ class ItemWriter {
   bool replace(const std::string& name, const std::string& text) {
     if (!flush()) return false;
     orva_store::StoreLock lock(orva_store::StoreLock::kExclusive);
-    orva_file::FolderSync sync;
-    if (!lock.held() || !orva_store::writeFileAtomic(folder_, name, text, sync) || !sync.flush()) {
-      result_.failed = true;
-    }
+    if (!lock.held() || !keptWrite(name, text)) result_.failed = true;
     return !result_.failed;
   }
 
  private:
+  // With the lock held: one item written, kept first.
+  bool keptWrite(const std::string& name, const std::string& text) {
+    orva_history::KeptWrite kept(user_, calendar_, change_, maker_);
+    kept.put(name, text);
+    orva_file::FolderSync sync;
+    if (!kept.keep(sync)) return false;
+    if (!orva_store::writeFileAtomic(folder_, name, text, sync) || !sync.flush()) {
+      kept.cancel();
+      return false;
+    }
+    kept.seal();
+    return true;
+  }
+
   const std::string& folder_;
   CalendarImport& result_;
   std::vector<std::pair<std::string, std::string>> items_;
   std::set<std::string> names_;
   std::size_t bytes_ = 0;
+  const std::string& user_;
+  const std::string& calendar_;
+  const std::string& maker_;
+  const std::string change_;
 };
 
 // An item of this file written before gets the components it lacks.
@@ -251,7 +281,8 @@ CalendarFault calendarFolder(const std::string& user, const std::string& calenda
 }
 
 CalendarFault importCalendar(const std::string& user, const std::string& calendar, std::istream& in,
-                             CalendarImport& result, const std::set<std::string>& apply) {
+                             CalendarImport& result, const std::set<std::string>& apply,
+                             const std::string& maker) {
   std::string folder;
   const CalendarFault fault = calendarFolder(user, calendar, folder);
   if (fault != CalendarFault::kNone) return fault;
@@ -273,7 +304,7 @@ CalendarFault importCalendar(const std::string& user, const std::string& calenda
     }
   }
 
-  ItemWriter writer(folder, result);
+  ItemWriter writer(folder, result, user, calendar, maker);
   const BadComponent bad = [&result](std::uint64_t line, const std::string& reason) {
     skip(result, line, reason);
   };

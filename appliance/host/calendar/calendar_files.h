@@ -35,9 +35,10 @@ struct CalendarImport {
 // faults). Items the server would not load are skipped and counted. An
 // update candidate whose UID is in apply replaces the stored item, only
 // while that item is still as it was read at the start (else it stays a
-// candidate).
+// candidate). The calendar's history names the import by maker.
 CalendarFault importCalendar(const std::string& user, const std::string& calendar, std::istream& in,
-                             CalendarImport& result, const std::set<std::string>& apply = {});
+                             CalendarImport& result, const std::set<std::string>& apply = {},
+                             const std::string& maker = "import of a calendar file");
 
 // The whole calendar as one iCalendar file: each time zone once, then every
 // item's components.

@@ -62,8 +62,9 @@ HttpAnswer importCalendarRoute(const HttpRequest& request) {
   if (file == nullptr) return hostErrorAnswer(400, kBadRequest, "no file");
   std::istringstream in(file->content);
   orva_calendar::CalendarImport result;
-  const orva_calendar::CalendarFault fault =
-      orva_calendar::importCalendar(user, name, in, result, apply);
+  const orva_calendar::CalendarFault fault = orva_calendar::importCalendar(
+      user, name, in, result, apply,
+      "import of " + (file->filename.empty() ? std::string("a calendar file") : file->filename));
   if (fault != orva_calendar::CalendarFault::kNone) return faultAnswer(fault, user, name);
   if (result.calendars == 0) {
     return refusalAnswer(400, kBadRequest,

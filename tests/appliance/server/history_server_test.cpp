@@ -34,11 +34,12 @@ class HistoryServerTest : public ServerTest {
     client = host_test::clientFor(serve->port());
   }
 
-  // A history route's envelope, with the HTTP status under "status".
+  // A route's envelope (a history route unless name holds a '/'), with the
+  // HTTP status under "status".
   Json::Value route(const std::string& name, const Json::Value& body) {
-    auto res =
-        client->Post(("/webapi/history/" + name).c_str(), {{"Authorization", "Bearer " + token}},
-                     orva_test::toJson(body), "application/json");
+    const std::string path = name.find('/') == std::string::npos ? "history/" + name : name;
+    auto res = client->Post(("/webapi/" + path).c_str(), {{"Authorization", "Bearer " + token}},
+                            orva_test::toJson(body), "application/json");
     Json::Value out = res ? orva_test::parseJson(res->body) : Json::Value();
     out["status"] = res ? res->status : 0;
     return out;
@@ -180,6 +181,47 @@ TEST_F(HistoryServerTest, PageThenPhoneThenDeleteShowsEveryMakerAndNoBlindRestor
   first["current"] = "";
   EXPECT_EQ(route("restore_version", first)["status"], 200);
   EXPECT_EQ(phone("GET", name).code, 200);
+}
+
+TEST_F(HistoryServerTest, ADeletedCalendarComesBackWithItsEvents) {
+  Json::Value calendar(Json::objectValue);
+  calendar["user"] = "alice";
+  calendar["name"] = "trips";
+  ASSERT_EQ(route("calendars/create", calendar)["status"], 200);
+  const std::string event =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:ev1\r\n"
+      "DTSTAMP:20260101T000000Z\r\nDTSTART:20260102T100000Z\r\nSUMMARY:Boat trip\r\n"
+      "END:VEVENT\r\nEND:VCALENDAR\r\n";
+  const std::string url = httpBase(http) + "/alice/trips/ev1.ics";
+  const std::string auth = "-u alice:alice-pw ";
+  ASSERT_EQ(
+      request(url, auth + "-X PUT -H 'Content-Type: text/calendar' --data-binary " + quote(event))
+          .code,
+      201);
+  const std::string stored = request(url, auth).body;
+  ASSERT_EQ(route("calendars/delete", calendar)["status"], 200);
+  EXPECT_EQ(request(url, auth).code, 404);
+
+  Json::Value ask(Json::objectValue);
+  ask["user"] = "alice";
+  const Json::Value kept = route("collections", ask);
+  ASSERT_EQ(kept["status"], 200) << orva_test::toJson(kept);
+  bool deleted = false;
+  for (const Json::Value& c : kept["data"])
+    deleted = deleted || (c["name"] == "trips" && c["deleted"].asBool());
+  EXPECT_TRUE(deleted) << orva_test::toJson(kept);
+  ask["collection"] = "trips";
+  const Json::Value trash = route("trash", ask);
+  // The event, and the calendar itself (its properties), deleted by the page.
+  const Json::Value& items = trash["data"]["items"];
+  ASSERT_EQ(items.size(), 2u) << orva_test::toJson(trash);
+  for (const Json::Value& item : items) {
+    EXPECT_EQ(item["by"], "administration page");
+    EXPECT_EQ(item["summary"], item["name"] == "ev1.ics" ? "Boat trip" : "trips");
+  }
+  ask["names"].append("ev1.ics");
+  ASSERT_EQ(route("restore", ask)["status"], 200);
+  EXPECT_EQ(request(url, auth).body, stored);
 }
 
 }  // namespace
