@@ -238,8 +238,8 @@ TEST_F(ServeRoutes, ExportOfAWholeBookLeavesOutTheCardsExcepted) {
     EXPECT_EQ(got, expected) << body;
   }
   // "all" takes no "id", and an "id" list no "except".
-  for (const std::string& body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
-                                  "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
+  for (const std::string body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
+                                 "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
     auto res = exportCards(body);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400) << body;
