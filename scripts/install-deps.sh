@@ -13,6 +13,7 @@ packages=(
   python3-vobject python3-caldav zbar-tools
   chromium
   slowhttptest wrk
+  python3-locust
 )
 
 missing=()
