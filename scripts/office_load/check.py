@@ -20,6 +20,7 @@ class Outcome:
         self.doubled = []   # an item the store holds that nobody left there, or a UID held twice
         self.unsure = 0     # writes whose answer never came: either state counts
         self.stale = []     # a phone's view after its last sync that differs from the store
+        self.unsynced = 0   # phones without a last sync in time (their view is not compared)
 
 
 def check(root, plan):
@@ -40,7 +41,8 @@ def check(root, plan):
             for uid in [u for u, n in uids.items() if n > 1]:
                 outcome.doubled.append("%s/%s: UID %s held twice" % (user, kind, uid))
     for phone in plan.phones:
-        if not phone.paths:
+        if not getattr(phone, "synced_last", False):
+            outcome.unsynced += 1
             continue
         for kind in ("contacts", "calendar"):
             held = {name: mark for name, (_, mark) in stored(root, phone.user, kind).items()}

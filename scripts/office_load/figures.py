@@ -43,8 +43,9 @@ def report(args, stats, admin, outcome, processes, elapsed, loads):
             if ratio else "-", goal))
 
     print("\nlost %d, doubled %d, writes without an answer %d, phones whose view differs "
-          "from the store after a last sync %d" % (len(outcome.lost), len(outcome.doubled),
-                                                   outcome.unsure, len(outcome.stale)))
+          "from the store after a last sync %d (%d phones without one)" % (
+              len(outcome.lost), len(outcome.doubled), outcome.unsure, len(outcome.stale),
+              outcome.unsynced))
     for line in (outcome.lost + outcome.doubled + outcome.stale)[:10]:
         print("  " + line)
 
@@ -62,6 +63,6 @@ def report(args, stats, admin, outcome, processes, elapsed, loads):
     return {"settings": vars(args), "loads": loads, "kinds": rows, "errors": errors,
             "admin_unloaded": admin.unloaded, "admin_loaded": admin.loaded, "ratios": ratios,
             "lost": outcome.lost, "doubled": outcome.doubled, "unsure": outcome.unsure,
-            "stale": outcome.stale,
+            "stale": outcome.stale, "unsynced": outcome.unsynced,
             "processes": {k: {"cpu_s": c, "peak_rss": r} for k, (c, r) in processes.items()},
             "seconds": elapsed}
