@@ -22,6 +22,7 @@ script="$target/tools/calendarserver_start_stop.sh"
 root=$(cd "$root" && pwd)
 install -m 0755 "$package/orva_calendar_conf_dump.py" "$package/calendarserver_start_stop.sh" \
   "$target/tools/" || exit 1
+install -m 0644 "$package/orva_radicale_storage.py" "$target/tools/" || exit 1
 install -d "$target/etc/templates" &&
   install -m 0644 "$package/radicale.conf.in" "$package/nginx.conf.in" "$target/etc/templates/" ||
   exit 1

@@ -26,6 +26,8 @@ constexpr SeedFile kSeedFiles[] = {
      "/var/packages/Tessaro/target/tools/calendarserver_start_stop.sh", 0755},
     {"server_certificate.sh", "/var/packages/Tessaro/target/tools/server_certificate.sh", 0755},
     {"orva_radicale_auth.py", "/var/packages/Tessaro/target/tools/orva_radicale_auth.py", 0644},
+    {"orva_radicale_storage.py", "/var/packages/Tessaro/target/tools/orva_radicale_storage.py",
+     0644},
     {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
 };
