@@ -125,7 +125,7 @@ def main():
         for storage in ("", "orva_radicale_storage"):
             root = os.path.join(work, storage or "plain")
             os.makedirs(os.path.join(root, os.path.dirname(seed.HTPASSWD)))
-            seed.seed(root, 1, args.cards, 0, 1)
+            seed.seed(root, 1, args.cards, 0, 1, 1)
             results[storage] = measure(os.path.join(root, seed.COLLECTIONS), work, storage,
                                        args.repeat, random.Random(2))
         with open("/proc/loadavg") as f:

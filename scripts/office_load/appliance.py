@@ -33,9 +33,13 @@ class Appliance:
         self.token = None
         self.session = requests.Session()
 
-    def run_host(self, *args):
-        return subprocess.run([self.host, "--root", self.root] + list(args), env=self.env,
-                              check=True, capture_output=True, text=True).stdout
+    def run_host(self, *args, check=True):
+        done = subprocess.run([self.host, "--root", self.root] + list(args), env=self.env,
+                              capture_output=True, text=True)
+        if check and done.returncode != 0:
+            raise RuntimeError("orva-webapi %s: %s %s" % (" ".join(args[:3]), done.stdout[-500:],
+                                                          done.stderr[-500:]))
+        return done.stdout
 
     def prepare(self, plain_storage=False):
         """Seeds the root (configuration, package programs) without a server;
@@ -52,13 +56,20 @@ class Appliance:
 
     def start(self):
         """Starts the CardDAV/CalDAV server on a free port, then the web API."""
-        self.dav_port = free_port()
-        answer = json.loads(self.run_host(
-            "call", "ORVA.ContactAndCalendar.Common", "set", "EnableSSL:=false",
-            "RedirectHTTPToHTTPS:=false", "HTTPPort:=%d" % self.dav_port,
-            "SSLPort:=%d" % free_port()))
-        if not answer.get("success"):
-            raise RuntimeError("the server did not start: %s" % answer)
+        # A port taken meanwhile by another program, or a start slower than
+        # the script waits on a busy machine: tried again on other ports.
+        for attempt in range(3):
+            self.dav_port = free_port()
+            answer = json.loads(self.run_host(
+                "call", "ORVA.ContactAndCalendar.Common", "set", "EnableSSL:=false",
+                "RedirectHTTPToHTTPS:=false", "HTTPPort:=%d" % self.dav_port,
+                "SSLPort:=%d" % free_port(), check=False) or "{}")
+            if answer.get("success"):
+                break
+            print("the server did not start (%s)%s" % (
+                answer, ", again" if attempt < 2 else ""), flush=True)
+        else:
+            raise RuntimeError("the server did not start")
         self.serve = subprocess.Popen([self.host, "--root", self.root, "serve", "--listen",
                                        "127.0.0.1:0"], stdout=subprocess.PIPE, env=self.env,
                                       text=True)

@@ -130,9 +130,10 @@ def map_user(root, user):
     write_file(os.path.join(root, USERS, "by-name", user), guid)
 
 
-def seed(root, users, cards, events, seed_number):
+def seed(root, users, cards, events, seed_number, warm):
     """Writes users 0..users-1 with their books and calendars and a password
-    for each; True when the server's cache entries were written too."""
+    for each, and the server's cache entries for the first warm users (the
+    books the run reads); True when those could be written."""
     cache = CacheMaker()
     sample = [(u, card_text(u, i)) for i, u in ((i, str(uuid.uuid4())) for i in range(50))]
     if not cache.check(sample):
@@ -150,7 +151,7 @@ def seed(root, users, cards, events, seed_number):
         for k in range(events):
             uid = str(uuid.UUID(int=rng.getrandbits(128), version=4))
             calendar[uid + ".ics"] = (uid, event_text(uid, k))
-        make_book(os.path.join(base, user, "contacts"), book, cache)
+        make_book(os.path.join(base, user, "contacts"), book, cache if index < warm else None)
         make_calendar(os.path.join(base, user, "calendar"), calendar)
         map_user(root, user)
     # Creating files waits on the file system more than on Python: several
@@ -198,3 +199,11 @@ def read_state(root, users):
     text)}}} (a root may serve several runs, each starting from the last)."""
     return {user: {kind: read_collection(root, user, kind) for kind in ("contacts", "calendar")}
             for user in users}
+
+
+if __name__ == "__main__":
+    # Run as a program of its own, out of the load's cooperative threads
+    # (gevent), so that the threads that create files really run at once.
+    import sys
+    ROOT, COUNTS = sys.argv[1], [int(a) for a in sys.argv[2:7]]
+    print(json.dumps(seed(ROOT, *COUNTS)))
