@@ -5,6 +5,7 @@ loopback ports, the host's web API, and the CPU and memory of each."""
 import json
 import os
 import re
+import shutil
 import socket
 import subprocess
 import time
@@ -14,6 +15,10 @@ import requests
 SCRIPT = "var/packages/Tessaro/target/tools/calendarserver_start_stop.sh"
 TOKEN = "etc/orva-webapi/token"
 TEMPLATE = "var/packages/Tessaro/target/etc/templates/radicale.conf.in"
+PACKAGE_FILES = [(name, "var/packages/Tessaro/target/tools") for name in (
+    "calendarserver_start_stop.sh", "orva_radicale_auth.py", "orva_radicale_storage.py")] + [
+    (name, "var/packages/Tessaro/target/etc/templates") for name in (
+        "radicale.conf.in", "nginx.conf.in")]
 
 
 def free_port():
@@ -46,6 +51,11 @@ class Appliance:
         plain_storage leaves the package's storage plug-in out of Radicale's
         configuration (for figures without it)."""
         self.run_host("methods")
+        # The package's programs and templates as this build has them (a
+        # root used before keeps its own otherwise), as an update would.
+        package = os.path.join(os.path.dirname(self.host), "..", "share", "orva", "package")
+        for name, folder in PACKAGE_FILES:
+            shutil.copy(os.path.join(package, name), os.path.join(self.root, folder, name))
         template = os.path.join(self.root, TEMPLATE)
         with open(template) as stream:
             lines = stream.read().splitlines(True)

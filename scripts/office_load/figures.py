@@ -30,8 +30,8 @@ def report(args, stats, admin, outcome, processes, elapsed, loads):
     for row in rows:
         print("%-32s %7d %6d %8d %8d %8d %8d" % (row["kind"], row["count"], row["errors"],
                                                  row["p50"], row["p95"], row["p99"], row["max"]))
-    for (method, name), error in sorted(stats.errors.items(), key=lambda e: str(e[0]))[:10]:
-        print("  error %s x%d: %s" % (name, error.occurrences, str(error.error)[:160]))
+    for error in sorted(stats.errors.values(), key=lambda e: -e.occurrences)[:10]:
+        print("  error %s x%d: %s" % (error.name, error.occurrences, str(error.error)[:160]))
 
     ratios = {}
     for what, goal in (("list", 2), ("import", 3)):

@@ -186,7 +186,8 @@ def read_collection(root, user, kind):
     for name in sorted(os.listdir(folder)):
         if name.startswith("."):
             continue
-        with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as stream:
+        with open(os.path.join(folder, name), encoding="utf-8", errors="replace",
+                  newline="") as stream:
             text = stream.read()
         uid = next((line[4:] for line in text.replace("\r\n ", "").splitlines()
                     if line.startswith("UID:")), None)
