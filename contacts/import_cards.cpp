@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "contacts/import_dropped_lines.h"
+#include "contacts/import_formats.h"
 #include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
@@ -48,8 +50,6 @@ class CardBatches {
 
   std::uint64_t stored() const { return stored_; }
   std::uint64_t skipped() const { return skipped_; }
-  // Cards handed on so far, stored or not: the number of the next is one more.
-  std::uint64_t seen() const { return stored_ + skipped_ + cards_.size(); }
   bool failed() const { return failed_; }
 
  private:
@@ -76,6 +76,10 @@ void ContactAndCalendarHandler::importCards() {
   std::string path;
   if (!orva_params::readStringParam(request, response, __LINE__, "user", user)) return;
   if (!orva_params::readStringParam(request, response, __LINE__, "file_tmp", path)) return;
+  // The books' histories name an import by its file, as the browser sent it.
+  const Json::Value fileName = request->GetParam("file", Json::Value());
+  dbHandler.SetChangeMaker("import of " +
+                           (fileName.isString() ? fileName.asString() : std::string("a file")));
 
   // As list and add do: a user the store does not know yet is set up, so
   // that an import never answers success with nothing stored.
@@ -92,6 +96,13 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
+  // The kind of file is told by its content; one the import does not take is
+  // refused before anything is stored.
+  orva_contacts::ImportFile file(path);
+  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(file.fd());
+  if (file.fd() >= 0 && orva_contacts::answeredBeforeImport(request, response, file.fd(), format))
+    return;
+
   // Cards go to the store in batches; a card the store refuses is skipped,
   // a store that cannot write stops the import. The answer comes only after
   // the last batch is durable.
@@ -100,23 +111,31 @@ void ContactAndCalendarHandler::importCards() {
   // came from a source UID imported before, is not stored again.
   orva_contacts::ImportIndex index(dbHandler, guid);
   const orva_contacts::CardAssembler* reading = nullptr;
+  // Cards of the file finished so far, whether stored or not.
+  std::uint64_t cardsRead = 0;
+  orva_contacts::DroppedLines dropped;
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&batches, &index, &reading](const std::string& name, const std::string& text) {
+      [&batches, &index, &reading, &cardsRead](const std::string& name, const std::string& text) {
+        ++cardsRead;
         if (!index.isNew(text, reading->sourceUid())) return true;
         index.stored(name, text, reading->sourceUid());
         return batches.add(name, text);
       },
-      [&batches](std::string_view name, std::string_view reason) {
+      [&cardsRead, &dropped](std::string_view name, std::string_view reason) {
         // A name can be as long as a line; the log needs only its start.
         name = name.substr(0, 64);
-        const std::string message = "import_cards: card " + std::to_string(batches.seen() + 1) +
+        dropped.add(cardsRead + 1, name, reason);
+        const std::string message = "import_cards: card " + std::to_string(cardsRead + 1) +
                                     ": line " + std::string(name) +
                                     " dropped: " + std::string(reason);
         orva_params::logError(__LINE__, message.c_str());
       });
   reading = &assembler;
-  const bool opened = orva_contacts::readVCardFile(path, assembler);
+  orva_contacts::CsvImport csv;
+  const bool isCsv = format == orva_contacts::ImportFormat::kCsv;
+  if (isCsv && !orva_contacts::readCsvFile(request, response, file.fd(), assembler, csv)) return;
+  const bool opened = isCsv || orva_contacts::readVCardFile(path, assembler);
   batches.flush();
   if (batches.stored() > 0) index.keepSources();
   const bool storeFailed = batches.failed();
@@ -132,7 +151,7 @@ void ContactAndCalendarHandler::importCards() {
     } else if (!opened) {
       detail += "the file cannot be read; ";
     }
-    detail += importCounts(stored, skipped);
+    detail += importCounts(stored, skipped) + orva_contacts::csvCountsText(csv);
     response->SetError(orva_errors::kSetCard, Json::Value(detail));
     return;
   }
@@ -141,5 +160,7 @@ void ContactAndCalendarHandler::importCards() {
   data["skipped"] = Json::Value::UInt64(skipped);
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
+  dropped.addTo(data);
+  if (isCsv) orva_contacts::addCsvCounts(csv, data);
   response->SetSuccess(data);
 }

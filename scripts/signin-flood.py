@@ -11,8 +11,9 @@ home. Then prints:
   attackers were answered;
 - the sign-in's cost per request after the first (the check itself, in
   process, against the same users file);
-- a first vdirsyncer sync of a book of CARDS cards with the sign-in's memory
-  of verified passwords on and off.
+- a first vdirsyncer sync of a book of CARDS cards, and the medians of 20
+  PUTs of one card into it and of 20 PROPFINDs of her home, with the sign-in's
+  memory of verified passwords on and off.
 
     scripts/signin-flood.py [--build DIR] [--users N] [--attackers N]
                             [--seconds N] [--cards N] [--one-address]
@@ -21,6 +22,7 @@ import argparse
 import base64
 import collections
 import http.client
+import multiprocessing
 import os
 import shutil
 import socket
@@ -28,7 +30,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -59,9 +60,16 @@ class Server:
                        env=dict(os.environ, ORVA_SERVER_PROCESSES="on", **(env or {})))
 
     def start(self, env=None):
-        self.call("ORVA.ContactAndCalendar.Common", "set", "EnableSSL:=false",
-                  "RedirectHTTPToHTTPS:=false", "HTTPPort:=%d" % self.port,
-                  "SSLPort:=%d" % free_port(), env=env)
+        for attempt in range(3):
+            try:
+                self.call("ORVA.ContactAndCalendar.Common", "set", "EnableSSL:=false",
+                          "RedirectHTTPToHTTPS:=false", "HTTPPort:=%d" % self.port,
+                          "SSLPort:=%d" % free_port(), env=env)
+                return
+            except subprocess.CalledProcessError:
+                # Another program took the free port meanwhile.
+                self.port = free_port()
+        raise RuntimeError("the server did not start; see %s/var/log" % self.root)
 
     def stop(self):
         script = os.path.join(self.root, "var/packages/Tessaro/target/tools",
@@ -82,13 +90,13 @@ def write_users(server, count):
         stream.write("\n".join(lines) + "\n")
 
 
-def propfind(port, user, password, source="127.0.0.1", path="/alice/"):
+def propfind(port, user, password, source="127.0.0.1", path="/alice/", depth="1"):
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120,
                                             source_address=(source, 0))
     token = base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
     try:
         connection.request("PROPFIND", path, PROPFIND, {
-            "Authorization": "Basic " + token, "Depth": "1",
+            "Authorization": "Basic " + token, "Depth": depth,
             "Content-Type": "application/xml"})
         answer = connection.getresponse()
         answer.read()
@@ -99,39 +107,56 @@ def propfind(port, user, password, source="127.0.0.1", path="/alice/"):
         connection.close()
 
 
+def percentiles(times):
+    times = sorted(times)
+    return (statistics.median(times), times[min(len(times) - 1, int(len(times) * 0.99))],
+            times[-1])
+
+
+def attack(port, users, source, end, answers):
+    # The attackers' own work is not the appliance's: on a machine of their
+    # own in life, here at the lowest priority and in processes of their own.
+    os.nice(19)
+    counts = collections.Counter()
+    turn = 0
+    while time.monotonic() < end:
+        turn += 1
+        user = "mallory%d" % turn if turn % 2 else "user%04d" % (turn % users)
+        counts[propfind(port, user, "guess", source, "/")] += 1
+    answers.put(dict(counts))
+
+
 def flood(server, users, attackers, seconds, one_address):
     end = time.monotonic() + seconds
-    answers = collections.Counter()
-
-    def attack(number):
-        source = "127.0.0.%d" % (2 if one_address else 2 + number)
-        turn = 0
-        while time.monotonic() < end:
-            turn += 1
-            if turn % 2:
-                status = propfind(server.port, "mallory%d" % turn, "guess", source, "/")
-            else:
-                status = propfind(server.port, "user%04d" % (turn % users), "guess", source, "/")
-            answers[status] += 1
-
-    threads = [threading.Thread(target=attack, args=(n,)) for n in range(attackers)]
-    for thread in threads:
-        thread.start()
-    times, codes = [], collections.Counter()
+    answers = multiprocessing.Queue()
+    processes = [multiprocessing.Process(target=attack, args=(
+        server.port, users, "127.0.0.%d" % (2 if one_address else 2 + n), end, answers))
+        for n in range(attackers)]
+    for process in processes:
+        process.start()
+    times, later, codes = [], [], collections.Counter()
+    settled = time.monotonic() + 10
     while time.monotonic() < end:
         start = time.perf_counter()
         codes[propfind(server.port, "alice", "alice-pw")] += 1
         times.append(time.perf_counter() - start)
-    for thread in threads:
-        thread.join()
-    times.sort()
+        if time.monotonic() > settled:
+            later.append(times[-1])
+    total = collections.Counter()
+    for _ in processes:
+        total.update(answers.get())
+    for process in processes:
+        process.join()
     print("flood: %d users, %d anonymous clients from %s, %d s" %
-          (users, attackers, "one address" if one_address else "their own addresses", seconds))
+          (users, attackers, "one address" if one_address else "their own addresses", seconds)
+          if attackers else "no flood: %d users, %d s" % (users, seconds))
     print("  alice's PROPFIND Depth 1: %d requests, answers %s" % (len(times), dict(codes)))
-    print("  p50 %.3f s, p99 %.3f s, slowest %.3f s (goal: p99 <= 1 s)" %
-          (statistics.median(times), times[min(len(times) - 1, int(len(times) * 0.99))],
-           times[-1]))
-    print("  attackers' answers: %s" % dict(answers))
+    print("  p50 %.3f s, p99 %.3f s, slowest %.3f s (goal: p99 <= 1 s)" % percentiles(times))
+    if later and attackers:
+        print("  after the first 10 s (each address's first failures spent): "
+              "p50 %.3f s, p99 %.3f s, slowest %.3f s" % percentiles(later))
+    if attackers:
+        print("  attackers' answers: %s" % dict(total))
 
 
 def signin_cost(server):
@@ -189,13 +214,43 @@ password = "alice-pw"
     env = dict(os.environ, VDIRSYNCER_CONFIG=os.path.join(folder, "config"))
     subprocess.run(["vdirsyncer", "discover"], env=env, check=True, input=b"",
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    log = server.path("var/log/radicale.log")
+    seen = os.path.getsize(log)
     start = time.perf_counter()
     subprocess.run(["vdirsyncer", "sync"], env=env, check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     took = time.perf_counter() - start
     synced = len(os.listdir(os.path.join(folder, "cards")))
     shutil.rmtree(folder)
-    print("  first vdirsyncer sync, %s: %.1f s (%d cards)" % (label, took, synced))
+    with open(log, errors="replace") as stream:
+        stream.seek(seen)
+        requests = stream.read().count(" request for ")
+    probes = [time.perf_counter()]
+    for _ in range(20):
+        propfind(server.port, "alice", "alice-pw", path="/alice/", depth="0")
+        probes.append(time.perf_counter())
+    print("  %s: first vdirsyncer sync %.1f s (%d cards, %d requests); PUT of one card: "
+          "median %.3f s; PROPFIND Depth 0 of her home: median %.3f s" %
+          (label, took, synced, requests, put_median(server),
+           statistics.median(b - a for a, b in zip(probes, probes[1:]))))
+
+
+def put_median(server):
+    times = []
+    token = base64.b64encode(b"alice:alice-pw").decode()
+    for i in range(20):
+        connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=120)
+        start = time.perf_counter()
+        connection.request("PUT", "/alice/contacts/put%02d.vcf" % i,
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:put%02d\r\nFN:Put %d\r\n"
+                           "END:VCARD\r\n" % (i, i),
+                           {"Authorization": "Basic " + token, "Content-Type": "text/vcard"})
+        answer = connection.getresponse()
+        answer.read()
+        times.append(time.perf_counter() - start)
+        connection.close()
+        os.remove(server.path(BOOK + "/put%02d.vcf" % i))
+    return statistics.median(times)
 
 
 def main():
@@ -213,12 +268,16 @@ def main():
         write_users(server, args.users)
         server.start()
         assert propfind(server.port, "alice", "alice-pw") == 207
+        # The same client alone first: on a loaded machine, what the flood adds.
+        flood(server, args.users, 0, min(15, args.seconds), args.one_address)
         flood(server, args.users, args.attackers, args.seconds, args.one_address)
         signin_cost(server)
         if args.cards and shutil.which("vdirsyncer"):
             write_cards(server, args.cards)
             print("vdirsyncer, a book of %d cards:" % args.cards)
             for label, seconds in (("memory on", "300"), ("memory off", "0")):
+                # Stopped first: a restart with the same settings may keep Radicale.
+                server.stop()
                 server.start({"ORVA_SIGNIN_CACHE_SECONDS": seconds})
                 first_sync(server, label)
     finally:

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "contacts/import_dropped_lines.h"
 #include "module/webapi-ContactAndCalendar.h"
 #include "platform/contact_store.h"
 #include "tests/support/handler_call.h"
@@ -193,7 +194,11 @@ TEST_F(ImportCards, ALineTheServerCannotLoadGoesAndTheCardStays) {
       // a parameter value whose quotes never close
       "BEGIN:VCARD\r\nFN:Odder\r\nTEL;TYPE=\"cell:1\r\nEND:VCARD\r\n");
   ASSERT_TRUE(response.IsSuccess()) << orva_test::toJson(response.Envelope());
-  EXPECT_EQ(orva_test::toJson(response.Data()), "{\"duplicates\":0,\"skipped\":0,\"stored\":3}");
+  // The answer names them too, with their card's number in the file.
+  EXPECT_EQ(orva_test::toJson(response.Data()),
+            "{\"dropped\":[{\"card\":2,\"line\":\"\",\"why\":\"has no property name\"},"
+            "{\"card\":3,\"line\":\"TEL\",\"why\":\"has a malformed parameter value\"}],"
+            "\"dropped_lines\":2,\"duplicates\":0,\"skipped\":0,\"stored\":3}");
   EXPECT_EQ(storedTexts(), sorted({storedAs("FN:Good One\r\n", "@"), storedAs("FN:Odd\r\n", "@"),
                                    storedAs("FN:Odder\r\n", "@")}));
   // Each dropped line is logged with its card and property, never its value.
@@ -202,6 +207,21 @@ TEST_F(ImportCards, ALineTheServerCannotLoadGoesAndTheCardStays) {
   EXPECT_TRUE(contains(log, "import_cards: card 3: line TEL dropped: has a malformed parameter"))
       << log;
   EXPECT_FALSE(contains(log, "cell:1")) << log;
+}
+
+TEST(ImportDroppedLines, AllAreCountedTheFirstNamedInPrintableText) {
+  orva_contacts::DroppedLines dropped;
+  Json::Value none(Json::objectValue);
+  dropped.addTo(none);
+  EXPECT_EQ(orva_test::toJson(none), "{}");
+  dropped.add(7, std::string("X-\xff\x01\"A") + std::string(100, 'B'), "why");
+  for (int i = 0; i < 150; ++i) dropped.add(8, "NOTE", "holds a control character");
+  Json::Value answer(Json::objectValue);
+  dropped.addTo(answer);
+  EXPECT_EQ(answer["dropped_lines"].asUInt64(), 151u);
+  ASSERT_EQ(answer["dropped"].size(), orva_contacts::DroppedLines::kNamed);
+  EXPECT_EQ(answer["dropped"][0]["line"].asString(), "X-??\"A" + std::string(58, 'B'));
+  EXPECT_EQ(answer["dropped"][0]["card"].asUInt64(), 7u);
 }
 
 TEST_F(ImportCards, NothingStoredAnswers1011WithTheCounts) {

@@ -11,7 +11,11 @@ A sign-in costs one bcrypt check at most, and none once verified:
   when the users file changes;
 - each client address has a few failed sign-ins to spend, refilled slowly;
   once they are spent its requests are refused before any hash is made,
-  unless they carry a sign-in verified before.
+  unless they carry a sign-in verified before;
+- sign-ins not verified before take one core at most, and only a few wait
+  for it: others are refused at once, so that a flood of new addresses
+  neither takes the processor nor Radicale's connections from users whose
+  sign-in is remembered.
 
 Names are compared as people read them: the name as typed first, then its
 canonical caseless form (NFD of the case-folded NFD), so "José" in NFC or
@@ -45,6 +49,11 @@ CACHE_ENTRIES = 10000
 FAILURES_AT_ONCE = 5
 SECONDS_PER_FAILURE = 12.0
 ADDRESSES = 4096
+HASHES_AT_ONCE = 1
+WAITING_AT_MOST = 4
+# A refused request is answered after this long: a client that loops costs a
+# few requests a second, not hundreds, and holds a connection briefly.
+REFUSAL_SECONDS = 0.25
 DEFAULT_COST = 10
 
 _BCRYPT = re.compile(r"^\$2[aby]\$(0[4-9]|[12][0-9]|3[01])\$[./A-Za-z0-9]{53}$")
@@ -177,6 +186,8 @@ class Auth(htpasswd.Auth):
         self._dummies = {}
         self._reported = set()
         self._request = threading.local()
+        self._hashing = threading.Semaphore(HASHES_AT_ONCE)
+        self._waiting = 0
 
     def _report(self, user, why):
         if user not in self._reported:
@@ -224,15 +235,17 @@ class Auth(htpasswd.Auth):
 
     def get_external_login(self, environ):
         # Radicale asks this first, on the request's own thread: the client's
-        # address is kept for login(), and a spent address is refused here,
-        # before any hash and without Radicale's sleep after a failure.
+        # address is kept for login(), and a sign-in that would need a hash
+        # now refused is refused here, before any hash (403 after a short
+        # delay, without a new challenge).
         address = client_address(environ)
         self._request.address = address
         authorization = environ.get("HTTP_AUTHORIZATION", "")
         if not authorization.startswith("Basic"):
             return ()
         with self._lock:
-            if not self._limit.refuses(address):
+            if (not self._limit.refuses(address) and
+                    self._waiting < HASHES_AT_ONCE + WAITING_AT_MOST):
                 return ()
         try:
             login, password = httputils.decode_request(
@@ -245,6 +258,7 @@ class Auth(htpasswd.Auth):
                     return ()
         except ValueError:
             return ()
+        time.sleep(REFUSAL_SECONDS)
         return ("", "")
 
     def login(self, login, password):
@@ -256,16 +270,13 @@ class Auth(htpasswd.Auth):
             if not self._limit.take(address):
                 return ""
             cost = self._users.cost
-        checkable = stored is not None and _BCRYPT.match(stored) is not None
-        if name is not None and not checkable:
-            self._report(name, "its line has no ':'" if stored is None else
-                         "the stored password is not a bcrypt hash")
+            self._waiting += 1
         try:
-            # Unknown names and unusable hashes cost as much as a user.
-            verified = self._verify(stored if checkable else self._dummy(cost),
-                                    password) and checkable
-        except ValueError:
-            verified = False
+            with self._hashing:
+                verified = self._check(name, stored, password, cost)
+        finally:
+            with self._lock:
+                self._waiting -= 1
         if not verified:
             return ""
         with self._lock:
@@ -275,3 +286,16 @@ class Auth(htpasswd.Auth):
                 while len(self._verified) > CACHE_ENTRIES:
                     self._verified.popitem(last=False)
         return name
+
+    def _check(self, name, stored, password, cost):
+        """One bcrypt check: of the user's hash, or of a dummy of its cost."""
+        checkable = stored is not None and _BCRYPT.match(stored) is not None
+        if name is not None and not checkable:
+            self._report(name, "its line has no ':'" if stored is None else
+                         "the stored password is not a bcrypt hash")
+        try:
+            # Unknown names and unusable hashes cost as much as a user.
+            return self._verify(stored if checkable else self._dummy(cost),
+                                password) and checkable
+        except ValueError:
+            return False
