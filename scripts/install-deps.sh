@@ -14,6 +14,7 @@ packages=(
   python3-vobject python3-caldav khal zbar-tools vdirsyncer
   chromium
   slowhttptest wrk
+  python3-locust
 )
 
 missing=()

@@ -24,6 +24,7 @@ install -m 0755 "$package/orva_calendar_conf_dump.py" "$package/calendarserver_s
   "$package/orva_server_conf.py" "$package/orva_server_guard.py" "$package/server_certificate.sh" \
   "$package/orva_server_processes.py" \
   "$target/tools/" || exit 1
+install -m 0644 "$package/orva_radicale_storage.py" "$target/tools/" || exit 1
 install -d "$target/etc/templates" &&
   install -m 0644 "$package/radicale.conf.in" "$package/nginx.conf.in" \
     "$package/supervisord.conf.in" "$target/etc/templates/" || exit 1

@@ -30,6 +30,8 @@ constexpr SeedFile kSeedFiles[] = {
     {"orva_server_processes.py", "/var/packages/Tessaro/target/tools/orva_server_processes.py",
      0644},
     {"orva_radicale_auth.py", "/var/packages/Tessaro/target/tools/orva_radicale_auth.py", 0644},
+    {"orva_radicale_storage.py", "/var/packages/Tessaro/target/tools/orva_radicale_storage.py",
+     0644},
     {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
     {"supervisord.conf.in", "/var/packages/Tessaro/target/etc/templates/supervisord.conf.in", 0644},
