@@ -227,16 +227,17 @@ TEST_F(StoreDurabilityTest, ATakenNameStopsTheBatchAfterWhatCameBefore) {
   EXPECT_EQ(faults.front(), DBHandler::CardFault::kNameRefused);
 }
 
-TEST_F(StoreDurabilityTest, ADeleteAndAnExportSyncTheirFolders) {
+// An export copy is read once and thrown away: it is put in place whole (a
+// reader never sees half a card) but never synced. A delete is synced.
+TEST_F(StoreDurabilityTest, AnExportIsWholeWithoutSyncsAndADeleteSyncsItsFolders) {
   {
     DBHandler store;
     ASSERT_TRUE(store.AddCard(guid_, "c1", card("c1")));
   }
   const string exportDir = base() + "/export/alice";
   auto seen = calls([&](DBHandler& store) { ASSERT_TRUE(store.ExportData(guid_, "c1")); });
-  EXPECT_GE(indexOf(seen, "fsync " + exportDir + "/.orva-tmp-"), 0) << joined(seen);
   EXPECT_GE(indexOf(seen, "rename " + exportDir + "/.orva-tmp-"), 0) << joined(seen);
-  EXPECT_EQ(seen.back(), "fsync " + exportDir) << joined(seen);
+  EXPECT_EQ(indexOf(seen, "fsync " + exportDir + "/.orva-tmp-"), -1) << joined(seen);
 
   seen = calls([&](DBHandler& store) { ASSERT_TRUE(store.DelCard(guid_, "c1")); });
   EXPECT_NE(indexOf(seen, "fsync " + book()), -1) << joined(seen);
