@@ -149,12 +149,14 @@ TEST_F(ImportKinds, Encodings) {
   const string lines = log();
   EXPECT_TRUE(contains(lines, "line PHOTO dropped: holds base64 that does not decode")) << lines;
   EXPECT_TRUE(contains(lines, "line SOUND dropped: names an unknown ENCODING")) << lines;
-  // The answer names the same lines, each with its card's number in the file.
-  EXPECT_EQ(orva_test::toJson(response.Data()["dropped"]),
-            "[{\"card\":1,\"line\":\"PHOTO\",\"why\":\"holds base64 that does not decode\"},"
-            "{\"card\":1,\"line\":\"SOUND\",\"why\":\"names an unknown ENCODING\"},"
-            "{\"card\":1,\"line\":\"X-A\",\"why\":\"names an unknown ENCODING\"},"
-            "{\"card\":1,\"line\":\"PHOTO\",\"why\":\"holds base64 that does not decode\"}]");
+  // The answer names the same lines, each with its card's name.
+  EXPECT_EQ(orva_test::toJson(response.Data()["dropped"]["lines"]),
+            "[{\"card\":\"Photos\",\"property\":\"PHOTO\",\"reason\":\"holds base64 that does not "
+            "decode\"},"
+            "{\"card\":\"Photos\",\"property\":\"SOUND\",\"reason\":\"names an unknown ENCODING\"},"
+            "{\"card\":\"Photos\",\"property\":\"X-A\",\"reason\":\"names an unknown ENCODING\"},"
+            "{\"card\":\"Photos\",\"property\":\"PHOTO\",\"reason\":\"holds base64 that does not "
+            "decode\"}]");
   expectServerLoadsEveryCard();
 }
 

@@ -98,20 +98,6 @@ made_by_old_script() {
 	[ $(((end - start) / 86400)) -gt 825 ]
 }
 
-# The pair the start/stop script made before this one: self-signed for the
-# host name, "DNS:NAME, DNS:localhost, IP Address:127.0.0.1", 10 years.
-made_by_old_script() {
-	local name text start end
-	name="$(uname -n)"
-	text="$(openssl x509 -in "$CERT" -noout -subject -issuer -ext subjectAltName 2>/dev/null)" || return 1
-	[[ "$text" == *"subject=CN = $name"*"issuer=CN = $name"*"DNS:$name, DNS:localhost, IP Address:127.0.0.1"* ]] ||
-		return 1
-	start="$(date -d "$(openssl x509 -in "$CERT" -noout -startdate | sed 's/^notBefore=//')" +%s)" &&
-		end="$(date -d "$(openssl x509 -in "$CERT" -noout -enddate | sed 's/^notAfter=//')" +%s)" ||
-		return 1
-	[ $(((end - start) / 86400)) -gt 825 ]
-}
-
 # An empty configuration: only what the command line says goes in.
 no_defaults() {
 	printf '[req]\ndistinguished_name=dn\n[dn]\n'
