@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "contacts/import_dropped_lines.h"
+#include "contacts/import_formats.h"
 #include "contacts/import_index.h"
 #include "contacts/vcard_file_reader.h"
 #include "module/error_codes.h"
@@ -61,43 +63,16 @@ class CardBatches {
   bool failed_ = false;
 };
 
-// The lines an import mended or left out: counted, and the first ones named
-// with their card, so that a hostile file cannot make the answer large.
-class LineNotes {
- public:
-  explicit LineNotes(const char* what) : what_(what) {}
-
-  void add(const std::string& card, std::string_view property, std::string_view reason) {
-    ++count_;
-    // A name can be as long as a line; the answer and log need only its start.
-    property = property.substr(0, 64);
-    const std::string message = std::string("import_cards: card \"") + card.substr(0, 64) +
-                                "\": line " + std::string(property) + " " + what_ + ": " +
-                                std::string(reason);
-    orva_params::logError(__LINE__, message.c_str());
-    if (lines_.size() >= kShown) return;
-    Json::Value line(Json::objectValue);
-    line["card"] = card;
-    line["property"] = std::string(property);
-    line["reason"] = std::string(reason);
-    lines_.append(line);
-  }
-
-  std::uint64_t count() const { return count_; }
-
-  Json::Value answer() const {
-    Json::Value value(Json::objectValue);
-    value["count"] = Json::Value::UInt64(count_);
-    value["lines"] = lines_;
-    return value;
-  }
-
- private:
-  static constexpr Json::ArrayIndex kShown = 100;
-  const char* what_;
-  std::uint64_t count_ = 0;
-  Json::Value lines_{Json::arrayValue};
-};
+// A line left out or mended: answered and logged with its card, never its
+// value (a name can be as long as a line; its start is enough).
+void noteLine(orva_contacts::DroppedLines& lines, const char* what, std::uint64_t card,
+              const std::string& cardName, std::string_view name, std::string_view reason) {
+  name = name.substr(0, 64);
+  lines.add(card, cardName, name, reason);
+  const std::string message = "import_cards: card " + std::to_string(card) + ": line " +
+                              std::string(name) + " " + what + ": " + std::string(reason);
+  orva_params::logError(__LINE__, message.c_str());
+}
 
 std::string importCounts(std::uint64_t stored, std::uint64_t skipped) {
   return "stored " + std::to_string(stored) + ", skipped " + std::to_string(skipped);
@@ -112,6 +87,10 @@ void ContactAndCalendarHandler::importCards() {
   std::string path;
   if (!orva_params::readStringParam(request, response, __LINE__, "user", user)) return;
   if (!orva_params::readStringParam(request, response, __LINE__, "file_tmp", path)) return;
+  // The books' histories name an import by its file, as the browser sent it.
+  const Json::Value fileName = request->GetParam("file", Json::Value());
+  dbHandler.SetChangeMaker("import of " +
+                           (fileName.isString() ? fileName.asString() : std::string("a file")));
 
   // As list and add do: a user the store does not know yet is set up, so
   // that an import never answers success with nothing stored.
@@ -128,6 +107,13 @@ void ContactAndCalendarHandler::importCards() {
     return;
   }
 
+  // The kind of file is told by its content; one the import does not take is
+  // refused before anything is stored.
+  orva_contacts::ImportFile file(path);
+  const orva_contacts::ImportFormat format = orva_contacts::importFormatOf(file.fd());
+  if (file.fd() >= 0 && orva_contacts::answeredBeforeImport(request, response, file.fd(), format))
+    return;
+
   // Cards go to the store in batches; a card the store refuses is skipped,
   // a store that cannot write stops the import. The answer comes only after
   // the last batch is durable.
@@ -136,24 +122,30 @@ void ContactAndCalendarHandler::importCards() {
   // came from a source UID imported before, is not stored again.
   orva_contacts::ImportIndex index(dbHandler, guid);
   const orva_contacts::CardAssembler* reading = nullptr;
-  LineNotes repaired("repaired");
-  LineNotes dropped("dropped");
+  // Cards of the file finished so far, whether stored or not.
+  std::uint64_t cardsRead = 0;
+  orva_contacts::DroppedLines dropped;
+  orva_contacts::DroppedLines repaired("repaired_lines", "repaired");
   orva_contacts::CardAssembler assembler(
       [this] { return dbHandler.GetUUID(); },
-      [&batches, &index, &reading](const std::string& name, const std::string& text) {
+      [&batches, &index, &reading, &cardsRead](const std::string& name, const std::string& text) {
+        ++cardsRead;
         if (!index.isNew(text, reading->sourceUid())) return true;
         index.stored(name, text, reading->sourceUid());
         return batches.add(name, text);
       },
-      [&dropped, &reading](std::string_view name, std::string_view reason) {
-        dropped.add(reading->cardName(), name, reason);
+      [&cardsRead, &dropped, &reading](std::string_view name, std::string_view reason) {
+        noteLine(dropped, "dropped", cardsRead + 1, reading->cardName(), name, reason);
       },
       orva_contacts::kMaxCardBytes,
-      [&repaired, &reading](std::string_view name, std::string_view reason) {
-        repaired.add(reading->cardName(), name, reason);
+      [&cardsRead, &repaired, &reading](std::string_view name, std::string_view reason) {
+        noteLine(repaired, "repaired", cardsRead + 1, reading->cardName(), name, reason);
       });
   reading = &assembler;
-  const bool opened = orva_contacts::readVCardFile(path, assembler);
+  orva_contacts::CsvImport csv;
+  const bool isCsv = format == orva_contacts::ImportFormat::kCsv;
+  if (isCsv && !orva_contacts::readCsvFile(request, response, file.fd(), assembler, csv)) return;
+  const bool opened = isCsv || orva_contacts::readVCardFile(path, assembler);
   batches.flush();
   if (batches.stored() > 0) index.keepSources();
   const bool storeFailed = batches.failed();
@@ -169,7 +161,7 @@ void ContactAndCalendarHandler::importCards() {
     } else if (!opened) {
       detail += "the file cannot be read; ";
     }
-    detail += importCounts(stored, skipped);
+    detail += importCounts(stored, skipped) + orva_contacts::csvCountsText(csv);
     response->SetError(orva_errors::kSetCard, Json::Value(detail));
     return;
   }
@@ -178,9 +170,8 @@ void ContactAndCalendarHandler::importCards() {
   data["skipped"] = Json::Value::UInt64(skipped);
   data["duplicates"] = Json::Value::UInt64(index.duplicates());
   if (!index.candidates().empty()) data["update_candidates"] = index.candidates();
-  // Only what happened: an import that mended and dropped nothing answers
-  // as before.
-  if (repaired.count() > 0) data["repaired"] = repaired.answer();
-  if (dropped.count() > 0) data["dropped"] = dropped.answer();
+  dropped.addTo(data);
+  repaired.addTo(data);
+  if (isCsv) orva_contacts::addCsvCounts(csv, data);
   response->SetSuccess(data);
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <unordered_set>
 
+#include "contacts/identity_set.h"
 #include "platform/contact_store.h"
 
 namespace orva_contacts {
@@ -25,31 +25,25 @@ class ImportIndex {
   // exported from it (an update candidate, reported with that card's id).
   bool isNew(const std::string& text, const std::string& sourceUid);
   // A card just stored: later cards equal to it are duplicates, and its
-  // source UID is kept for later imports.
+  // source UID is kept for later imports (beside the book, a batch at a
+  // time, so that memory does not grow with the file).
   void stored(const std::string& name, const std::string& text, const std::string& sourceUid);
-  // Keeps the source UIDs of the cards stored, beside the book.
+  // Keeps the source UIDs of the cards stored not yet kept, beside the book.
   void keepSources();
 
   std::uint64_t duplicates() const { return duplicates_; }
-  // [{"uid": source UID, "id": the book's card}], in the file's order.
+  // [{"uid": source UID, "id": the book's card, "card": the file's card
+  // as a record (the first 200 only)}], in the file's order.
   const Json::Value& candidates() const { return candidates_; }
 
  private:
-  // 128 bits of a card's identity hash: enough to tell cards apart, small
-  // enough that a book of 100,000 cards costs a few megabytes.
-  struct Key {
-    std::uint64_t high;
-    std::uint64_t low;
-    bool operator==(const Key& other) const { return high == other.high && low == other.low; }
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const { return key.high ^ (key.low * 31); }
-  };
+  // 128 bits of a card's identity hash: enough to tell cards apart.
+  using Key = IdentityKey;
   static Key keyOf(const std::string& text);
 
   DBHandler& store_;
   std::string guid_;
-  std::unordered_set<Key, KeyHash> identities_;
+  IdentitySet identities_;
   std::set<std::string> names_;
   Json::Value sources_;
   Json::Value added_;

@@ -104,6 +104,11 @@ class DBHandler {
   // Adds (or replaces) the given source UIDs; false when they cannot be kept.
   bool AddImportSources(std::string guid, const Json::Value& sources);
 
+  // Who makes this handle's changes, as a book's history shows it; every
+  // change of one handle is one change there. "administration page" unless
+  // set (an import sets "import of FILE").
+  void SetChangeMaker(std::string maker);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

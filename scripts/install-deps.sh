@@ -5,12 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev
+  libjsoncpp-dev libboost-dev libcpp-httplib-dev uuid-dev libssl-dev libcrypt-dev libqrencode-dev zlib1g-dev
+  libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 valgrind curl
   radicale nginx openssl python3-passlib python3-bcrypt apache2-utils
-  python3-vobject python3-caldav zbar-tools
+  python3-vobject python3-caldav khal zbar-tools vdirsyncer
   chromium
   slowhttptest wrk
 )

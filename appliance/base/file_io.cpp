@@ -131,8 +131,8 @@ bool writeAtomic(const std::string& path, const std::string& content, const Writ
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
   const std::string temp(name.data());
-  bool ok =
-      ::fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) &&
+            (!options.durable || ::fsync(fd) == 0);
   ok = ::close(fd) == 0 && ok;
   if (ok && options.replace) {
     ok = ::rename(temp.c_str(), path.c_str()) == 0;
@@ -145,7 +145,7 @@ bool writeAtomic(const std::string& path, const std::string& content, const Writ
     ::unlink(temp.c_str());
     return false;
   }
-  folderChanged(folder, options.sync);
+  if (options.durable) folderChanged(folder, options.sync);
   return true;
 }
 

@@ -67,6 +67,9 @@ struct WriteOptions {
   bool replace = true;
   // Where the folder's fsync is gathered; null: synced before returning.
   FolderSync* sync = nullptr;
+  // False: neither the file nor its folder is synced (still atomic for
+  // readers): for copies that nothing keeps, such as an export.
+  bool durable = true;
 };
 
 // Replaces path with content so that readers see either the old or the new

@@ -28,6 +28,7 @@ constexpr SeedFile kSeedFiles[] = {
     {"orva_radicale_auth.py", "/var/packages/Tessaro/target/tools/orva_radicale_auth.py", 0644},
     {"radicale.conf.in", "/var/packages/Tessaro/target/etc/templates/radicale.conf.in", 0644},
     {"nginx.conf.in", "/var/packages/Tessaro/target/etc/templates/nginx.conf.in", 0644},
+    {"orva-history", "/var/packages/Tessaro/target/tools/orva-history", 0755},
 };
 
 }  // namespace

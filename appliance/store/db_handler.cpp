@@ -8,6 +8,8 @@
 #include <string>
 
 #include "appliance/base/atomic_batch.h"
+#include "appliance/base/file_io.h"
+#include "appliance/history/kept_write.h"
 #include "appliance/store/book_reader.h"
 #include "appliance/store/cache_warmer.h"
 #include "appliance/store/card_check.h"
@@ -34,6 +36,13 @@ struct DBHandler::Impl {
   // Users whose books gained cards through AddCards: their server cache is
   // warmed when the handle ends, after every batch is durable.
   std::set<std::string> warm;
+  // Every write of this handle is one change in the books' histories.
+  const std::string change = orva_store::randomUuid();
+  std::string maker = "administration page";
+
+  orva_history::KeptWrite keptWrite(const std::string& user) const {
+    return orva_history::KeptWrite(user, orva_store::kBookName, change, maker);
+  }
 
   ~Impl() {
     sync.flush();
@@ -103,9 +112,15 @@ struct DBHandler::Impl {
       return refusedFor(Fault::kNotWritten);
     }
     orva_store::clearStaleTemps(book, cleared);
+    // Kept before it lands: a history that cannot be written refuses it.
+    orva_history::KeptWrite kept = keptWrite(user);
+    kept.put(resourceName, text);
+    if (!kept.keep(sync)) return refusedFor(Fault::kNotWritten);
     if (!orva_store::writeFileAtomic(book, resourceName, text, sync)) {
+      kept.cancel();
       return refusedFor(Fault::kNotWritten);
     }
+    kept.seal();
     lastFault = Fault::kNone;
     return Outcome::kDone;
   }
@@ -148,7 +163,14 @@ struct DBHandler::Impl {
       if (!batch.add(cards[i].first, cards[i].second)) break;
       written.push_back(i);
     }
+    orva_history::KeptWrite kept = keptWrite(user);
+    for (const std::size_t i : written) kept.put(cards[i].first, cards[i].second);
+    if (!written.empty() && !kept.keep(sync)) {
+      for (const std::size_t i : written) faults[i] = Fault::kNotWritten;
+      return;
+    }
     const std::size_t placed = batch.commit();
+    kept.sealFirst(placed);
     for (std::size_t n = 0; n < placed; ++n) faults[written[n]] = Fault::kNone;
     if (placed > 0) warm.insert(user);
   }
@@ -166,9 +188,19 @@ struct DBHandler::Impl {
       if (current != nullptr) *current = found;
       return Outcome::kChanged;
     }
-    if (!orva_store::isRegularFile(path) || !orva_store::removeFile(path, sync)) {
+    std::string text;
+    if (!orva_store::isRegularFile(path) || !orva_store::readWholeFile(path, text)) {
       return Outcome::kRefused;
     }
+    // The deleted bytes are kept, so that the trash gives them back exactly.
+    orva_history::KeptWrite kept = keptWrite(user);
+    kept.remove(resourceName, text);
+    if (!kept.keep(sync)) return Outcome::kRefused;
+    if (!orva_store::removeFile(path, sync)) {
+      kept.cancel();
+      return Outcome::kRefused;
+    }
+    kept.seal();
     // No copy of a deleted card stays behind in the export folder.
     const std::string dir = orva_store::exportDir(user);
     const std::string copy = dir + "/" + resourceName + ".vcf";
@@ -200,7 +232,10 @@ void DBHandler::SetupUserBasicInfo(std::string userName) {
     if (!orva_store::isSafeUserName(userName)) return;
     if (!orva_store::ensureDirs(orva_store::collectionsDir(), impl_->sync)) return;
     StoreLock lock(StoreLock::kExclusive);
-    if (lock.held()) orva_store::setupUser(userName, impl_->sync);
+    // The book's history begins with the book.
+    if (lock.held() && orva_store::setupUser(userName, impl_->sync)) {
+      orva_history::openHistory(userName, orva_store::kBookName, impl_->sync);
+    }
   } catch (...) {
   }
 }
@@ -284,7 +319,9 @@ bool DBHandler::ExportData(std::string guid, std::string resourceName) {
     const std::string dir = orva_store::exportDir(user);
     if (!orva_store::ensureDirs(dir, impl_->sync)) return false;
     orva_store::clearStaleTemps(dir, impl_->cleared);
-    return orva_store::writeFileAtomic(dir, resourceName + ".vcf", text, impl_->sync);
+    // An export is read back and downloaded at once: a sync per card would
+    // bound it by the disk's syncs and keep nothing more safe.
+    return orva_store::writeCopyAtomic(dir, resourceName + ".vcf", text);
   } catch (...) {
     return false;
   }
@@ -343,22 +380,46 @@ Outcome DBHandler::DelCardIfVersion(std::string guid, std::string resourceName,
 
 DBHandler::CardFault DBHandler::LastCardFault() const { return impl_->lastFault; }
 
+void DBHandler::SetChangeMaker(std::string maker) {
+  try {
+    impl_->maker = std::move(maker);
+  } catch (...) {
+  }
+}
+
 namespace {
 
-// Beside the cards, as a dot file the CardDAV server leaves alone.
+// Beside the cards, as dot files the CardDAV server leaves alone: an object
+// of them all (as earlier imports wrote it), and one line of JSON per call
+// of AddImportSources after it, appended, so that an import of any size adds
+// its sources a batch at a time. A line cut short by a crash is skipped.
 constexpr const char* kImportSourcesFile = ".orva-import-sources.json";
+constexpr const char* kImportSourcesLines = ".orva-import-sources.jsonl";
+
+void addParsed(const std::string& text, Json::Value& sources) {
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream stream(text);
+  Json::Value parsed;
+  if (!Json::parseFromStream(builder, stream, &parsed, &errors) || !parsed.isObject()) return;
+  for (auto it = parsed.begin(); it != parsed.end(); ++it) {
+    if (it->isString()) sources[it.name()] = *it;
+  }
+}
 
 Json::Value readImportSources(const std::string& book) {
   std::string text;
   Json::Value sources(Json::objectValue);
   const std::string path = book + "/" + kImportSourcesFile;
-  if (!orva_store::entryExists(path) || !orva_store::readWholeFile(path, text)) return sources;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::istringstream stream(text);
-  Json::Value parsed;
-  if (Json::parseFromStream(builder, stream, &parsed, &errors) && parsed.isObject()) {
-    sources = std::move(parsed);
+  if (orva_store::entryExists(path) && orva_store::readWholeFile(path, text)) {
+    addParsed(text, sources);
+  }
+  const std::string lines = book + "/" + kImportSourcesLines;
+  if (orva_store::entryExists(lines) && orva_store::readWholeFile(lines, text)) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      addParsed(text.substr(start, end - start), sources);
+    }
   }
   return sources;
 }
@@ -385,15 +446,12 @@ bool DBHandler::AddImportSources(std::string guid, const Json::Value& sources) {
     if (!lock.held()) return false;
     const std::string user = orva_store::userOfGuid(guid);
     if (user.empty() || !orva_store::hasNoLinks(orva_store::bookDir(user))) return false;
-    const std::string book = orva_store::bookDir(user);
-    Json::Value kept = readImportSources(book);
-    for (const std::string& uid : sources.getMemberNames()) {
-      if (sources[uid].isString()) kept[uid] = sources[uid];
-    }
+    if (sources.empty()) return true;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
-    return orva_store::writeFileAtomic(book, kImportSourcesFile, Json::writeString(builder, kept),
-                                       impl_->sync);
+    // The writer escapes every control character: the line stays one line.
+    return orva_file::appendLine(orva_store::bookDir(user) + "/" + kImportSourcesLines,
+                                 Json::writeString(builder, sources));
   } catch (...) {
     return false;
   }

@@ -21,6 +21,14 @@ bool writeFileAtomic(const std::string& dir, const std::string& name, const std:
   return orva_file::writeAtomic(dir + "/" + name, data, options);
 }
 
+bool writeCopyAtomic(const std::string& dir, const std::string& name, const std::string& data) {
+  orva_file::WriteOptions options;
+  options.mode = 0600;
+  options.keepMode = false;
+  options.durable = false;
+  return orva_file::writeAtomic(dir + "/" + name, data, options);
+}
+
 bool removeFile(const std::string& path, FolderSync& sync) {
   return orva_file::removeFile(path, &sync);
 }

@@ -22,6 +22,10 @@ bool ensureDirs(const std::string& path, FolderSync& sync);
 bool writeFileAtomic(const std::string& dir, const std::string& name, const std::string& data,
                      FolderSync& sync);
 
+// The same, atomic for readers but never synced: for a copy that nothing
+// keeps (an export, read back at once and downloaded).
+bool writeCopyAtomic(const std::string& dir, const std::string& name, const std::string& data);
+
 // Removes the file (never following a symbolic link) and queues its folder.
 bool removeFile(const std::string& path, FolderSync& sync);
 

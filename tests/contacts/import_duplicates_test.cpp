@@ -128,6 +128,8 @@ TEST_F(ImportDuplicates, AChangedCardFromAnEarlierImportIsAnUpdateCandidate) {
   ASSERT_EQ(again.Data()["update_candidates"].size(), 1u);
   EXPECT_EQ(again.Data()["update_candidates"][0]["uid"], "phone-1");
   EXPECT_EQ(again.Data()["update_candidates"][0]["id"], annId);
+  // The file's card comes with it, for the page to show and apply.
+  EXPECT_EQ(again.Data()["update_candidates"][0]["card"]["tel"][0]["data"], "+1 555 0199");
   EXPECT_EQ(cards().size(), 2u);
 
   // The record of where cards came from is no card of the book.

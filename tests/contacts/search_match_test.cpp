@@ -70,6 +70,10 @@ const Case kCases[] = {
     {R"({"tel":[{"data":"+1 555 0112"}]})", "5550113", false},
     {R"({"mail":[{"data":"ada5550112@example.org"}]})", "555 0112",
      false},  // digits of phones only
+    // Letters and digits together are text, never phone digits.
+    {R"({"name":{"given_name":"Ada"},"tel":[{"data":"+1 555 0112"}]})", "Flat 2", false},
+    {R"({"name":{"given_name":"Ada"},"tel":[{"data":"+1 555 0112"}]})", "ada 2", false},
+    {R"({"company":{"org":"Flat 2, Elm House"}})", "flat 2", true},
     // Fields that the search never reads.
     {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"tea","url":[{"data":"zebra"}]})", "elm", false},
     {R"({"adr":[{"data":";;Elm St;;;;"}],"note":"tea","url":[{"data":"zebra"}]})", "tea", false},

@@ -152,7 +152,8 @@ TEST_P(HangingProgramTest, IsStoppedWithWhatItStartedAndAnswered) {
   const ORVA::APIResponse response = set(9008, 10008);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(response.ErrorCode(), tool ? 1006 : 1007);
-  EXPECT_LT(took, std::chrono::seconds(5));
+  // Far below the two minutes a program may take by default.
+  EXPECT_LT(took, std::chrono::seconds(20));
   const std::string child = readFile(pidFile);
   ASSERT_FALSE(child.empty());
   EXPECT_TRUE(processGone(std::stoi(child)));

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  startHost, startBrowser, openSignedIn, openBook, listCards, seedCards, tempDir,
+  startHost, startBrowser, openSignedIn, openBook, openClicked, listCards, seedCards, tempDir, cardFile,
 } from './harness.mjs';
 
 const PNG = 'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==';
@@ -181,4 +181,28 @@ test('headers stay whole beside an open form, and the page follows a dark system
   assert.equal(dark, 'rgb(18, 22, 29)');
   await form().getByRole('button', { name: 'Cancel' }).click();
   assert.deepEqual(page.errors, []);
+});
+
+test('fields left alone are sent as the card spells them, however another client escaped them', async () => {
+  // Spellings other clients write: a bare comma, \N for a line break, a lone
+  // backslash. Each reads back the same when left alone; escaped anew it
+  // would not, and the card would count as edited.
+  const bytes = ['BEGIN:VCARD', 'VERSION:3.0', 'UID:other-client', 'N:Spelling;Sam;;;', 'FN:Sam Spelling',
+    'TITLE:R&D, Sales', 'NOTE:first\\Nsecond', 'ORG:Back\\slash Ltd', 'END:VCARD', ''].join('\r\n');
+  fs.writeFileSync(cardFile(host.root, 'erin', 'other-client.vcf'), bytes);
+  await openClicked(page);
+  const listed = stored('Spelling');
+  await page.getByRole('button', { name: 'Sam Spelling', exact: true }).click();
+  await form().waitFor();
+  // Nothing edited: Escape closes without asking.
+  await page.keyboard.press('Escape');
+  await form().waitFor({ state: 'detached' });
+  assert.equal(await page.locator('#confirm[open]').count(), 0);
+  await page.getByRole('button', { name: 'Sam Spelling', exact: true }).click();
+  const sent = page.waitForRequest((request) => (request.postData() || '').includes('"edit_card"'));
+  await form().getByRole('button', { name: 'Save card' }).click();
+  const card = JSON.parse((await sent).postData()).params.card;
+  for (const key of ['company', 'note', 'name']) assert.deepEqual(card[key], listed[key], key);
+  await page.getByText('Saved Sam Spelling.').waitFor();
+  assert.equal(fs.readFileSync(cardFile(host.root, 'erin', 'other-client.vcf'), 'utf8'), bytes);
 });

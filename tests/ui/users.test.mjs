@@ -153,6 +153,15 @@ test('a user whose stored hash the server cannot check is reported, and a new pa
   assert.deepEqual(discover(`http://127.0.0.1:${ports.http}/`, 'old', 'old-pw-2').books, ['/old/contacts/']);
 });
 
+test('a name stored before the rules on names is listed with what is odd about it', async () => {
+  fs.appendFileSync(path.join(host.root, 'var/packages/Tessaro/target/etc/users.htpasswd'),
+    `zz\u2028bob:${execFileSync('htpasswd', ['-nbB', 'x', 'zz-pw'], { encoding: 'utf8' }).trim().split(':')[1]}\n`);
+  await tab('Contacts');
+  await tab('Users');
+  await userRow('zz\u2028bob').getByText('Unusual name: U+2028 LINE SEPARATOR').waitFor();
+  await page.locator('#users-warning').getByText('would not be accepted today').waitFor();
+});
+
 test('the contacts page offers the users and asks before making a book for an unknown name', async () => {
   await tab('Users');
   await addUser('alice', 'alice-pw');

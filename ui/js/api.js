@@ -117,12 +117,16 @@ export function callWithFile(api, method, params, file, progress = {}) {
 
 // Exports the cards and fetches them as one vCard file: resolves to a Blob.
 // The host answers the file itself, or the module's error as an envelope
-// (told apart by the content type).
-export async function exportCards(user, ids) {
+// (told apart by the content type). which: {id: [ID, ...]} for those cards,
+// or {all: true, except: [ID, ...], search_key} for a whole listing, which
+// the host reads from the store itself; the browser keeps a large answer on
+// disk, not in the page's memory.
+export async function exportCards(user, which, signal = undefined) {
   const response = await send('webapi/export', {
     method: 'POST',
     headers: authHeaders({ 'Content-Type': 'application/json' }),
-    body: JSON.stringify({ user, id: ids }),
+    body: JSON.stringify({ user, ...(Array.isArray(which) ? { id: which } : which) }),
+    signal,
   });
   const type = response.headers.get('Content-Type') || '';
   if (response.ok && type.toLowerCase().startsWith('text/vcard')) return response.blob();
@@ -154,6 +158,16 @@ export async function downloadRoute(path, params, type) {
   await readEnvelope(response);
   throw new ApiError(BAD_ANSWER, `Unexpected answer (HTTP ${response.status})`, response.status);
 }
+// A route that takes a file (multipart/form-data) beside text fields; the
+// same envelope as callRoute.
+export async function callRouteWithFile(path, fields, file) {
+  const form = new FormData();
+  for (const [name, value] of Object.entries(fields)) form.append(name, value);
+  form.append('file', file, file.name);
+  const response = await send(`webapi/${path}`, { method: 'POST', headers: authHeaders(), body: form });
+  return readEnvelope(response);
+}
+
 // Writes cards back byte for byte under their own names (the undo of a
 // merge): cards is [{id, text}]. Resolves to the answer's data.
 export async function restoreCards(user, cards) {

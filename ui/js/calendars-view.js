@@ -6,6 +6,7 @@ import { describeError } from './error-texts.js';
 import { el, clear, field, showStatus, hideStatus } from './dom.js';
 import { ask } from './confirm.js';
 import { loadUsers, plural } from './users-list.js';
+import { calendarFileButtons } from './calendar-files.js';
 
 const KINDS = { addressbook: 'Address book', calendar: 'Calendar', other: 'Other' };
 
@@ -56,7 +57,8 @@ export function setUpCalendars() {
           el('td', {}, KINDS[collection.kind] || collection.kind),
           el('td', {}, String(collection.items)),
           el('td', {}, collection.kind === 'calendar'
-            ? el('button', { type: 'button', class: 'danger', onclick: () => remove(user.name, collection) }, 'Delete')
+            ? [...calendarFileButtons(user.name, collection, status, () => load(false)),
+              el('button', { type: 'button', class: 'danger', onclick: () => remove(user.name, collection) }, 'Delete')]
             : null))))));
   }
 

@@ -27,7 +27,7 @@ const NAME_PARTS = [
 ];
 // The name parts a display name follows until the person edits it.
 const FOLLOWED = ['given_name', 'additional_name', 'family_name'];
-const NAME_PARTS_ALWAYS = new Set(['given_name', 'additional_name', 'family_name']);
+const NAME_PARTS_ALWAYS = new Set(NAME_PARTS.map(([key]) => key));
 
 const ENTRY_KINDS = [
   { key: 'tel', title: 'Phones', one: 'Phone', property: 'TEL', inputType: 'tel' },
@@ -237,8 +237,10 @@ export class CardForm {
     this.container.append(this.form);
   }
 
+  // The given name, where people start typing a card (the prefix before it
+  // is seldom used).
   focusFirst() {
-    const first = this.form.querySelector('input, textarea');
+    const first = this.form.querySelector('[data-member="name.given_name"]') || this.form.querySelector('input, textarea');
     if (first) first.focus();
   }
 

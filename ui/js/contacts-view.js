@@ -11,10 +11,12 @@ import {
 } from './record.js';
 import { CardForm, fieldKeys, fieldValue, fieldName } from './card-form.js';
 import { runImport } from './import-file.js';
+import { exportFormatChoice, saveExport } from './csv-export.js';
 import { ask } from './confirm.js';
 import { CardWindows, WINDOW, SEARCH_WINDOW } from './card-windows.js';
 import { attachUserMenu } from './user-menu.js';
 import { setUpDuplicates } from './duplicates-view.js';
+import { attachListKeys } from './list-keys.js';
 
 const USER_KEY = 'orva.user';
 const SORT_KEY = 'orva.sort';
@@ -24,8 +26,9 @@ const SEARCH_DELAY_MS = 120;
 const WINDOWS_SEARCH_DELAY_MS = 300;
 // Rows drawn beyond the visible ones, above and below.
 const OVERSCAN = 12;
-// Cards per delete or export request: the module takes 10,000 at most, and
-// smaller batches let the page show progress and stop between them.
+// Cards per delete request: the module takes 10,000 at most, and smaller
+// batches let the page show progress and stop between them. (An export is
+// one request: the host streams it.)
 export const BATCH = 500;
 // The largest book listed whole: ordering by name needs every card, and
 // beyond this the page would hold too much of the book.
@@ -67,6 +70,8 @@ export function setUpContacts() {
   const selectAll = document.getElementById('select-all');
   const deleteButton = document.getElementById('delete-cards');
   const exportButton = document.getElementById('export-cards');
+  const exportFormat = exportFormatChoice();
+  exportButton.after(exportFormat);
   const addButton = document.getElementById('add-card');
   const importInput = document.getElementById('import-file');
   const editorPane = document.getElementById('editor');
@@ -169,7 +174,10 @@ export function setUpContacts() {
         updateButtons();
       },
     });
-    const open = el('button', { type: 'button', class: 'link', onclick: () => openFormGuarded(card) }, name);
+    // A row of a list being replaced (a search on its way) opens nothing.
+    const open = el('button', {
+      type: 'button', class: 'link', onclick: () => { if (!isStale()) openFormGuarded(card); },
+    }, name);
     const tr = el('tr', { dataset: { id: card.id } },
       el('td', { class: 'pick' }, box),
       el('th', { scope: 'row' }, open),
@@ -254,7 +262,34 @@ export function setUpContacts() {
     requestAnimationFrame(drawRows);
   }
 
+  // The list shown is about to be replaced (a search or a listing on its
+  // way): it says so, and its rows cannot be opened until the new one is in.
+  function markStale(text) {
+    listPane.classList.add('stale');
+    table.setAttribute('aria-busy', 'true');
+    if (text) count.textContent = text;
+  }
+
+  function isStale() {
+    return listPane.classList.contains('stale');
+  }
+
+  function clearStale() {
+    listPane.classList.remove('stale');
+    table.removeAttribute('aria-busy');
+  }
+
+  // The book's count is known but its cards are on their way: no "empty
+  // book" in the meantime.
+  function showLoading() {
+    markStale(state.total === null ? 'Loading…' : `Loading… (${state.total} in the book)`);
+    if (shownCount() > 0) return;
+    emptyNote.hidden = false;
+    emptyNote.textContent = 'Loading the cards…';
+  }
+
   function renderList() {
+    clearStale();
     if (!state.windows) {
       const visible = new Set(state.cards.map((card) => card.id));
       for (const id of [...state.selected.keys()]) if (!visible.has(id)) state.selected.delete(id);
@@ -371,6 +406,7 @@ export function setUpContacts() {
     try {
       if (key === '' || !state.mode) await chooseMode(listing.signal);
       if (seq !== state.listSeq) return;
+      if (key === '') showLoading();
       if (state.mode === 'windows') {
         await openWindows(key, listing.signal);
         if (seq !== state.listSeq) return;
@@ -388,7 +424,11 @@ export function setUpContacts() {
       }
       renderList();
     } catch (error) {
-      if (seq === state.listSeq) showError(error, 'The cards could not be listed');
+      if (seq === state.listSeq) {
+        clearStale();
+        updateCount();
+        showError(error, 'The cards could not be listed');
+      }
     } finally {
       if (state.listing === listing) state.listing = null;
     }
@@ -769,41 +809,41 @@ export function setUpContacts() {
     return `${cards.slice(0, 10).map(displayName).join(', ')}${cards.length > 10 ? ', …' : ''}`;
   }
 
+  // The picked cards as one download, whatever their number: the host reads
+  // them from the store and streams them; Cancel drops the request.
   async function exportPicked() {
-    const source = pickedBatches(false);
-    if (source.total === 0) return;
-    const parts = [];
-    const run = startRun('Exporting', source.total);
+    const total = pickedCount();
+    if (total === 0) return;
+    const which = state.allPicked
+      ? { all: true, except: [...state.allPicked.except], ...(state.windows.key ? { search_key: state.windows.key } : {}) }
+      : pickedCards().map((card) => card.id);
+    const run = startRun('Exporting', total);
+    batchBar.removeAttribute('value');
+    batchLabel.textContent = `Exporting ${plural(total)}…`;
+    const request = new AbortController();
+    const cancel = batchCancel.onclick;
+    batchCancel.onclick = () => {
+      cancel();
+      request.abort();
+    };
     exportButton.disabled = true;
-    let done = 0;
+    let file;
     try {
-      while (!run.cancelled) {
-        const batch = await source.next();
-        if (!batch) break;
-        if (batch.length === 0) continue;
-        parts.push(await exportCards(state.user, batch.map((card) => card.id)));
-        done += batch.length;
-        run.progress(Math.min(done, source.total));
-      }
+      file = await exportCards(state.user, which, request.signal);
     } catch (error) {
-      showError(error, 'The cards were not exported');
+      if (run.cancelled) showStatus(status, 'info', 'Export cancelled: no file was saved.');
+      else showError(error, 'The cards were not exported');
       return;
     } finally {
       run.end();
       updateButtons();
     }
-    if (run.cancelled) {
+    const saved = await saveExport([file], exportFormat.value);
+    if (!saved) {
       showStatus(status, 'info', 'Export cancelled: no file was saved.');
       return;
     }
-    const blob = new Blob(parts, { type: 'text/vcard' });
-    const url = URL.createObjectURL(blob);
-    const link = el('a', { href: url, download: 'contacts.vcf', hidden: true });
-    document.body.append(link);
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 10000);
-    showStatus(status, 'ok', `Exported ${plural(done)} to contacts.vcf.`);
+    showStatus(status, 'ok', `Exported ${plural(total)} to ${saved}.`);
   }
 
   async function openBook(user) {
@@ -846,6 +886,7 @@ export function setUpContacts() {
 
   search.addEventListener('input', () => {
     clearTimeout(state.searchTimer);
+    markStale('Searching…');
     // Back to the whole book: shown at once from the listing at hand.
     if (search.value === '' && state.all) {
       state.listSeq += 1;
@@ -901,6 +942,8 @@ export function setUpContacts() {
     state.rowHeight = 0;
     scheduleDraw();
   });
+
+  attachListKeys({ search, tbody, listPane });
 
   addButton.addEventListener('click', () => openFormGuarded(null));
   deleteButton.addEventListener('click', deletePicked);

@@ -164,10 +164,16 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
 
   function groupView(group, index, who) {
     const name = `keep-${index}`;
+    // A number people share (a switchboard, a family's line) is no reason on
+    // its own to merge them: then none is ticked until the person says so.
+    const onlyPhone = group.kinds.every((kind) => kind === 'tel');
     const box = el('fieldset', { class: 'duplicate-group' },
       el('legend', {}, `Likely the same person: ${group.reasons.join('; ')}`),
-      el('p', { class: 'hint' }, 'Choose the card to keep, and tick the cards to merge into it.'));
+      el('p', { class: 'hint' }, onlyPhone
+        ? 'These cards share only a phone number: tick the cards to merge only if they are the same person.'
+        : 'Choose the card to keep, and tick the cards to merge into it.'));
     const preview = el('div', { class: 'merge-preview' });
+    const body = el('tbody');
     // Each card: keep it, or merge it into the one kept (a number a family
     // shares need not make one person of them all).
     const rows = group.cards.map((card, i) => {
@@ -176,15 +182,20 @@ export function setUpDuplicates({ userForm, status, user, changed }) {
         onchange: () => clear(preview),
       });
       const include = el('input', {
-        type: 'checkbox', checked: true, 'aria-label': `Merge ${displayName(card)}`,
+        type: 'checkbox', checked: !onlyPhone, 'aria-label': `Merge ${displayName(card)}`,
         onchange: () => clear(preview),
       });
       const details = [organisation(card), phoneText(firstData(card, 'tel')), firstData(card, 'mail')]
         .filter(Boolean).join(' · ');
-      box.append(el('div', { class: 'keep-choice' }, keep, include, el('span', {}, displayName(card)),
-        details ? el('span', { class: 'hint' }, `— ${details}`) : null));
+      body.append(el('tr', {}, el('td', {}, keep), el('td', {}, include),
+        el('th', { scope: 'row' }, displayName(card)), el('td', { class: 'hint' }, details)));
       return { keep, include };
     });
+    box.append(el('table', { class: 'keep-choice' },
+      el('thead', {}, el('tr', {},
+        el('th', { scope: 'col' }, 'Keep'), el('th', { scope: 'col' }, 'Merge'),
+        el('th', { scope: 'col' }, 'Card'), el('th', { scope: 'col' }, 'Details'))),
+      body));
     const mergeButton = el('button', {
       type: 'button',
       onclick: () => {

@@ -25,12 +25,21 @@ export function mailKey(value) {
   return text(value).trim().toLowerCase();
 }
 
+// An extension after a number: ";ext=12" (a tel: address), "ext. 12",
+// "x12" or "#12".
+const EXTENSION = /(?:;ext=|\s*(?:ext\.?|extension|x|#)\s*)(\d+)\s*$/i;
+
 // A phone number as compared: its digits only (a leading '+' is ignored, as
-// are blanks, dashes and brackets; a vCard 4.0 "tel:" scheme too). Numbers of
+// are blanks, dashes and brackets; a vCard 4.0 "tel:" scheme too), and its
+// extension: one switchboard's extensions are different people. Numbers of
 // fewer than 6 digits (extensions, short codes) match nothing.
 export function phoneKey(value) {
-  const digits = text(value).replace(/^tel:/i, '').split(';')[0].replace(/\D/g, '');
-  return digits.length >= 6 ? digits : '';
+  let number = text(value).trim().replace(/^tel:/i, '');
+  const extension = EXTENSION.exec(number);
+  if (extension) number = number.slice(0, extension.index);
+  const digits = number.split(';')[0].replace(/\D/g, '');
+  if (digits.length < 6) return '';
+  return extension ? `${digits}x${extension[1]}` : digits;
 }
 
 // A full name as compared: accents and letter case aside, its words in any
@@ -82,7 +91,8 @@ export function sameReason(a, b) {
   return reasons.length ? reasons.join('; ') : null;
 }
 
-// Groups of records that are likely the same person: [{cards, reasons}], each
+// Groups of records that are likely the same person: [{cards, reasons,
+// kinds}] (kinds: 'mail', 'tel', 'name', the keys that linked them), each
 // group's cards in listing order, groups in the order of their first card.
 // Two cards sharing any key are in one group (and so are cards linked
 // through a third). Linear in the book's size.
@@ -115,13 +125,14 @@ export function findDuplicateGroups(records) {
   const groups = new Map();
   records.forEach((record, i) => {
     const root = find(i);
-    if (!groups.has(root)) groups.set(root, { cards: [], reasons: [] });
+    if (!groups.has(root)) groups.set(root, { cards: [], reasons: [], kinds: [] });
     groups.get(root).cards.push(record);
   });
   for (const { i, k } of links) {
     const group = groups.get(find(i));
     const reason = REASON_TEXT[k.kind](k.shown);
     if (!group.reasons.includes(reason)) group.reasons.push(reason);
+    if (!group.kinds.includes(k.kind)) group.kinds.push(k.kind);
   }
   return [...groups.values()].filter((g) => g.cards.length > 1);
 }

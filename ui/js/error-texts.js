@@ -22,6 +22,10 @@ const TEXTS = {
   115: 'The password was refused.',
   116: 'The server\'s users or storage could not be changed; see the server log.',
   117: 'Only calendars can be deleted here, not address books.',
+  118: 'That is not in the history: it was never there, or it is older than the changes kept.',
+  119: 'It changed since the page showed it (a phone or another page); nothing was overwritten. Look again and retry.',
+  120: 'The address book refuses what would be put back.',
+  121: 'The book or its history could not be written (is the disk full?); nothing was changed.',
   // The module's answers.
   900: 'A value the operation needs was missing from the request.',
   901: 'A value of the request has the wrong type.',

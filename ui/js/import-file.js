@@ -1,22 +1,17 @@
 // Import of a .vcf file chosen from the computer: the upload, then the
-// server's work, with the book's count before and after.
+// server's work, with the book's count before and after. A file larger than
+// the host takes is sent in parts of whole cards, one after the other.
 import { callApi, callWithFile, CONTACTS_API } from './api.js';
+import { scanCards, partRanges } from './vcard-file-parts.js';
 import { displayName } from './record.js';
 import { describeError } from './error-texts.js';
 import { showStatus } from './dom.js';
+import { isCsvFile, runCsvImport } from './csv-import.js';
+import { reviewButton } from './update-review.js';
 
 const POLL_MS = 1000;
-// The host takes request bodies up to 16 MiB; the form's own fields need a
-// little of that. A larger file is refused here rather than cut off mid-way.
-const MAX_FILE_BYTES = 16 * 1024 * 1024 - 64 * 1024;
-
-// The cards the file holds, counted the way the import reads it: lines that
-// begin with the marker, in that letter case.
-export function countCardsInText(text) {
-  let cards = 0;
-  for (const line of text.split('\n')) if (line.startsWith('BEGIN:VCARD')) cards += 1;
-  return cards;
-}
+// Dropped lines named one by one in the message; the rest are counted.
+const DROPPED_NAMED = 10;
 
 // Why a file is no vCard file, in words, or null when it may be one.
 export function notVcardReason(text) {
@@ -36,6 +31,45 @@ function plural(n, one, many) {
   return `${n} ${n === 1 ? one : many}`;
 }
 
+// "about 3 min left" from the time taken so far and the share done.
+function estimate(startedMs, done, total) {
+  if (done <= 0 || done >= total) return '';
+  const left = ((Date.now() - startedMs) / done) * (total - done) / 1000;
+  if (left < 60) return `, about ${Math.max(1, Math.round(left))} s left`;
+  return `, about ${Math.round(left / 60)} min left`;
+}
+
+// The answers of the parts as one: counts added, card numbers of dropped
+// lines counted from the file's start.
+function addAnswer(sum, answer, cardsBefore) {
+  const data = answer && typeof answer === 'object' ? answer : {};
+  for (const key of ['stored', 'skipped', 'duplicates', 'dropped_lines']) {
+    if (Number.isInteger(data[key])) sum[key] += data[key];
+  }
+  if (Array.isArray(data.update_candidates)) sum.update_candidates.push(...data.update_candidates);
+  if (Array.isArray(data.dropped)) {
+    for (const line of data.dropped) sum.dropped.push({ ...line, card: Number(line.card) + cardsBefore });
+  }
+}
+
+// What the server left out of the cards, and what to do about it.
+function droppedText(sum) {
+  if (sum.dropped_lines === 0) return [];
+  const cards = new Set(sum.dropped.map((line) => line.card));
+  const named = sum.dropped.slice(0, DROPPED_NAMED)
+    .map((line) => `card ${line.card}: ${line.line} (${line.why})`);
+  const more = sum.dropped_lines - named.length;
+  return [
+    `${plural(sum.dropped_lines, 'line was', 'lines were')} left out of `
+      + `${sum.dropped.length < sum.dropped_lines ? 'some' : plural(cards.size, 'card', 'cards')}`
+      + ' because the CardDAV server cannot store them as they are; the rest of each card was added:',
+    `${named.join('; ')}${more > 0 ? `; and ${more} more` : ''}.`,
+    'To keep them, correct those lines in the file (a property name of letters, digits and "-" only, '
+      + 'base64 that decodes whole, no control characters) and import that file again, '
+      + 'or type what they held into the cards here.',
+  ];
+}
+
 // options: {user, file, status (region), countBook() -> Promise<number>}
 export async function runImport({ user, file, status, countBook }) {
   const box = document.getElementById('import-progress');
@@ -51,22 +85,28 @@ export async function runImport({ user, file, status, countBook }) {
     }
   };
 
-  if (file.size > MAX_FILE_BYTES) {
-    showStatus(status, 'error', `${file.name} was not imported: ${describeError({
-      code: 106, detail: `the file has ${file.size} bytes` })}`, 'Split it into smaller files and import each.');
-    return;
-  }
   let before;
   let inFile = 0;
+  let parts;
+  let cardsOfPart;
   try {
-    const text = await file.text();
-    const reason = notVcardReason(text);
+    if (await isCsvFile(file)) {
+      await runCsvImport({ user, file, status });
+      return;
+    }
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    const { starts, whole } = scanCards(bytes);
+    const reason = starts.length ? null
+      : notVcardReason(new TextDecoder().decode(bytes.subarray(0, 65536))) || 'no card in it begins with BEGIN:VCARD';
     if (reason) {
       showStatus(status, 'error', `${file.name} is not a vCard file: ${reason}. Nothing was imported.`,
         'Save the contacts as a vCard file (.vcf) from the program or phone that holds them, and import that file.');
       return;
     }
-    inFile = countCardsInText(text);
+    inFile = whole;
+    parts = partRanges(bytes.length, starts);
+    // The cards that begin in each part, for the numbers of its dropped lines.
+    cardsOfPart = parts.map(([from, to]) => starts.filter((at) => at >= from && at < to).length);
     before = await countBook();
   } catch (error) {
     showStatus(status, 'error', `The import did not start: ${describeError(error)}`);
@@ -78,14 +118,19 @@ export async function runImport({ user, file, status, countBook }) {
   let serverWorking = false;
   let stored = 0;
   let polling = false;
-  // The store takes the cards one by one: the count of the book shows how
-  // far the server has got.
+  const started = Date.now();
+  let partNote = '';
+  // The store takes the cards a batch at a time: the count of the book shows
+  // how far the server has got.
   const poll = setInterval(async () => {
     if (!serverWorking || polling) return;
     polling = true;
     try {
       stored = Math.max(stored, (await countBook()) - before);
-      if (serverWorking) setProgress(`Importing ${file.name}: ${stored} of ${inFile} cards stored…`, stored, inFile);
+      if (serverWorking) {
+        setProgress(`Importing ${file.name}${partNote}: ${stored} of ${inFile} cards stored`
+          + `${parts.length > 1 ? estimate(started, stored, inFile) : ''}…`, stored, inFile);
+      }
     } catch {
       // The final count below reports the outcome.
     } finally {
@@ -94,17 +139,29 @@ export async function runImport({ user, file, status, countBook }) {
   }, POLL_MS);
 
   let failure = null;
-  let result = null;
+  const sum = { stored: 0, skipped: 0, duplicates: 0, dropped_lines: 0, update_candidates: [], dropped: [] };
+  let cardsBefore = 0;
+  let partsDone = 0;
   try {
-    result = await callWithFile(CONTACTS_API, 'import_cards', { user }, file, {
-      sending: (sent, total) => {
-        setProgress(`Sending ${file.name}: ${Math.round((100 * sent) / total)}%`, sent, total);
-      },
-      sent: () => {
-        serverWorking = true;
-        setProgress(`Importing ${file.name}: the server is storing ${plural(inFile, 'card', 'cards')}…`, 0, inFile);
-      },
-    });
+    for (const [index, [from, to]] of parts.entries()) {
+      partNote = parts.length > 1 ? ` (part ${index + 1} of ${parts.length})` : '';
+      const part = parts.length > 1 ? new File([file.slice(from, to)], file.name, { type: file.type }) : file;
+      const answer = await callWithFile(CONTACTS_API, 'import_cards', { user }, part, {
+        sending: (sent, total) => {
+          setProgress(`Sending ${file.name}${partNote}: ${Math.round((100 * sent) / total)}%`, sent, total);
+        },
+        sent: () => {
+          serverWorking = true;
+          setProgress(parts.length > 1
+            ? `Importing ${file.name}${partNote}: ${stored} of ${inFile} cards stored${estimate(started, stored, inFile)}…`
+            : `Importing ${file.name}: the server is storing ${plural(inFile, 'card', 'cards')}…`,
+          parts.length > 1 ? stored : 0, inFile);
+        },
+      });
+      addAnswer(sum, answer, cardsBefore);
+      cardsBefore += cardsOfPart[index];
+      partsDone += 1;
+    }
   } catch (error) {
     failure = error;
   } finally {
@@ -124,28 +181,32 @@ export async function runImport({ user, file, status, countBook }) {
     ? `The book held ${plural(before, 'card', 'cards')} before; its count now could not be read.`
     : `The book held ${plural(before, 'card', 'cards')} before and holds ${plural(after, 'card', 'cards')} now.`;
   if (failure) {
-    showStatus(status, 'error', `The import of ${file.name} failed: ${describeError(failure)}`, counts);
+    const done = parts.length > 1 && partsDone > 0
+      ? `Parts 1 to ${partsDone} of ${parts.length} were imported (${plural(sum.stored, 'card', 'cards')} added); the rest was not. `
+      : '';
+    showStatus(status, 'error', `The import of ${file.name} failed: ${describeError(failure)}`, `${done}${counts}`);
     return;
   }
-  const added = after === null ? null : after - before;
-  const lines = [`Imported ${file.name}: ${added === null ? '' : `${plural(added, 'card', 'cards')} added. `}${counts}`];
+  const lines = [`Imported ${file.name}: ${plural(sum.stored, 'card', 'cards')} added. ${counts}`];
   // Cards already in the book are not stored again: not refused, but said.
-  const duplicates = result && Number.isInteger(result.duplicates) ? result.duplicates : 0;
-  const candidates = result && Array.isArray(result.update_candidates) ? result.update_candidates : [];
-  if (duplicates > 0) {
-    lines.push(`${plural(duplicates, 'card was', 'cards were')} already in the address book, word for word, `
+  const candidates = sum.update_candidates;
+  if (sum.duplicates > 0) {
+    lines.push(`${plural(sum.duplicates, 'card was', 'cards were')} already in the address book, word for word, `
       + 'and not stored again.');
   }
   if (candidates.length > 0) {
     lines.push(`${plural(candidates.length, 'card is', 'cards are')} an update of a card already in the book `
       + `(the same card in the file it came from) and ${candidates.length === 1 ? 'was' : 'were'} not stored: `
       + `${await candidateNames(user, candidates)}. Edit ${candidates.length === 1 ? 'it' : 'them'} in the book if needed.`);
+    const review = reviewButton(user, candidates, status);
+    if (review) lines.push(review);
   }
-  const refused = added === null ? 0 : inFile - added - duplicates - candidates.length;
-  if (refused > 0) {
-    lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${refused}.`);
+  if (sum.skipped > 0) {
+    lines.push(`The file holds ${plural(inFile, 'card', 'cards')}; the address book refused ${sum.skipped}.`);
   }
-  showStatus(status, refused > 0 ? 'error' : 'ok', ...lines);
+  const dropped = droppedText(sum);
+  lines.push(...dropped);
+  showStatus(status, sum.skipped > 0 || dropped.length ? 'error' : 'ok', ...lines);
 }
 
 // The update candidates as the book's cards they update, by name (at most

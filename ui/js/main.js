@@ -8,6 +8,7 @@ import { setUpSettings } from './settings-view.js';
 import { setUpUsers } from './users-view.js';
 import { setUpCalendars } from './calendars-view.js';
 import { setUpConnect } from './connect-view.js';
+import { setUpHistory } from './history-view.js';
 
 const views = {
   signin: document.getElementById('signin-view'),
@@ -16,6 +17,7 @@ const views = {
   users: document.getElementById('users-view'),
   calendars: document.getElementById('calendars-view'),
   connect: document.getElementById('connect-view'),
+  history: document.getElementById('history-view'),
 };
 // The appliance's own pages, each loaded whenever it is shown.
 const appliancePages = {};
@@ -100,6 +102,13 @@ onUnauthorized(() => {
 contacts = setUpContacts();
 settings = setUpSettings();
 Object.assign(appliancePages, { users: setUpUsers(), calendars: setUpCalendars(), connect: setUpConnect() });
+appliancePages.history = setUpHistory();
+
+// A sign-in link pasted into this tab while the page is open changes only
+// the fragment: the page loads nothing, so it takes the token here.
+window.addEventListener('hashchange', () => {
+  if (takeTokenFromLink()) trySignIn();
+});
 
 takeTokenFromLink();
 if (getToken()) trySignIn();

@@ -5,8 +5,9 @@ import { callRoute } from './api.js';
 
 let last = [];
 
-// Resolves to [{name, sign_in, password, password_checkable, cards,
-// calendars, events, collections: [{name, kind, display_name, items}]}].
+// Resolves to [{name, sign_in, password, password_checkable, name_warning
+// (only for a name that would not be accepted today), cards, calendars,
+// events, collections: [{name, kind, display_name, items}]}].
 export async function loadUsers() {
   const data = await callRoute('users/list');
   last = Array.isArray(data.users) ? data.users : [];

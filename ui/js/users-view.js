@@ -25,7 +25,7 @@ export function setUpUsers() {
   const passwordInput = el('input', { id: 'new-password', type: 'password', autocomplete: 'new-password', required: true });
   const addForm = el('form', { class: 'card narrow', id: 'add-user-form' },
     el('h3', {}, 'Add a user'),
-    field('User name', nameInput, 'No "/", ":" or "..", no blank at either end.').wrap,
+    field('User name', nameInput, 'At most 64 characters; no "/", ":" or "..", no "#" or "." first, no invisible or line-breaking characters, no blank at either end. Names that differ only in case are one user.').wrap,
     field('Password', passwordInput).wrap,
     el('div', { class: 'buttons' }, el('button', { type: 'submit', class: 'primary' }, 'Add user')));
   const table = el('table', { class: 'cards', id: 'user-table' },
@@ -97,8 +97,11 @@ export function setUpUsers() {
 
   function row(user) {
     const bad = user.sign_in && !user.password_checkable;
-    return el('tr', { dataset: { user: user.name }, class: bad ? 'warn' : undefined },
-      el('th', { scope: 'row' }, user.name),
+    // Names stored before today's rules keep working; the page says what is odd.
+    const odd = user.name_warning
+      ? el('span', { class: 'hint name-warning' }, `Unusual name: ${user.name_warning}.`) : null;
+    return el('tr', { dataset: { user: user.name }, class: bad || odd ? 'warn' : undefined },
+      el('th', { scope: 'row' }, user.name, odd ? el('br') : null, odd),
       el('td', {}, signInText(user)),
       el('td', {}, dataText(user)),
       el('td', { class: 'row-actions' },
@@ -121,8 +124,13 @@ export function setUpUsers() {
     for (const user of users) body.append(row(user));
     if (users.length === 0) body.append(el('tr', {}, el('td', { colspan: 4 }, 'No users yet: add one below.')));
     const unusable = users.filter((user) => user.sign_in && !user.password_checkable);
-    warning.hidden = unusable.length === 0;
+    const odd = users.filter((user) => user.name_warning);
+    warning.hidden = unusable.length + odd.length === 0;
     clear(warning);
+    if (odd.length) {
+      warning.append(el('p', {}, `${plural(odd.length, 'user name')} would not be accepted today and may look like another or hide a character: `
+        + odd.map((user) => `${JSON.stringify(user.name)} (${user.name_warning})`).join(', ') + '. They still sign in; to rename one, add the new name and remove the old.'));
+    }
     if (unusable.length) {
       warning.append(el('p', {}, `${plural(unusable.length, 'user')} cannot sign in: the stored password is in a format the server cannot check (`
         + unusable.map((user) => `${user.name}: ${user.password}`).join(', ') + '). Set a new password for each.'));

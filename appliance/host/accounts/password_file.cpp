@@ -11,6 +11,7 @@
 
 #include "appliance/base/appliance_root.h"
 #include "appliance/base/file_io.h"
+#include "appliance/host/accounts/user_name.h"
 #include "appliance/store/store_layout.h"
 #include "platform/webapi.h"
 
@@ -74,7 +75,7 @@ class WriterLock {
 enum class Edit { kAdd, kSet, kRemove };
 
 PasswordChange change(const std::string& root, Edit edit, const std::string& user,
-                      const std::string& hash) {
+                      const std::string& hash, std::string* existing = nullptr) {
   const std::string path = orva_root::pathUnder(root, kPasswordFile);
   if (!orva_file::makeFolders(orva_file::parentFolder(path))) {
     ErrorLog(kLogSource, __LINE__, 1, "cannot create the folder of %s", path.c_str());
@@ -87,9 +88,16 @@ PasswordChange change(const std::string& root, Edit edit, const std::string& use
   }
   std::string text;
   bool found = false;
+  const std::string key = edit == Edit::kAdd ? userNameKey(user) : std::string();
   for (const std::string& line : fileLines(path)) {
-    if (lineUser(line) == user) {
+    const std::string lineName = lineUser(line);
+    if (!found && !key.empty() && !lineName.empty() && userNameKey(lineName) == key) {
       found = true;
+      if (existing != nullptr) *existing = lineName;
+    }
+    if (lineName == user) {
+      found = true;
+      if (existing != nullptr) *existing = lineName;
       if (edit == Edit::kSet) text += user + ":" + hash + "\n";
       if (edit != Edit::kAdd) continue;
     }
@@ -192,9 +200,20 @@ std::vector<PasswordEntry> readPasswordFile(const std::string& root) {
   return entries;
 }
 
+std::string signInName(const std::vector<PasswordEntry>& entries, const std::string& name) {
+  for (const PasswordEntry& entry : entries) {
+    if (entry.user == name) return name;
+  }
+  const std::string key = userNameKey(name);
+  for (const PasswordEntry& entry : entries) {
+    if (!key.empty() && userNameKey(entry.user) == key) return entry.user;
+  }
+  return std::string();
+}
+
 PasswordChange addPasswordEntry(const std::string& root, const std::string& user,
-                                const std::string& hash) {
-  return change(root, Edit::kAdd, user, hash);
+                                const std::string& hash, std::string* existing) {
+  return change(root, Edit::kAdd, user, hash, existing);
 }
 
 PasswordChange setPasswordEntry(const std::string& root, const std::string& user,

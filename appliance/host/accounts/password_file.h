@@ -40,11 +40,16 @@ std::vector<PasswordEntry> readPasswordFile(const std::string& root);
 // What a change did.
 enum class PasswordChange { kDone, kExists, kMissing, kFailed };
 
-// Adds user (kExists when present), sets the user's hash (kMissing when
+// The stored name that name signs in as: itself when stored, else the one
+// equal to it under userNameKey (the first in file order); "" for none.
+std::string signInName(const std::vector<PasswordEntry>& entries, const std::string& name);
+
+// Adds user (kExists when present, or a user whose name is equal to it under
+// userNameKey: existing then holds that user's name), sets the user's hash (kMissing when
 // absent) or removes the user (kMissing when absent). Other lines stay as
 // they are. kFailed (logged) when the file cannot be written.
 PasswordChange addPasswordEntry(const std::string& root, const std::string& user,
-                                const std::string& hash);
+                                const std::string& hash, std::string* existing = nullptr);
 PasswordChange setPasswordEntry(const std::string& root, const std::string& user,
                                 const std::string& hash);
 PasswordChange removePasswordEntry(const std::string& root, const std::string& user);

@@ -9,11 +9,12 @@
 #include <random>
 
 #include "appliance/base/file_io.h"
-#include "appliance/host/api/json_text.h"
 #include "appliance/host/accounts/password_file.h"
+#include "appliance/host/api/json_text.h"
 #include "appliance/store/store_files.h"
 #include "appliance/store/store_layout.h"
 #include "appliance/store/store_lock.h"
+#include "appliance/store/text_rules.h"
 #include "appliance/store/user_map.h"
 #include "platform/contact_store.h"
 #include "platform/webapi.h"
@@ -154,7 +155,10 @@ bool setUpUserCollections(const std::string& user) {
 
 CollectionChange createCalendar(const std::string& user, const std::string& name,
                                 const std::string& displayName) {
-  if (!isPlainUserName(user) || !isPlainCollectionName(name)) return CollectionChange::kBadName;
+  if (!isPlainUserName(user) || !isPlainCollectionName(name) ||
+      !orva_store::isValidUtf8(displayName)) {
+    return CollectionChange::kBadName;
+  }
   orva_file::FolderSync sync;
   if (!orva_store::ensureDirs(orva_store::collectionsDir(), sync) || !sync.flush()) {
     return CollectionChange::kFailed;

@@ -28,6 +28,10 @@ constexpr Row kTable[] = {
     {kPasswordRefused, "Password refused"},
     {kApplianceFailed, "The server's users or storage could not be changed"},
     {kNotCalendar, "Not a calendar"},
+    {kNotKept, "Not in the history (never there, or no longer kept)"},
+    {kChangedSince, "Changed since it was shown; nothing was overwritten"},
+    {kStoreRefused, "The store refuses it"},
+    {kHistoryFailed, "The book or its history cannot be written; nothing changed"},
 };
 
 }  // namespace

@@ -26,6 +26,11 @@ enum HostError : int {
   kPasswordRefused = 115,  // an empty or over-long password, or a hash the server cannot check
   kApplianceFailed = 116,  // the users file or the storage could not be changed (logged)
   kNotCalendar = 117,      // the collection is an address book, not a calendar
+  // The books' histories:
+  kNotKept = 118,        // not in the history: never there, or no longer kept
+  kChangedSince = 119,   // changed since the page saw it: nothing was overwritten
+  kStoreRefused = 120,   // the store's gate refuses what would be put back
+  kHistoryFailed = 121,  // the book or its history cannot be written: nothing changed
 };
 
 // The text of code; "Host error" for a code the table lacks.

@@ -178,7 +178,7 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
     break;
   }
   if (i >= args.size()) {
-    error = "no command given (methods, call or serve)";
+    error = "no command given (methods, call, serve, import-calendar or export-calendar)";
     return false;
   }
   const std::string& command = args[i];
@@ -193,6 +193,21 @@ bool parseArguments(int argc, const char* const* argv, Options& options, std::st
   if (command == "serve") {
     options.command = Command::kServe;
     return parseServe(args, i + 1, options, error);
+  }
+  if (command == "import-calendar" || command == "export-calendar") {
+    const bool importing = command == "import-calendar";
+    options.command = importing ? Command::kImportCalendar : Command::kExportCalendar;
+    options.calendarArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    if (!options.calendarArgs.empty() && isHelp(options.calendarArgs.front())) {
+      options.help = true;
+      options.helpText = calendarHelp();
+      return true;
+    }
+    if (options.calendarArgs.size() != (importing ? 3u : 2u)) {
+      error = command + (importing ? " needs USER CALENDAR FILE" : " needs USER CALENDAR");
+      return false;
+    }
+    return true;
   }
   error = (command.size() > 1 && command[0] == '-') ? "unknown option: " + command
                                                     : "unknown command: " + command;
@@ -272,6 +287,9 @@ std::string programHelp() {
          "  call API METHOD [PARAM...]    run one method and print its answer as JSON\n"
          "  serve [--listen HOST:PORT]    answer requests over HTTP (POST /webapi) and\n"
          "                                serve the administration page at /\n"
+         "  import-calendar USER CALENDAR FILE\n"
+         "                                read an .ics file into a user's calendar\n"
+         "  export-calendar USER CALENDAR print a user's calendar as one .ics file\n"
          "\n"
          "Options:\n"
          "  --root DIR     appliance root; every appliance path lies under it\n"
@@ -280,6 +298,15 @@ std::string programHelp() {
          "                 this program)\n"
          "  --verbose      also write the error log to standard error\n"
          "  -h, --help     this help; COMMAND --help for a command's own\n";
+}
+
+std::string calendarHelp() {
+  return "Usage: orva-webapi [OPTIONS] import-calendar USER CALENDAR FILE\n"
+         "       orva-webapi [OPTIONS] export-calendar USER CALENDAR\n"
+         "\n"
+         "import-calendar reads an iCalendar file (any size, as a stream) into the\n"
+         "calendar and prints the counts as the calendars' import route answers them;\n"
+         "export-calendar prints the whole calendar as one iCalendar file.\n";
 }
 
 std::string methodsHelp() {

@@ -2,15 +2,18 @@
 //   orva-webapi [--root DIR] [--module FILE] [--verbose] methods
 //   orva-webapi [...] call API METHOD [--version N] [PARAM...]
 //   orva-webapi [...] serve [--listen HOST:PORT] [--ui DIR]
+//   orva-webapi [...] import-calendar USER CALENDAR FILE
+//   orva-webapi [...] export-calendar USER CALENDAR
 #pragma once
 
 #include <json/value.h>
 
 #include <string>
+#include <vector>
 
 namespace orva_host {
 
-enum class Command { kNone, kMethods, kCall, kServe };
+enum class Command { kNone, kMethods, kCall, kServe, kImportCalendar, kExportCalendar };
 
 struct Options {
   std::string root;    // as given; empty: $ORVA_ROOT, else "/"
@@ -31,6 +34,9 @@ struct Options {
   std::string listenHost = "127.0.0.1";
   int listenPort = 8080;
   std::string uiFolder;  // as given; empty: the pages installed beside the program
+
+  // import-calendar, export-calendar: USER CALENDAR [FILE]
+  std::vector<std::string> calendarArgs;
 };
 
 // Fills options from argv. False with a message in error for a usage error.
@@ -47,5 +53,6 @@ std::string programHelp();
 std::string methodsHelp();
 std::string callHelp();
 std::string serveHelp();
+std::string calendarHelp();
 
 }  // namespace orva_host

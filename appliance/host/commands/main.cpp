@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "appliance/host/commands/arguments.h"
-#include "appliance/host/commands/call_command.h"
 #include "appliance/host/api/module_loader.h"
+#include "appliance/host/commands/arguments.h"
+#include "appliance/host/commands/calendar_command.h"
+#include "appliance/host/commands/call_command.h"
 #include "appliance/host/commands/root_setup.h"
 #include "appliance/host/commands/serve_command.h"
 
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
       return orva_host::runCall(module, options);
     case orva_host::Command::kServe:
       return orva_host::runServe(module, options, root);
+    case orva_host::Command::kImportCalendar:
+      return orva_host::runImportCalendar(options);
+    case orva_host::Command::kExportCalendar:
+      return orva_host::runExportCalendar(options);
     case orva_host::Command::kNone:
       break;
   }

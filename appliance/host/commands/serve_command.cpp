@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "appliance/history/daily_prune.h"
+#include "appliance/host/commands/root_setup.h"
 #include "appliance/host/http/access_token.h"
 #include "appliance/host/http/http_server.h"
-#include "appliance/host/commands/root_setup.h"
 #include "appliance/host/http/upload_file.h"
 #include "appliance/host/routes/web_routes.h"
 
@@ -86,6 +87,8 @@ int runServe(const LoadedModule& module, const Options& options, const std::stri
     std::fflush(stderr);
   }
 
+  // The books' histories drop what they no longer keep once a day.
+  const orva_history::DailyPrune pruning;
   if (!server.run()) {
     // A request stuck in the module (a program it waits for): ended with
     // the process, whose state it no longer shares.

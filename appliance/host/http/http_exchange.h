@@ -2,6 +2,8 @@
 // wire, and the answer they give back.
 #pragma once
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -26,11 +28,30 @@ struct HttpRequest {
   std::vector<FormPart> parts;
 };
 
+// An open file whose bytes are an answer's body: a large download is sent
+// from it a piece at a time instead of held in memory. Closed when the last
+// holder goes.
+class BodyFile {
+ public:
+  explicit BodyFile(int fd) : fd_(fd) {}
+  ~BodyFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  BodyFile(const BodyFile&) = delete;
+  BodyFile& operator=(const BodyFile&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 struct HttpAnswer {
   int status = 200;
   std::string contentType;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // When set, the body is this file's content from its start (body is empty).
+  std::shared_ptr<BodyFile> bodyFile;
   // What the body was made from (a module's answer), held so that the worker
   // releases it once the answer is on its way rather than before sending.
   std::shared_ptr<void> leftovers;

@@ -15,12 +15,13 @@
 #include <list>
 #include <optional>
 
-#include "appliance/host/routes/appliance_routes.h"
 #include "appliance/host/api/host_codes.h"
 #include "appliance/host/http/multipart_form.h"
-#include "appliance/host/routes/restore_route.h"
 #include "appliance/host/http/server_limits.h"
 #include "appliance/host/http/worker_pool.h"
+#include "appliance/host/routes/appliance_routes.h"
+#include "appliance/host/routes/calendar_file_routes.h"
+#include "appliance/host/routes/restore_route.h"
 
 namespace orva_host {
 
@@ -121,8 +122,9 @@ class BodyShare {
 
 // Whether a route takes a body with this method and path.
 bool takesBody(http::verb method, const std::string& path) {
-  return method == http::verb::post && (path == "/webapi" || path == "/webapi/export" ||
-                                        path == kRestorePath || isApplianceRoute(path));
+  return method == http::verb::post &&
+         (path == "/webapi" || path == "/webapi/export" || path == kRestorePath ||
+          path == kCalendarImportPath || path == kCalendarExportPath || isApplianceRoute(path));
 }
 
 // Parses a multipart body into the request's fields, then asks the routes.
@@ -248,9 +250,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
       answer.headers.emplace_back("Allow", "GET, HEAD");
       return refuse(std::move(answer), kMaxAnonymousLingerBytes);
     }
-    const bool upload = method == http::verb::post && path_ == "/webapi" &&
-                        isMultipartForm(std::string(head[http::field::content_type]));
-    const size_t limit = upload ? kMaxUploadBytes : kMaxJsonBytes;
+    const bool multipart = isMultipartForm(std::string(head[http::field::content_type]));
+    const bool upload = method == http::verb::post && path_ == "/webapi" && multipart;
+    const bool calendar = method == http::verb::post && path_ == kCalendarImportPath && multipart;
+    const size_t limit = calendar ? kMaxCalendarUploadBytes
+                         : upload ? kMaxUploadBytes
+                                  : kMaxJsonBytes;
     if (parser_->content_length() && *parser_->content_length() > limit) {
       return refuseTooLarge(limit);
     }
@@ -378,6 +383,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void send(HttpAnswer answer, bool headOnly, bool keepAlive) {
     leaveEvictable();
+    if (answer.bodyFile && !headOnly) return sendFile(std::move(answer), keepAlive);
     response_ = std::make_unique<http::response<http::string_body>>();
     http::response<http::string_body>& res = *response_;
     res.version(11);
@@ -395,8 +401,37 @@ class Connection : public std::enable_shared_from_this<Connection> {
                       });
   }
 
+  // A body from an open file, read and sent a piece at a time: memory stays
+  // flat whatever the download's size.
+  void sendFile(HttpAnswer answer, bool keepAlive) {
+    fileResponse_ = std::make_unique<http::response<http::file_body>>();
+    http::response<http::file_body>& res = *fileResponse_;
+    res.version(11);
+    res.result(static_cast<unsigned>(answer.status));
+    if (!answer.contentType.empty()) res.set(http::field::content_type, answer.contentType);
+    for (const auto& header : answer.headers) res.set(header.first, header.second);
+    res.keep_alive(keepAlive);
+    beast::error_code ec;
+    beast::file_posix file;
+    // The body takes its own descriptor; the answer's closes with it.
+    file.native_handle(::dup(answer.bodyFile->fd()));
+    if (file.native_handle() >= 0) file.seek(0, ec);
+    if (file.native_handle() < 0 || ec) {
+      fileResponse_.reset();
+      return send(hostErrorAnswer(500, kHostFailure, "the download cannot be read"), false, false);
+    }
+    res.body().reset(std::move(file), ec);
+    res.prepare_payload();
+    stream_.expires_after(kWriteTimeout);
+    http::async_write(stream_, res,
+                      [self = shared_from_this(), keepAlive](beast::error_code ec, size_t) {
+                        self->onWritten(ec, keepAlive);
+                      });
+  }
+
   void onWritten(beast::error_code ec, bool keepAlive) {
     response_.reset();
+    fileResponse_.reset();
     if (ec) return close();
     if (!keepAlive) return linger();
     // A pipelined request already read sits in buffer_ and is taken next.
@@ -436,6 +471,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::unique_ptr<http::response<http::string_body>> response_;
+  std::unique_ptr<http::response<http::file_body>> fileResponse_;
   std::string path_;
   size_t limit_ = 0;
   std::shared_ptr<BodyShare> share_;

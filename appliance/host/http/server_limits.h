@@ -9,6 +9,8 @@ namespace orva_host {
 
 // Bodies: a multipart upload to /webapi, and every other body (JSON).
 constexpr size_t kMaxUploadBytes = 16u * 1024u * 1024u;
+// A calendar file: 100,000 events take some 30 MB.
+constexpr size_t kMaxCalendarUploadBytes = 64u * 1024u * 1024u;
 constexpr size_t kMaxJsonBytes = 4u * 1024u * 1024u;
 // Arrays, objects and elements of one JSON text. A parsed element takes
 // some hundred bytes in each of the few copies a request makes (host tree,

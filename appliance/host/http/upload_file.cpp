@@ -63,6 +63,13 @@ void clearUploadFolder(const std::string& root) {
   for (const std::string& name : names) ::unlink((folder + "/" + name).c_str());
 }
 
+int openNamelessFile(const std::string& root) {
+  const std::string folder = uploadFolder(root);
+  std::string error;
+  if (!ensurePrivateFolder(folder, error)) return -1;
+  return ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
 UploadFile::~UploadFile() {
   if (!path_.empty()) ::unlink(path_.c_str());
 }

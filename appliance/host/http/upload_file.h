@@ -13,6 +13,11 @@ std::string uploadFolder(const std::string& root);
 // Removes what a stopped server may have left in the upload folder.
 void clearUploadFolder(const std::string& root);
 
+// A new private file without a name in the upload folder (gone when its
+// descriptor closes, so a stopped server leaves nothing): read and write,
+// or -1 when the folder or the file system cannot have one.
+int openNamelessFile(const std::string& root);
+
 class UploadFile {
  public:
   UploadFile() = default;

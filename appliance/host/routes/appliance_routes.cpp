@@ -2,9 +2,10 @@
 
 #include <exception>
 
+#include "appliance/host/api/json_text.h"
 #include "appliance/host/routes/calendar_routes.h"
 #include "appliance/host/routes/client_setup_routes.h"
-#include "appliance/host/api/json_text.h"
+#include "appliance/host/routes/history_routes.h"
 #include "appliance/host/routes/user_routes.h"
 #include "platform/webapi.h"
 
@@ -29,6 +30,15 @@ constexpr Route kRoutes[] = {
     {"/webapi/connection", connectionRoute},
     {"/webapi/connection/qr", qrCodeRoute},
     {"/webapi/connection/profile", profileRoute},
+    {"/webapi/history/trash", trashRoute},
+    {"/webapi/history/restore", restoreFromTrashRoute},
+    {"/webapi/history/versions", versionsRoute},
+    {"/webapi/history/restore_version", restoreVersionRoute},
+    {"/webapi/history/changes", changesRoute},
+    {"/webapi/history/collections", historyCollectionsRoute},
+    {"/webapi/history/undo_preview", undoPreviewRoute},
+    {"/webapi/history/undo", undoRoute},
+    {"/webapi/history/settings", historySettingsRoute},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 //   /webapi/connection          {user, host?}                addresses and certificate
 //   /webapi/connection/qr       {text}                       a QR code's modules
 //   /webapi/connection/profile  {user, host?}                an Apple configuration profile
+//   /webapi/history/...         a book's or calendar's kept changes (history_routes.h)
 #pragma once
 
 #include <json/value.h>

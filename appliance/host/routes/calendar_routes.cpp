@@ -3,13 +3,16 @@
 #include "appliance/host/accounts/password_file.h"
 #include "appliance/host/accounts/user_collections.h"
 #include "appliance/host/routes/user_routes.h"
+#include "appliance/store/text_rules.h"
 
 namespace orva_host {
 
 namespace {
 
+// Clients read the calendar's properties as UTF-8 JSON: one broken byte
+// and the user's whole discovery fails.
 bool isShownName(const std::string& text) {
-  if (text.size() > 200) return false;
+  if (text.size() > 200 || !orva_store::isValidUtf8(text)) return false;
   for (const char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
   }
@@ -71,8 +74,8 @@ HttpAnswer createCalendarRoute(const RouteContext&, const Json::Value& request) 
   }
   if (!isShownName(shown)) {
     return refusalAnswer(400, kBadUserName,
-                         "a display name has at most 200 bytes, no control "
-                         "character");
+                         "a display name is UTF-8 text (no lone surrogate) of at most 200 "
+                         "bytes, with no control character");
   }
   return answerChange(createCalendar(user, name, shown.empty() ? name : shown), user, name);
 }

@@ -4,18 +4,55 @@
 
 #include "appliance/host/accounts/password_file.h"
 #include "appliance/host/accounts/user_collections.h"
+#include "appliance/host/accounts/user_name.h"
 
 namespace orva_host {
 
 namespace {
 
-bool plainUser(const Json::Value& request, std::string& user, HttpAnswer& refusal) {
+constexpr const char* kPlainRule =
+    "user names have no '/', '\\', ':' or '..', no control character, no blank at either end, "
+    "no '.' first or '~' last, and at most 100 bytes";
+
+// The user a request names: the stored user it signs in as (the same name
+// but for case or composed accents), or one that only has data, or the name
+// as given.
+bool namedUser(const RouteContext& context, const Json::Value& request, std::string& user,
+               HttpAnswer& refusal) {
   if (!textMember(request, "user", true, user, refusal)) return false;
+  std::string stored = signInName(readPasswordFile(context.root), user);
+  if (stored.empty()) {
+    const std::string key = userNameKey(user);
+    for (const std::string& name : storedUsers()) {
+      if (name == user || (stored.empty() && !key.empty() && userNameKey(name) == key)) {
+        stored = name;
+      }
+    }
+  }
+  if (!stored.empty()) user = stored;
   if (isPlainUserName(user)) return true;
-  refusal = refusalAnswer(400, kBadUserName,
-                          "user names have no '/', '\\', ':' or '..', no control character, no "
-                          "blank at either end, no '.' first or '~' last, and at most 100 bytes");
+  refusal = refusalAnswer(400, kBadUserName, kPlainRule);
   return false;
+}
+
+// A name for a new user, in NFC.
+bool newUser(const Json::Value& request, std::string& user, HttpAnswer& refusal) {
+  std::string given, reason;
+  if (!textMember(request, "user", true, given, refusal)) return false;
+  if (!acceptNewUserName(given, user, reason)) {
+    refusal = refusalAnswer(400, kBadUserName, "user name refused: " + reason);
+    return false;
+  }
+  if (isPlainUserName(user)) return true;
+  refusal = refusalAnswer(400, kBadUserName, kPlainRule);
+  return false;
+}
+
+HttpAnswer sameUser(const std::string& existing, const std::string& user) {
+  if (existing == user) return refusalAnswer(409, kUserExists, "user " + user);
+  return refusalAnswer(409, kUserExists,
+                       "user " + existing + " exists, the same user as " + user +
+                           ": names that differ only in case or accents' composition are one");
 }
 
 // The hash to store: made from "password", or "hash" as given when the
@@ -103,6 +140,11 @@ HttpAnswer listUsersRoute(const RouteContext& context, const Json::Value& reques
   std::map<std::string, bool> names;
   for (const auto& signIn : signIns) names[signIn.first] = true;
   for (const std::string& user : storedUsers()) names.emplace(user, false);
+  // Which name a look-alike signs in as: the first in the file.
+  std::map<std::string, std::string> firstByKey;
+  for (const PasswordEntry& entry : entries)
+    firstByKey.emplace(userNameKey(entry.user), entry.user);
+  for (const auto& name : names) firstByKey.emplace(userNameKey(name.first), name.first);
 
   Json::Value users(Json::arrayValue);
   for (const auto& name : names) {
@@ -118,6 +160,13 @@ HttpAnswer listUsersRoute(const RouteContext& context, const Json::Value& reques
         isPlainUserName(name.first) ? userCollections(name.first) : std::vector<Collection>();
     const Counts counts = countsOf(collections);
     user["plain_name"] = isPlainUserName(name.first);
+    std::string warning = userNameWarning(name.first);
+    const std::string key = userNameKey(name.first);
+    if (!key.empty() && firstByKey[key] != name.first) {
+      warning = (warning.empty() ? "" : warning + "; ") + "the same name as " + firstByKey[key] +
+                " but for case or accents' composition, which signs in first";
+    }
+    if (!warning.empty()) user["name_warning"] = warning;
     user["cards"] = counts.cards;
     user["calendars"] = counts.calendars;
     user["events"] = counts.events;
@@ -133,16 +182,22 @@ HttpAnswer addUserRoute(const RouteContext& context, const Json::Value& request)
   HttpAnswer refusal;
   std::string user, hash;
   if (!onlyKeys(request, {"user", "password", "hash"}, refusal) ||
-      !plainUser(request, user, refusal) || !hashToStore(request, hash, refusal)) {
+      !newUser(request, user, refusal) || !hashToStore(request, hash, refusal)) {
     return refusal;
   }
-  if (signsIn(context.root, user)) return refusalAnswer(409, kUserExists, "user " + user);
+  std::string existing = signInName(readPasswordFile(context.root), user);
+  // A user removed with the data kept is added again under the same name only.
+  const std::string key = userNameKey(user);
+  for (const std::string& name : storedUsers()) {
+    if (existing.empty() && name != user && userNameKey(name) == key) existing = name;
+  }
+  if (!existing.empty()) return sameUser(existing, user);
   if (!setUpUserCollections(user)) return changeFailed();
-  switch (addPasswordEntry(context.root, user, hash)) {
+  switch (addPasswordEntry(context.root, user, hash, &existing)) {
     case PasswordChange::kDone:
       break;
     case PasswordChange::kExists:
-      return refusalAnswer(409, kUserExists, "user " + user);
+      return sameUser(existing, user);
     default:
       return changeFailed();
   }
@@ -156,7 +211,7 @@ HttpAnswer setPasswordRoute(const RouteContext& context, const Json::Value& requ
   HttpAnswer refusal;
   std::string user, hash;
   if (!onlyKeys(request, {"user", "password", "hash"}, refusal) ||
-      !plainUser(request, user, refusal) || !hashToStore(request, hash, refusal)) {
+      !namedUser(context, request, user, refusal) || !hashToStore(request, hash, refusal)) {
     return refusal;
   }
   switch (setPasswordEntry(context.root, user, hash)) {
@@ -178,7 +233,8 @@ HttpAnswer setPasswordRoute(const RouteContext& context, const Json::Value& requ
 HttpAnswer removeUserRoute(const RouteContext& context, const Json::Value& request) {
   HttpAnswer refusal;
   std::string user;
-  if (!onlyKeys(request, {"user", "delete_data"}, refusal) || !plainUser(request, user, refusal)) {
+  if (!onlyKeys(request, {"user", "delete_data"}, refusal) ||
+      !namedUser(context, request, user, refusal)) {
     return refusal;
   }
   if (request.isMember("delete_data") && !request["delete_data"].isBool()) {

@@ -4,16 +4,17 @@
 #include <memory>
 #include <utility>
 
-#include "appliance/host/http/access_token.h"
-#include "appliance/host/routes/appliance_routes.h"
 #include "appliance/host/api/dispatch.h"
-#include "appliance/host/routes/export_download.h"
 #include "appliance/host/api/host_codes.h"
 #include "appliance/host/api/json_text.h"
-#include "appliance/host/routes/restore_route.h"
+#include "appliance/host/http/access_token.h"
 #include "appliance/host/http/server_limits.h"
 #include "appliance/host/http/static_files.h"
 #include "appliance/host/http/upload_file.h"
+#include "appliance/host/routes/appliance_routes.h"
+#include "appliance/host/routes/calendar_file_routes.h"
+#include "appliance/host/routes/export_download.h"
+#include "appliance/host/routes/restore_route.h"
 #include "platform/webapi.h"
 
 namespace orva_host {
@@ -178,6 +179,12 @@ HttpAnswer WebRoutes::answer(const HttpRequest& request) const {
       return request.multipart ? answerUpload(request) : answerWebApi(request);
     }
     if (request.method == "POST" && request.path == "/webapi/export") return answerExport(request);
+    if (request.method == "POST" && request.path == kCalendarImportPath) {
+      return importCalendarRoute(request);
+    }
+    if (request.method == "POST" && request.path == kCalendarExportPath) {
+      return exportCalendarRoute(request);
+    }
     if (request.method == "POST" && isApplianceRoute(request.path)) {
       Json::Value object;
       HttpAnswer refusal;

@@ -1,6 +1,6 @@
 // The base library's file helpers: the one atomic writer's order of fsyncs
-// and rename (seen through interposed calls), make-once files, stale
-// temporaries, folders below a guarded base, and bounded reads.
+// and rename (seen through interposed calls), make-once files, a batch's
+// names, stale temporaries, folders below a guarded base, and bounded reads.
 #include "appliance/base/file_io.h"
 
 #include <dlfcn.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "appliance/base/atomic_batch.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -80,6 +81,25 @@ TEST_F(FileIoTest, AMakeOnceFileKeepsWhatIsThere) {
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileIoTest, ABatchNeverReplacesANameTakenBeforeItsCommit) {
+  ASSERT_TRUE(orva_test::writeFile(dir() + "/b", "before"));
+  {
+    orva_file::AtomicBatch batch(dir(), 0600);
+    for (const char* name : {"a", "b", "c"})
+      ASSERT_TRUE(batch.add(name, std::string("new ") + name));
+    // Taken after the adds, before the commit: its bytes stay.
+    ASSERT_TRUE(orva_test::writeFile(dir() + "/c", "meanwhile"));
+    EXPECT_EQ(batch.commit(), 1u);
+    orva_file::AtomicBatch dropped(dir(), 0600);
+    ASSERT_TRUE(dropped.add("d", "never committed"));
+  }
+  EXPECT_EQ(orva_test::readFile(dir() + "/a"), "new a");
+  EXPECT_EQ(orva_test::readFile(dir() + "/b"), "before");
+  EXPECT_EQ(orva_test::readFile(dir() + "/c"), "meanwhile");
+  // No temporary stays behind, committed or not.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir()), fs::directory_iterator()), 3);
 }
 
 TEST_F(FileIoTest, StaleTemporariesAreRemovedAndNothingElse) {

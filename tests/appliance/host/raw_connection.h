@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -83,6 +84,28 @@ class RawConnection {
       if (!until.empty() && text.find(until) != std::string::npos) break;
     }
     return text;
+  }
+
+  // Keeps sending until the server cuts the connection off or wait ends;
+  // the bytes the connection took. A small send buffer keeps the count
+  // close to what the server read or dropped.
+  size_t sendUntilCut(std::chrono::milliseconds wait) {
+    const int small = 16 * 1024;
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    const std::string piece(16 * 1024, 'x');
+    const auto deadline = Clock::now() + wait;
+    size_t sent = 0;
+    while (Clock::now() < deadline) {
+      pollfd fd{fd_, POLLOUT, 0};
+      if (::poll(&fd, 1, 100) < 0) break;
+      if ((fd.revents & (POLLERR | POLLHUP)) != 0) break;
+      if ((fd.revents & POLLOUT) == 0) continue;
+      const ssize_t n = ::send(fd_, piece.data(), piece.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    return sent;
   }
 
   // Whether the server closed the connection (after what was read).

@@ -51,18 +51,18 @@ class ServeLimits : public ::testing::Test {
            (user.empty() ? std::string() : "\"user\":\"" + user + "\"") + "}}";
   }
 
-  // A fresh client's request; fails the test unless it is answered within
-  // a second.
+  // A fresh client's request; fails the test unless it is answered well
+  // before the head's deadline (10 s) that a held worker would wait for.
   void expectPromptAnswer(const std::string& when) {
     const auto start = Clock::now();
     auto client = clientFor(server_->port());
-    client->set_read_timeout(3, 0);
+    client->set_read_timeout(8, 0);
     auto res = client->Post("/webapi", {{"Authorization", "Bearer " + token_}}, listBody("alice"),
                             "application/json");
     const auto took = Clock::now() - start;
     ASSERT_TRUE(res) << when << ": " << httplib::to_string(res.error());
     EXPECT_EQ(res->status, 200) << when;
-    EXPECT_LT(took, 1s) << when;
+    EXPECT_LT(took, 5s) << when;
   }
 
   orva_test::TempRoot root_;
@@ -127,7 +127,9 @@ TEST_F(ServeLimits, AHeadThatTricklesIsCutOffAtItsDeadline) {
     ++lines;
   }
   EXPECT_TRUE(slow.closedByServer(0ms));
-  EXPECT_LT(Clock::now() - start, 12s);
+  // Cut at its 10 s deadline, whatever a loaded machine adds: a deadline
+  // per line would let all fifteen through.
+  EXPECT_LT(Clock::now() - start, 20s);
   EXPECT_LT(lines, 12);
 }
 
@@ -283,8 +285,8 @@ TEST_F(ServeLimits, PipelinedRequestsAreAllAnsweredInOrder) {
   ASSERT_TRUE(connection.send(request(listBody("alice")) +
                               "GET /nothing-here HTTP/1.1\r\nHost: t\r\n\r\n" +
                               request(listBody(""))));
-  const std::string answers = connection.read(3s, "\"code\":900");
-  EXPECT_LT(Clock::now() - start, 1s);
+  const std::string answers = connection.read(8s, "\"code\":900");
+  EXPECT_LT(Clock::now() - start, 5s);
   const size_t first = answers.find("{\"success\":true");
   const size_t second = answers.find("HTTP/1.1 404");
   const size_t third = answers.find("\"code\":900");
@@ -302,9 +304,9 @@ TEST_F(ServeLimits, OddMethodsAndVersionsAreAnsweredAtOnce) {
     RawConnection connection(server_->port());
     const auto start = Clock::now();
     ASSERT_TRUE(connection.send(line + "\r\nHost: t\r\n\r\n"));
-    const std::string answer = connection.read(2s, "}\n");
+    const std::string answer = connection.read(8s, "}\n");
     EXPECT_EQ(statusOf(answer), 405) << line << answer;
-    EXPECT_LT(Clock::now() - start, 1s) << line;
+    EXPECT_LT(Clock::now() - start, 5s) << line;
   }
   RawConnection future(server_->port());
   ASSERT_TRUE(future.send("GET / HTTP/2.0\r\nHost: t\r\n\r\n"));
@@ -328,10 +330,10 @@ TEST_F(ServeLimits, AHugeArrayIsRefusedWithoutTakingItsMemory) {
   RawConnection connection(server_->port());
   const auto start = Clock::now();
   ASSERT_TRUE(connection.send(request(huge)));
-  const std::string answer = connection.read(5s, "}\n");
+  const std::string answer = connection.read(10s, "}\n");
   EXPECT_EQ(statusOf(answer), 413) << answer.substr(0, 300);
   EXPECT_NE(answer.find("JSON elements"), std::string::npos) << answer.substr(0, 300);
-  EXPECT_LT(Clock::now() - start, 2s);
+  EXPECT_LT(Clock::now() - start, 8s);
 
   // An array within the cap is served, and the memory goes back afterwards.
   std::string many = "\"x\"";

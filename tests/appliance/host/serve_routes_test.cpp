@@ -217,6 +217,35 @@ TEST_F(ServeRoutes, ExportDownloadsTheCardsAskedForInOrder) {
   EXPECT_FALSE(orva_test::parseJson(other->body)["success"].asBool());
 }
 
+TEST_F(ServeRoutes, ExportOfAWholeBookLeavesOutTheCardsExcepted) {
+  ASSERT_TRUE(upload("import_cards", "{\"user\":\"alice\"}", kTwoCards));
+  const std::vector<std::string> ids = aliceIds();
+  ASSERT_EQ(ids.size(), 2u);
+  // {request, the cards downloaded}
+  const std::vector<std::pair<std::string, std::vector<std::string>>> table = {
+      {"{\"user\":\"alice\",\"all\":true}", ids},
+      {"{\"user\":\"alice\",\"all\":true,\"except\":[\"" + ids[0] + "\"]}", {ids[1]}},
+      {"{\"user\":\"alice\",\"all\":true,\"search_key\":\"no such text\"}", {}},
+  };
+  for (const auto& [body, expected] : table) {
+    auto res = exportCards(body);
+    ASSERT_TRUE(res) << body;
+    EXPECT_EQ(res->status, 200) << body;
+    std::vector<std::string> got;
+    for (const std::string& id : ids) {
+      if (res->body.find("UID:" + id + "\r\n") != std::string::npos) got.push_back(id);
+    }
+    EXPECT_EQ(got, expected) << body;
+  }
+  // "all" takes no "id", and an "id" list no "except".
+  for (const std::string& body : {"{\"user\":\"alice\",\"all\":true,\"id\":[]}",
+                                  "{\"user\":\"alice\",\"id\":[],\"except\":[]}"}) {
+    auto res = exportCards(body);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400) << body;
+  }
+}
+
 TEST_F(ServeRoutes, ExportRefusesPathsOutOfTheUsersFolder) {
   ASSERT_TRUE(upload("import_cards", "{\"user\":\"alice\"}", kTwoCards));
   const std::string id = aliceIds().at(0);

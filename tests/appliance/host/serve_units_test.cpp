@@ -107,7 +107,7 @@ TEST(WorkerPool, AFullQueueRefusesAtOnceAndStopDropsWaitingJobs) {
     ASSERT_EQ(queued, 3);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(pool.tryPost([&] { ++ran; }));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     {
       std::lock_guard<std::mutex> lock(mutex);
       release = true;

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "appliance/host/accounts/password_file.cpp"
+#include "appliance/host/accounts/user_name.cpp"
 #include "tests/appliance/host/serve_process.h"
 #include "tests/support/temp_root.h"
 
@@ -80,6 +82,61 @@ TEST(PasswordHashes, MadeHashesAreCheckedByTheServersLibrary) {
   EXPECT_FALSE(orva_host::bcryptHash("", hash, reason));
   EXPECT_FALSE(orva_host::bcryptHash(std::string(73, 'a'), hash, reason));
   EXPECT_NE(reason.find("72 bytes"), std::string::npos);
+}
+
+// Writers of hashes made beforehand spend all their time inside the
+// writers' lock, so without it they overlap there: every one must be kept.
+TEST(PasswordFile, ConcurrentWritersOfFixedHashesAreAllKept) {
+  orva_test::TempRoot root;
+  const std::string hash = htpasswdHash("B");
+  constexpr int kWriters = 8;
+  constexpr int kEach = 25;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      ++ready;
+      while (ready < kWriters) std::this_thread::yield();
+      for (int i = 0; i < kEach; ++i) {
+        const std::string user = "u" + std::to_string(w) + "-" + std::to_string(i);
+        EXPECT_EQ(orva_host::addPasswordEntry(root.path(), user, hash),
+                  orva_host::PasswordChange::kDone);
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  EXPECT_EQ(orva_host::readPasswordFile(root.path()).size(), size_t{kWriters * kEach});
+}
+
+TEST(UserNames, NewNamesAreOneSpellingOfOnePerson) {
+  struct Row {
+    std::string given, stored, refusal;
+  };
+  const std::vector<Row> rows = {
+      {"Jose\xcc\x81", "Jos\xc3\xa9", ""},
+      {"a@b.c-42", "a@b.c-42", ""},
+      {"zz\xe2\x80\xa8"
+       "bob",
+       "", "U+2028 LINE SEPARATOR"},
+      {"a\xc2\x85", "", "U+0085"},
+      {"a\xef\xbf\xbe", "", "U+FFFE"},
+      {"a\xed\xb0\x80", "", "U+DC00 is a lone surrogate"},
+      {"a\xff", "", "not UTF-8"},
+      {"#a", "", "U+0023 NUMBER SIGN may not begin"},
+      {std::string(64, 'a'), std::string(64, 'a'), ""},
+      {std::string(65, 'a'), "", "longer than 64"},
+  };
+  for (const Row& row : rows) {
+    std::string nfc, reason;
+    EXPECT_EQ(orva_host::acceptNewUserName(row.given, nfc, reason), row.refusal.empty())
+        << row.given;
+    EXPECT_EQ(row.refusal.empty() ? nfc : std::string(), row.stored);
+    EXPECT_NE(reason.find(row.refusal), std::string::npos) << reason;
+  }
+  EXPECT_EQ(orva_host::userNameKey("BJ\xc3\x98RN.\xc3\x85S"),
+            orva_host::userNameKey("Bj\xc3\xb8rn.\xc3\x85s"));
+  EXPECT_EQ(orva_host::userNameKey("Jose\xcc\x81"), orva_host::userNameKey("JOS\xc3\x89"));
+  EXPECT_NE(orva_host::userNameKey("\xd0\xb0lice"), orva_host::userNameKey("alice"));
 }
 
 class UserRoutes : public ::testing::Test {

@@ -1,5 +1,6 @@
 // DBHandler's calls, each with its true and false cases, and the files they
 // leave on disk.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/value.h>
 #include <sys/stat.h>
@@ -170,6 +171,29 @@ TEST_F(StoreCallsTest, GetCardsAppendsInNameOrder) {
     EXPECT_EQ(ids[i + 1].asString(), order[i]);
     EXPECT_EQ(texts[i + 1].asString(), card(std::string("uid-") + order[i]));
   }
+}
+
+TEST_F(StoreCallsTest, WindowsSeeACardAddedWithinTheSameSecond) {
+  const std::string guid = setup("alice");
+  for (const char* name : {"a", "c"}) ASSERT_TRUE(store_.AddCard(guid, name, card(name)));
+  // The folder's change time, as a file system with fine stamps gives it.
+  const auto stamp = [&](long nanoseconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, nanoseconds}};
+    return ::utimensat(AT_FDCWD, book("alice").c_str(), times, 0) == 0;
+  };
+  const auto window = [&](int offset) {
+    Json::Value ids, texts;
+    const int total = store_.GetCardWindow(ids, texts, guid, offset, 1);
+    return std::to_string(total) + " " + (ids.empty() ? "-" : ids[0].asString());
+  };
+  ASSERT_TRUE(stamp(100));
+  EXPECT_EQ(window(0), "2 a");
+  EXPECT_EQ(window(1), "2 c");  // the names are kept from here on
+  // Another client adds a card in the same second.
+  ASSERT_TRUE(orva_test::writeFile(book("alice") + "/b", card("b")));
+  ASSERT_TRUE(stamp(200));
+  EXPECT_EQ(window(1), "3 b");
+  EXPECT_EQ(window(2), "3 c");
 }
 
 TEST_F(StoreCallsTest, GetCardsOfUnknownOrEmptyBooks) {
