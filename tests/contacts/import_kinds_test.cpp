@@ -177,7 +177,7 @@ TEST_F(ImportKinds, NamesAndControls) {
   // The messaging line, the one with '_' and the name with a tab keep their
   // letters and values.
   EXPECT_EQ(response.Data()["repaired_lines"].asUInt64(), 3u);
-  EXPECT_EQ(response.Data()["repaired"][0]["name"], "Ann");
+  EXPECT_EQ(response.Data()["repaired"][Json::ArrayIndex{0}]["name"], "Ann");
   EXPECT_EQ(stored(), std::vector<string>{card(
                           "FN:Ann\r\nX-MESSAGING-XMPP-ALL:ann@example.org\r\nX-A:1\r\n"
                           "PRODID:-//One\r\nN:Doe;Ann\r\nTEL;TYPE=CELL:1\r\nTEL;TYPE=CELL:2\r\n")});

@@ -101,7 +101,7 @@ TEST_F(ServedAsStoredTest, ImportRepairsWhatTheServerWouldDropOrMisread) {
       contacts("import_cards", "user=alice " + quote("file_tmp=" + path) + " file=kay.vcf");
   ASSERT_EQ(imported["success"], true) << orva_test::toJson(imported);
   EXPECT_EQ(imported["data"]["repaired_lines"].asInt(), 3) << orva_test::toJson(imported);
-  EXPECT_EQ(imported["data"]["repaired"][0]["name"], "Kay Dee");
+  EXPECT_EQ(imported["data"]["repaired"][Json::ArrayIndex{0}]["name"], "Kay Dee");
   EXPECT_FALSE(imported["data"].isMember("dropped"));
 
   const Json::Value seen = onlyCard();
