@@ -56,7 +56,7 @@ export function setUpCalendars() {
             ? `${collection.display_name} (${collection.name})` : collection.name),
           el('td', {}, KINDS[collection.kind] || collection.kind),
           el('td', {}, String(collection.items)),
-          el('td', {}, collection.kind === 'calendar'
+          el('td', { class: 'actions' }, collection.kind === 'calendar'
             ? [...calendarFileButtons(user.name, collection, status, () => load(false)),
               el('button', { type: 'button', class: 'danger', onclick: () => remove(user.name, collection) }, 'Delete')]
             : null))))));

@@ -45,8 +45,9 @@ from radicale.log import logger
 # Seconds a verified sign-in is remembered; 0 turns the memory off.
 CACHE_SECONDS = float(os.environ.get("ORVA_SIGNIN_CACHE_SECONDS", "300"))
 CACHE_ENTRIES = 10000
-# Failed sign-ins an address may spend at once, and seconds until one more.
-FAILURES_AT_ONCE = 5
+# Failed sign-ins an address may spend at once, and seconds until one more
+# (tests that sign in wrongly on purpose from one address raise the first).
+FAILURES_AT_ONCE = int(os.environ.get("ORVA_SIGNIN_FAILURES_AT_ONCE", "5"))
 SECONDS_PER_FAILURE = 12.0
 ADDRESSES = 4096
 HASHES_AT_ONCE = 1
