@@ -235,14 +235,6 @@ void CardAssembler::finishCard() {
     start = end;
     // One line that the CardDAV server cannot load would spoil the whole
     // address book; that line goes, the rest of the card stays.
-    const std::string_view name = orva_vcard::propertyName(line);
-    const bool isFullName = orva_vcard::nameIs(name, "FN");
-    const bool isName = orva_vcard::nameIs(name, "N");
-    const bool isProductId = orva_vcard::nameIs(name, "PRODID");
-    if ((isFullName && hasFullName) || (isName && hasName) || (isProductId && hasProductId)) {
-      dropLine(line, "is a second FN, N or PRODID");
-      continue;
-    }
     const std::size_t lineStart = text_.size();
     orva_vcard::LineRepair repair;
     std::string_view fault = orva_vcard::appendLineAs30(line, version21_, decoder_, text_, repair);
@@ -252,6 +244,18 @@ void CardAssembler::finishCard() {
     }
     if (!fault.empty()) {
       dropLine(line, fault);
+      continue;
+    }
+    // Counted by the name as written: a repair may give a line the name of
+    // one the card has already (a blank before the colon, say).
+    const std::string_view name =
+        orva_vcard::propertyName(std::string_view(text_).substr(lineStart));
+    const bool isFullName = orva_vcard::nameIs(name, "FN");
+    const bool isName = orva_vcard::nameIs(name, "N");
+    const bool isProductId = orva_vcard::nameIs(name, "PRODID");
+    if ((isFullName && hasFullName) || (isName && hasName) || (isProductId && hasProductId)) {
+      text_.resize(lineStart);
+      dropLine(line, "is a second FN, N or PRODID");
       continue;
     }
     if (repair != orva_vcard::LineRepair::kNone && lineRepaired_) {

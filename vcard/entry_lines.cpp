@@ -114,11 +114,14 @@ void appendAddressValue(std::string& out, std::string_view data) {
     appendComponents(out, data, 7);
     return;
   }
-  out += ";;";
   // formulateText reads up to a NUL, as it does for imported lines.
   const std::string street(data);
-  appendWithEscapedLineBreaks(out, formulateText(street.c_str()));
-  out += ";;;;";
+  std::string value = ";;";
+  appendWithEscapedLineBreaks(value, formulateText(street.c_str()));
+  value += ";;;;";
+  // Its bare ',' escaped as a structured value's are, so that the card reads
+  // back as the same components and a second edit writes the same bytes.
+  appendComponents(out, value, 7);
 }
 
 void appendEntryLines(std::string& out, const Json::Value& record, const char* key,
