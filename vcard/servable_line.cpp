@@ -109,11 +109,16 @@ std::string_view unservableLine(std::string_view line) {
     if (parameter.empty()) return "has a malformed parameter";
     if (nameIs(parameter, "QUOTED-PRINTABLE")) return "is quoted-printable";
     base64 = base64 || nameIs(parameter, "BASE64");
-    if (pos >= line.size() || line[pos] != '=') continue;
+    // The server serves only parameters with values, so the store refuses
+    // the others; the line goes, not the card.
+    if (pos >= line.size() || line[pos] != '=') return "has a parameter without a value";
     do {
       ++pos;
       std::string_view value;
       if (!skipParameterValue(line, pos, value)) return "has a malformed parameter value";
+      if (value.empty() && !nameIs(parameter, "ENCODING")) {
+        return "has an empty parameter value";
+      }
       if (nameIs(parameter, "ENCODING")) {
         if (!nameIs(value, "B")) return "names an ENCODING other than b";
         base64 = true;
